@@ -1,0 +1,82 @@
+// Log records per second to the file, beside what the same bytes cost written plainly and with the
+// per-record stat+open+lseek+write+close the log must do.
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "os/os.h"
+#include "sdk/sdk.h"
+
+namespace {
+
+// A record as the log writes it: header (50 characters) and a typical message.
+const std::string kRecord = "\r\n[2024-07-01 08:30:00 sdk_SYS   Line=0000000001]:WriteUart(Local/Uart/6, 3 bytes)";
+
+std::filesystem::path g_root;
+
+void SetUpRoot() {
+    if (!g_root.empty()) return;
+    std::string tmpl = (std::filesystem::temp_directory_path() / "sdkbsp-bench-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) std::abort();
+    g_root = tmpl;
+    std::filesystem::create_directories(g_root / "tmp");
+    setenv("SDK_BSP_ROOT", g_root.c_str(), 1);
+    bsp::os::reload_environment();
+}
+
+// The log itself keeps the file under 2 MiB; the baselines are kept the same way.
+void Trim(const std::filesystem::path& p) {
+    std::error_code ec;
+    if (std::filesystem::file_size(p, ec) > static_cast<std::uintmax_t>(bsp::sdk::kLogFileLimit)) std::filesystem::remove(p, ec);
+}
+
+void BM_LogRecordToFile(benchmark::State& state) {
+    if (state.thread_index() == 0) {
+        SetUpRoot();
+        STR_LOG_PAR.sys = 2;
+    }
+    for (auto _ : state) SDK_LOG_WRITE(5, "WriteUart(%s, %d bytes)", "Local/Uart/6", 3);
+    state.SetItemsProcessed(state.iterations());
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(kRecord.size()));
+}
+
+void BM_BaselinePlainWrite(benchmark::State& state) {
+    SetUpRoot();
+    auto path = g_root / ("tmp/plain" + std::to_string(state.thread_index()));
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_TRUNC, 0600);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(write(fd, kRecord.data(), kRecord.size()));
+        if (state.iterations() % 16384 == 0) ftruncate(fd, 0);
+    }
+    close(fd);
+    state.SetItemsProcessed(state.iterations());
+}
+
+void BM_BaselineStatOpenSeekWriteClose(benchmark::State& state) {
+    SetUpRoot();
+    auto path = g_root / ("tmp/reopened" + std::to_string(state.thread_index()));
+    for (auto _ : state) {
+        struct stat st {};
+        benchmark::DoNotOptimize(stat(path.c_str(), &st));
+        int fd = open(path.c_str(), O_RDWR | O_CREAT, 0700);
+        lseek(fd, 0, SEEK_END);
+        benchmark::DoNotOptimize(write(fd, kRecord.data(), kRecord.size()));
+        close(fd);
+    }
+    Trim(path);
+    state.SetItemsProcessed(state.iterations());
+}
+
+BENCHMARK(BM_LogRecordToFile)->Threads(1)->Threads(8)->UseRealTime();
+BENCHMARK(BM_BaselinePlainWrite)->Threads(1)->Threads(8)->UseRealTime();
+BENCHMARK(BM_BaselineStatOpenSeekWriteClose)->Threads(1)->Threads(8)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,16 @@
+// The exported records' layouts, as hosts compiled against the C header see them.
+#include <cstddef>
+
+#include "sdk_bsp.h"
+
+static_assert(sizeof(STR_LOG_PAR_T) == 32);
+static_assert(offsetof(STR_LOG_PAR_T, net) == 8 && offsetof(STR_LOG_PAR_T, sys) == 20 &&
+              offsetof(STR_LOG_PAR_T, debug) == 28);
+
+static_assert(sizeof(BSP_BOARD_HARDWARE_RESOURCES_T) == 16);
+static_assert(offsetof(BSP_BOARD_HARDWARE_RESOURCES_T, EXT_COM) == 4 &&
+              offsetof(BSP_BOARD_HARDWARE_RESOURCES_T, EXT_ENV) == 12);
+
+static_assert(sizeof(STR_SYSTEM_RESOURCES_NUM_T) == 24);
+static_assert(offsetof(STR_SYSTEM_RESOURCES_NUM_T, AI) == 8 && offsetof(STR_SYSTEM_RESOURCES_NUM_T, DO) == 16 &&
+              offsetof(STR_SYSTEM_RESOURCES_NUM_T, AO) == 20);

@@ -1,0 +1,187 @@
+#include "os/os.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace bsp::os {
+namespace {
+
+// A root is pasted into command texts and into PATH unquoted: no blanks, quotes, shell
+// characters or ':'.
+bool root_char_ok(char c) noexcept {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           std::strchr("/._-+,@", c) != nullptr;
+}
+
+struct Environment {
+    std::array<char, kRootMax + 1> root{};
+    std::size_t root_len = 0;
+    bool usable = true;
+    std::array<char, kPathMax + 1> cmdlog{};
+
+    Environment() noexcept {
+        load_root();
+        const char* log = secure_getenv("SDK_BSP_CMDLOG");
+        if (log && std::strlen(log) <= kPathMax) std::strcpy(cmdlog.data(), log);
+    }
+
+    void load_root() noexcept {
+        const char* r = secure_getenv("SDK_BSP_ROOT");
+        if (!r || !*r) return;
+        std::size_t n = std::strlen(r);
+        while (n > 1 && r[n - 1] == '/') --n;  // "/x/box/" and "/x/box" are one root
+        const char* why = nullptr;
+        struct stat st {};
+        if (r[0] != '/')
+            why = "not an absolute path";
+        else if (n > kRootMax)
+            why = "too long";
+        else if (!std::all_of(r, r + n, root_char_ok))
+            why = "holds blanks or shell characters";
+        else if (::stat(r, &st) != 0 || !S_ISDIR(st.st_mode))
+            why = "not a directory";
+        if (why) {
+            usable = false;
+            std::fprintf(stderr, "sdk_bsp: SDK_BSP_ROOT \"%s\" refused (%s): no path is opened, no command is run\n",
+                         r, why);
+            return;
+        }
+        if (n == 1) return;  // "/" is the box itself
+        std::memcpy(root.data(), r, n);
+        root_len = n;
+    }
+};
+
+Environment& env_storage() noexcept {
+    static Environment e;  // read once, on first use
+    return e;
+}
+
+const Environment& env() noexcept { return env_storage(); }
+
+void journal(const char* command) noexcept {
+    const char* log = env().cmdlog.data();
+    if (!*log) return;
+    int fd = ::open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    // One write per line, so the lines of concurrent commands never mix.
+    std::array<char, kCommandMax + 1> line{};
+    std::size_t n = std::min(std::strlen(command), kCommandMax);
+    std::memcpy(line.data(), command, n);
+    line[n++] = '\n';
+    [[maybe_unused]] ssize_t w = ::write(fd, line.data(), n);
+    ::close(fd);
+}
+
+// The text handed to /bin/sh: when rooted, the simulated box's tools come first on PATH.
+class ShellText {
+  public:
+    explicit ShellText(const char* command) noexcept {
+        if (!command || !usable() || std::strlen(command) >= kCommandMax) return;
+        journal(command);
+        int n = root().empty() ? std::snprintf(text_.data(), text_.size(), "%s", command)
+                               : std::snprintf(text_.data(), text_.size(), "PATH=%s/bin:$PATH; export PATH; %s",
+                                               env().root.data(), command);
+        ok_ = n > 0 && static_cast<std::size_t>(n) < text_.size();
+    }
+    bool ok() const noexcept { return ok_; }
+    const char* c_str() const noexcept { return text_.data(); }
+
+  private:
+    std::array<char, kCommandMax + kRootMax + 32> text_{};
+    bool ok_ = false;
+};
+
+std::atomic<Clock*> g_clock{nullptr};
+
+}  // namespace
+
+std::string_view root() noexcept { return {env().root.data(), env().root_len}; }
+
+bool usable() noexcept { return env().usable; }
+
+void reload_environment() noexcept { env_storage() = Environment{}; }
+
+Path::Path(const char* path) noexcept {
+    if (!path || !usable()) return;
+    std::string_view r = path[0] == '/' ? root() : std::string_view{};
+    std::size_t n = std::strlen(path);
+    if (n >= kPathMax) return;
+    std::memcpy(buf_.data(), r.data(), r.size());
+    std::memcpy(buf_.data() + r.size(), path, n + 1);
+    ok_ = true;
+}
+
+namespace {
+template <typename F>
+auto rooted(const char* path, F call, decltype(call("")) refused) noexcept {
+    Path p(path);
+    if (!p.ok()) {
+        errno = usable() ? ENAMETOOLONG : EACCES;
+        return refused;
+    }
+    return call(p.c_str());
+}
+}  // namespace
+
+int open(const char* path, int flags, mode_t mode) noexcept {
+    return rooted(path, [&](const char* p) { return ::open(p, flags, mode); }, -1);
+}
+
+int stat(const char* path, struct stat* st) noexcept {
+    return rooted(path, [&](const char* p) { return ::stat(p, st); }, -1);
+}
+
+std::FILE* fopen(const char* path, const char* mode) noexcept {
+    return rooted(path, [&](const char* p) { return std::fopen(p, mode); }, static_cast<std::FILE*>(nullptr));
+}
+
+DIR* opendir(const char* path) noexcept {
+    return rooted(path, [&](const char* p) { return ::opendir(p); }, static_cast<DIR*>(nullptr));
+}
+
+bool Command::print(std::size_t room, const char* fmt, ...) noexcept {
+    text_.fill('\0');
+    if (!fmt || room > text_.size()) return false;
+    va_list ap;
+    va_start(ap, fmt);
+    int n = std::vsnprintf(text_.data(), room, fmt, ap);
+    va_end(ap);
+    if (n < 0 || static_cast<std::size_t>(n) >= room) {
+        text_.fill('\0');
+        return false;
+    }
+    return true;
+}
+
+int run(const char* command) noexcept {
+    ShellText sh(command);
+    return sh.ok() ? std::system(sh.c_str()) : -1;
+}
+
+Pipe::Pipe(const char* command) noexcept {
+    ShellText sh(command);
+    if (sh.ok()) file_ = ::popen(sh.c_str(), "r");
+}
+
+Pipe::~Pipe() {
+    if (file_) ::pclose(file_);
+}
+
+Clock& clock() noexcept {
+    static Clock real;
+    Clock* c = g_clock.load(std::memory_order_acquire);
+    return c ? *c : real;
+}
+
+void set_clock(Clock* c) noexcept { g_clock.store(c, std::memory_order_release); }
+
+}  // namespace bsp::os

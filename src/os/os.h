@@ -1,0 +1,119 @@
+// The library's one seam to the operating system: paths under the simulated box's root, shell
+// commands, the wall clock and sleeps. Device I/O on an already rooted path stays plain POSIX.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdio>
+#include <ctime>
+#include <string_view>
+
+#include <dirent.h>
+#include <sys/select.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+namespace bsp::os {
+
+// The longest root accepted (a longer one is refused) and the longest path taken under it.
+constexpr std::size_t kRootMax = 256;
+constexpr std::size_t kPathMax = 1024;
+// Room for one command text: the largest buffer the box builds a command in, plus a root per path.
+constexpr std::size_t kCommandMax = 2048;
+
+// SDK_BSP_ROOT as read once: "" when unset or empty (the box's own paths).
+std::string_view root() noexcept;
+// False when SDK_BSP_ROOT is set but unusable: then no path is opened and no command is run.
+bool usable() noexcept;
+
+// Reads SDK_BSP_ROOT and SDK_BSP_CMDLOG again. For unit tests only, with no other thread running.
+void reload_environment() noexcept;
+
+// An absolute path taken under the root; a relative path stays as it is. Not ok() when the root
+// is refused or the result would not fit; c_str() is then "".
+class Path {
+  public:
+    explicit Path(const char* path) noexcept;
+    bool ok() const noexcept { return ok_; }
+    const char* c_str() const noexcept { return buf_.data(); }
+
+  private:
+    std::array<char, kRootMax + kPathMax> buf_{};
+    bool ok_ = false;
+};
+
+// Rooted file-system calls: on a refused path they fail with errno EACCES (or ENAMETOOLONG).
+int open(const char* path, int flags, mode_t mode = 0) noexcept;
+int stat(const char* path, struct stat* st) noexcept;
+std::FILE* fopen(const char* path, const char* mode) noexcept;
+DIR* opendir(const char* path) noexcept;
+
+// A command text built in a fixed buffer.
+class Command {
+  public:
+    // Formats the command. box_size is the size of the buffer the box builds it in; each Path
+    // argument is rooted and gets room for the root on top. Returns false, leaving the text
+    // empty, when a path is refused or the text would not fit: a command is refused, never cut.
+    template <typename... A>
+    bool format(std::size_t box_size, const char* fmt, const A&... args) noexcept {
+        bool ok = true;
+        std::size_t room = box_size;
+        ((room += extra_room(args, ok)), ...);
+        return ok && print(room, fmt, pass(args)...);
+    }
+    const char* c_str() const noexcept { return text_.data(); }
+
+  private:
+    static std::size_t extra_room(const Path& p, bool& ok) noexcept {
+        ok = ok && p.ok();
+        return root().size();
+    }
+    template <typename T>
+    static std::size_t extra_room(const T&, bool&) noexcept { return 0; }
+    static const char* pass(const Path& p) noexcept { return p.c_str(); }
+    template <typename T>
+    static const T& pass(const T& v) noexcept { return v; }
+    bool print(std::size_t room, const char* fmt, ...) noexcept;
+
+    std::array<char, kCommandMax> text_{};
+};
+
+// Runs a command through /bin/sh as system() does, after appending it to the SDK_BSP_CMDLOG
+// journal. When rooted, $SDK_BSP_ROOT/bin comes first on PATH. Returns system()'s status, or -1
+// when the command is refused (unusable root, null or over-long text).
+int run(const char* command) noexcept;
+
+// popen(command, "r") through the same journal and PATH; closed with pclose on destruction.
+class Pipe {
+  public:
+    explicit Pipe(const char* command) noexcept;
+    ~Pipe();
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
+    std::FILE* get() const noexcept { return file_; }
+    explicit operator bool() const noexcept { return file_ != nullptr; }
+
+  private:
+    std::FILE* file_ = nullptr;
+};
+
+// The wall clock and the sleeps. Unit tests install their own; every member is inline so the
+// interface needs no type information from the library.
+class Clock {
+  public:
+    virtual ~Clock() = default;
+    virtual std::time_t now() noexcept { return std::time(nullptr); }
+    virtual void sleep_ms(long ms) noexcept {
+        timeval tv{ms / 1000, static_cast<suseconds_t>((ms % 1000) * 1000)};
+        ::select(0, nullptr, nullptr, nullptr, &tv);
+    }
+};
+
+Clock& clock() noexcept;
+// Installs a replacement clock; nullptr restores the real one.
+void set_clock(Clock* c) noexcept;
+
+inline std::time_t now() noexcept { return clock().now(); }
+inline void sleep_ms(long ms) noexcept { clock().sleep_ms(ms); }
+
+}  // namespace bsp::os

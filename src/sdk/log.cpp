@@ -1,0 +1,177 @@
+// The SDK log: one record per call, to standard output and/or /tmp/sdklog.log, archived to
+// /tmp/sdklog.zip when the file passes 2 MiB.
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "os/os.h"
+#include "sdk/sdk.h"
+
+SDK_BSP_API STR_LOG_PAR_T STR_LOG_PAR{};
+
+namespace bsp::sdk {
+namespace {
+
+struct Level {
+    const char* tag;  // printf format of the tag and record number
+    std::int32_t STR_LOG_PAR_T::*mode;
+};
+
+constexpr Level kOther{"sdk_OTHER Line=%010d]:", &STR_LOG_PAR_T::other};
+// Indexed by level 0 to 8; every level outside is OTHER too.
+constexpr std::array<Level, 9> kLevels{{
+    kOther,
+    {"sdk_SQL   Line=%010d]:", &STR_LOG_PAR_T::sql},
+    {"sdk_ERROR Line=%010d]:", &STR_LOG_PAR_T::error},
+    {"sdk_NET   Line=%010d]:", &STR_LOG_PAR_T::net},
+    {"sdk_SO    Line=%010d]:", &STR_LOG_PAR_T::so},
+    {"sdk_SYS   Line=%010d]:", &STR_LOG_PAR_T::sys},
+    {"sdk_PIC   Line=%010d]:", &STR_LOG_PAR_T::pic},
+    kOther,
+    {"sdk_DEBUG Line=%010d]:", &STR_LOG_PAR_T::debug},
+}};
+
+const Level& level_of(int level) noexcept {
+    return level >= 0 && level < static_cast<int>(kLevels.size()) ? kLevels[static_cast<std::size_t>(level)] : kOther;
+}
+
+// The mode words are the host's too (an exported record): read and written as single words.
+std::atomic_ref<std::int32_t> mode_word(const Level& lv) noexcept { return std::atomic_ref(STR_LOG_PAR.*lv.mode); }
+
+enum Mode : int { kOff = 0, kStdout = 1, kFile = 2, kBoth = 3 };
+bool to_stdout(int mode) noexcept { return mode == kStdout || mode == kBoth; }
+bool to_file(int mode) noexcept { return mode == kFile || mode == kBoth; }
+
+std::atomic<std::uint32_t> g_counter{0};
+
+// Serialises record numbers, the rotation and the append, so that records appear in the file in
+// number order, never interleave, and none is appended while the log is being archived.
+std::mutex g_file_mutex;
+
+// Messages up to this length are built on the caller's stack; longer ones in the one shared
+// record buffer, which keeps 100 KiB off host threads' (possibly small) stacks.
+constexpr int kShortMessage = 1024;
+std::mutex g_long_mutex;
+std::array<char, kLogHeaderMax + kLogRecordBuffer> g_long_buffer;
+
+// Completes and outputs a record whose message (msg_len characters, terminated) stands behind
+// kLogHeaderMax free bytes at buf. Returns SDK_LOG_WRITE's result.
+int emit(int level, char* buf, int msg_len) noexcept {
+    char* msg = buf + kLogHeaderMax;
+    char* record = msg;
+    int mode;
+    {
+        std::lock_guard lock(g_file_mutex);
+        std::array<char, kLogHeaderMax> head{};
+        mode = SDK_UPDATE_LOG_HEADER(level, head.data());
+        if (mode == kOff) return 0;
+        LOG_FILE_CHECK();
+        int head_len = static_cast<int>(std::strlen(head.data()));
+        msg[std::min(msg_len, kLogRecordMax - head_len)] = '\0';
+        record = msg - head_len;
+        std::memcpy(record, head.data(), static_cast<std::size_t>(head_len));
+        if (to_file(mode)) SDK_LOG_SAVE_FILE(kLogFile, record);
+    }
+    // Standard output is slow and may block: printed outside the file lock.
+    if (to_stdout(mode)) std::fputs(record, stdout);
+    return to_stdout(mode) || to_file(mode) ? 1 : 0;
+}
+
+}  // namespace
+
+int SDK_UPDATE_LOG_HEADER(int level, char* buffer) noexcept {
+    if (!buffer) return 0;
+    const Level& lv = level_of(level);
+    std::time_t t = os::now();
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    int n = std::snprintf(buffer, kLogHeaderMax, "\r\n[%04d-%02d-%02d %02d:%02d:%02d ", tm.tm_year + 1900,
+                          tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    auto number = static_cast<std::int32_t>(g_counter.fetch_add(1, std::memory_order_relaxed) + 1);
+    std::snprintf(buffer + n, static_cast<std::size_t>(kLogHeaderMax - n), lv.tag, number);
+    return mode_word(lv).load(std::memory_order_relaxed);
+}
+
+int getfilesize(const char* path) noexcept {
+    struct stat st {};
+    if (os::stat(path, &st) != 0) return -1;
+    return st.st_size > INT_MAX ? INT_MAX : static_cast<int>(st.st_size);
+}
+
+void LOG_FILE_CHECK() noexcept {
+    int size = getfilesize(kLogFile);
+    if (size == -1 || size <= kLogFileLimit) return;
+    const os::Path archive(kLogArchive), log(kLogFile);
+    os::Command cmd;
+    if (cmd.format(kLogCommandBuffer, "rm %s", archive)) os::run(cmd.c_str());
+    if (cmd.format(kLogCommandBuffer, "zip %s %s", archive, log)) os::run(cmd.c_str());
+    if (cmd.format(kLogCommandBuffer, "rm %s", log)) os::run(cmd.c_str());
+}
+
+std::int32_t log_record_count() noexcept { return static_cast<std::int32_t>(g_counter.load()); }
+
+}  // namespace bsp::sdk
+
+using namespace bsp::sdk;
+
+extern "C" {
+
+SDK_BSP_API int SDK_LOG_WRITE(int level, const char* format, ...) noexcept {
+    if (!format || mode_word(level_of(level)).load(std::memory_order_relaxed) == kOff) {
+        g_counter.fetch_add(1, std::memory_order_relaxed);  // the number is taken even so
+        return 0;
+    }
+    va_list ap, again;
+    va_start(ap, format);
+    va_copy(again, ap);
+    std::array<char, kLogHeaderMax + kShortMessage> small;
+    int n = std::vsnprintf(small.data() + kLogHeaderMax, kShortMessage, format, ap);
+    int result;
+    if (n < kShortMessage) {
+        if (n < 0) small[kLogHeaderMax] = '\0';
+        result = emit(level, small.data(), std::max(n, 0));
+    } else {
+        std::lock_guard lock(g_long_mutex);
+        n = std::vsnprintf(g_long_buffer.data() + kLogHeaderMax, kLogRecordBuffer, format, again);
+        result = emit(level, g_long_buffer.data(), std::clamp(n, 0, kLogRecordBuffer - 1));
+    }
+    va_end(again);
+    va_end(ap);
+    return result;
+}
+
+SDK_BSP_API void SDK_LOG_PAR_INIT(void) noexcept {
+    for (const Level& lv : kLevels) mode_word(lv).store(lv.mode == &STR_LOG_PAR_T::net ? kFile : kBoth);
+}
+
+SDK_BSP_API void SDK_LOG_PAR_INIT_NOPRINTF(void) noexcept {
+    for (const Level& lv : kLevels) mode_word(lv).store(kOff);
+}
+
+SDK_BSP_API int SDK_LOG_SAVE_FILE(const char* path, char* text) noexcept {
+    if (!path || !text) return -1;
+    int fd = bsp::os::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0700);
+    if (fd < 0) {
+        std::perror("open");
+        return -1;
+    }
+    if (::lseek(fd, 0, SEEK_END) < 0) {
+        std::perror("lseek");
+        ::close(fd);
+        return -2;
+    }
+    [[maybe_unused]] ssize_t written = ::write(fd, text, std::strlen(text));
+    ::close(fd);
+    return 1;
+}
+
+}  // extern "C"

@@ -1,0 +1,208 @@
+// Resource names and IDs, the board presence flags and the resource counts derived from them.
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "sdk/sdk.h"
+
+SDK_BSP_API BSP_BOARD_HARDWARE_RESOURCES_T BSP_BOARD_HARDWARE_RESOURCES{};
+SDK_BSP_API STR_SYSTEM_RESOURCES_NUM_T STR_SYSTEM_RESOURCES_NUM{};
+
+namespace bsp::sdk {
+namespace {
+
+// The table is generated from one rule per class of resource: name prefix, count, and the ID of
+// number n as base + n (rows in this order).
+struct NumberedClass {
+    std::string_view prefix;
+    int count;
+    int base;
+};
+constexpr std::array<NumberedClass, 5> kNumberedFirst{{
+    {"Local/Uart/", 16, 0},
+    {"Local/AI/", 32, 100},
+    {"Local/DI/", 32, 200},
+    {"Local/DO/", 4, 300},
+    {"Local/Bat/", 4, 400},
+}};
+constexpr std::array<std::string_view, 8> kNamedLeds{"Local/Led/run",     "Local/Led/power",   "Local/Led/alarm",
+                                                     "Local/Led/net",     "Local/Led/update",  "Local/Led/extend1",
+                                                     "Local/Led/extend2", "Local/Led/extend3"};
+constexpr int kNamedLedBase = 500;
+constexpr NumberedClass kNumberedLeds{"Local/Led/", 14, 508};
+
+// Every name, each followed by its terminator, in table order.
+constexpr std::size_t kNameBytes = 2048;
+
+consteval std::array<char, kNameBytes> make_names() {
+    std::array<char, kNameBytes> out{};
+    std::size_t at = 0;
+    auto put = [&](std::string_view s) {
+        for (char c : s) out[at++] = c;
+    };
+    auto numbered = [&](const NumberedClass& k) {
+        for (int n = 1; n <= k.count; ++n) {
+            put(k.prefix);
+            if (n >= 10) out[at++] = static_cast<char>('0' + n / 10);
+            out[at++] = static_cast<char>('0' + n % 10);
+            out[at++] = '\0';
+        }
+    };
+    for (const auto& k : kNumberedFirst) numbered(k);
+    for (auto name : kNamedLeds) {
+        put(name);
+        out[at++] = '\0';
+    }
+    numbered(kNumberedLeds);
+    return out;
+}
+constexpr std::array<char, kNameBytes> kNames = make_names();
+
+consteval std::array<Resource, kResourceRows> make_table() {
+    std::array<Resource, kResourceRows> rows{};
+    std::size_t row = 0, at = 0;
+    auto add = [&](int id) {
+        rows[row++] = {id, kNames.data() + at};
+        while (kNames[at] != '\0') ++at;
+        ++at;
+    };
+    for (const auto& k : kNumberedFirst)
+        for (int n = 1; n <= k.count; ++n) add(k.base + n);
+    for (int i = 1; i <= static_cast<int>(kNamedLeds.size()); ++i) add(kNamedLedBase + i);
+    for (int n = 1; n <= kNumberedLeds.count; ++n) add(kNumberedLeds.base + n);
+    return rows;
+}
+constexpr std::array<Resource, kResourceRows> kTable = make_table();
+static_assert(kTable[109].id == 522 && kTable[88].id == 501);
+
+// Presence flags and counts are shared with the receive threads and the host as single words.
+std::int32_t load(std::int32_t& word) noexcept { return std::atomic_ref(word).load(std::memory_order_relaxed); }
+void store(std::int32_t& word, std::int32_t v) noexcept { std::atomic_ref(word).store(v, std::memory_order_relaxed); }
+bool present(std::int32_t& flag) noexcept { return load(flag) == 1; }
+
+// Bounded builder of the resource list, a JSON array of strings.
+class ListText {
+  public:
+    ListText() noexcept { add("["); }
+    void item(const char* fmt, int n) noexcept {
+        if (len_ > 1) add(",");
+        add(fmt, n);
+    }
+    const char* close() noexcept {
+        add("]");
+        return text_.data();
+    }
+    std::size_t size() const noexcept { return len_; }
+
+  private:
+    template <typename... A>
+    void add(const char* fmt, A... args) noexcept {
+        int n = std::snprintf(text_.data() + len_, text_.size() - len_, fmt, args...);
+        if (n > 0) len_ = std::min(len_ + static_cast<std::size_t>(n), text_.size() - 1);
+    }
+
+    std::array<char, SDK_BSP_RESOURCE_LIST_SIZE> text_{};
+    std::size_t len_ = 0;
+};
+
+// Exact, case-sensitive comparison. (A plain loop: GCC misjudges the generated name block as
+// unterminated when strcmp is used on it.)
+bool same(const char* a, const char* b) noexcept {
+    while (*a && *a == *b) ++a, ++b;
+    return *a == *b;
+}
+
+}  // namespace
+
+const Resource* resources() noexcept { return kTable.data(); }
+
+}  // namespace bsp::sdk
+
+using namespace bsp::sdk;
+
+extern "C" {
+
+SDK_BSP_API int READ_resourceName(const char* name) noexcept {
+    if (!name) return SDK_BSP_RESOURCE_NOT_FOUND;
+    auto row = std::find_if(kTable.begin(), kTable.end(), [&](const Resource& r) { return same(r.name, name); });
+    return row == kTable.end() ? SDK_BSP_RESOURCE_NOT_FOUND : row->id;
+}
+
+SDK_BSP_API void PAR_SET_M_COM_EXIST_STATUS(int value) noexcept { store(BSP_BOARD_HARDWARE_RESOURCES.M_COM, value); }
+SDK_BSP_API void PAR_SET_EXT_COM_EXIST_STATUS(int value) noexcept {
+    store(BSP_BOARD_HARDWARE_RESOURCES.EXT_COM, value);
+}
+SDK_BSP_API void PAR_SET_M_ENV_EXIST_STATUS(int value) noexcept { store(BSP_BOARD_HARDWARE_RESOURCES.M_ENV, value); }
+SDK_BSP_API void PAR_SET_EXT_ENV_EXIST_STATUS(int value) noexcept {
+    store(BSP_BOARD_HARDWARE_RESOURCES.EXT_ENV, value);
+}
+
+SDK_BSP_API void BSP_Resource_CHECK(void) noexcept {
+    auto& flags = BSP_BOARD_HARDWARE_RESOURCES;
+    int com = 4 + (present(flags.M_COM) ? 4 : 0) + (present(flags.EXT_COM) ? 4 : 0);
+    bool env = present(flags.M_ENV);
+    int ai = (env ? 8 : 0) + (present(flags.EXT_ENV) ? 8 : 0);
+    int di = env ? 16 : 0, dout = env ? 4 : 0, ao = 0;
+
+    auto& num = STR_SYSTEM_RESOURCES_NUM;
+    store(num.COM, com);
+    store(num.RESERVED, 0);
+    store(num.AI, ai);
+    store(num.DI, di);
+    store(num.DO, dout);
+    store(num.AO, ao);
+
+    static constexpr const char* kLine = "COM=%d;AI=%d;DI=%d,AO=%d,DO=%d";
+    SDK_LOG_WRITE(kLogSys, kLine, com, ai, di, ao, dout);
+    std::printf(kLine, com, ai, di, ao, dout);
+}
+
+SDK_BSP_API int sdk_read_com_num(void) noexcept { return load(STR_SYSTEM_RESOURCES_NUM.COM); }
+SDK_BSP_API int sdk_read_ai_num(void) noexcept { return load(STR_SYSTEM_RESOURCES_NUM.AI); }
+SDK_BSP_API int sdk_read_di_num(void) noexcept { return load(STR_SYSTEM_RESOURCES_NUM.DI); }
+SDK_BSP_API int sdk_read_do_num(void) noexcept { return load(STR_SYSTEM_RESOURCES_NUM.DO); }
+
+SDK_BSP_API int ReadFSUResource(char* buffer, int length) noexcept {
+    if (buffer && length > 0) std::memset(buffer, 0, static_cast<std::size_t>(length));
+    BSP_Resource_CHECK();
+
+    struct Section {
+        const char* fmt;
+        int count;
+    };
+    const Section sections[] = {
+        {"\"Local/Uart/%d\"", sdk_read_com_num()}, {"\"Local/AI/%d\"", sdk_read_ai_num()},
+        {"\"Local/DI/%d\"", sdk_read_di_num()},    {"\"Local/DO/%d\"", sdk_read_do_num()},
+        {"\"Local/Led/%d\"", kNumberedLeds.count},
+    };
+    ListText list;
+    for (const Section& s : sections)
+        for (int n = 1; n <= s.count; ++n) list.item(s.fmt, n);
+    const char* text = list.close();
+
+    if (buffer && length > 0 && list.size() < static_cast<std::size_t>(length))
+        std::memcpy(buffer, text, list.size() + 1);
+    SDK_LOG_WRITE(kLogSys, "ReadFSUResource(%s)", text);
+    return 0;
+}
+
+SDK_BSP_API int ReadResourceAlias(const char* name, char* alias, int length) noexcept {
+    if (!name) return 0;
+    if (alias && length > 0) {
+        std::size_t n = std::strlen(name);
+        alias[0] = '\0';
+        if (n < static_cast<std::size_t>(length)) std::memcpy(alias, name, n + 1);
+    }
+    SDK_LOG_WRITE(kLogSys, "ReadResourceAlias(%s)", name);
+    return 0;
+}
+
+SDK_BSP_API int GetResourceState(const char*, int* state) noexcept {
+    if (state) *state = 0;
+    return 0;
+}
+
+}  // extern "C"

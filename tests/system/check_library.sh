@@ -1,0 +1,28 @@
+#!/bin/sh
+# check_library.sh exports LIB LIST   the library defines exactly the dynamic symbols in LIST
+# check_library.sh needed LIB         the library is named libsdk_bsp.so and needs only libc (and
+#                                     the thread library, on C libraries that keep it apart)
+set -eu
+what=$1 lib=$2
+case $what in
+exports)
+    nm -D --defined-only "$lib" | awk '{print $3}' | sort > "$lib.exports"
+    grep -v '^#' "$3" | sed '/^$/d' | sort > "$lib.expected"
+    if ! diff -u "$lib.expected" "$lib.exports"; then
+        echo "exported symbols differ from $3 (- missing, + unexpected)"
+        exit 1
+    fi
+    echo "$(wc -l < "$lib.exports") symbols, as listed"
+    ;;
+needed)
+    readelf -d "$lib" > "$lib.dynamic"
+    soname=$(sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p' "$lib.dynamic")
+    [ "$soname" = libsdk_bsp.so ] || { echo "SONAME is '$soname', not libsdk_bsp.so"; exit 1; }
+    [ "$(basename "$lib")" = libsdk_bsp.so ] || { echo "file name is $(basename "$lib")"; exit 1; }
+    bad=$(sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' "$lib.dynamic" |
+          grep -v -E '^(libc\.so\.6|libpthread\.so\.0|ld-linux[-a-z0-9_.]*\.so\.[0-9]+)$' || true)
+    [ -z "$bad" ] || { echo "unexpected NEEDED entries: $bad"; exit 1; }
+    sed -n 's/.*(NEEDED).*\[\(.*\)\]/needs \1/p' "$lib.dynamic"
+    ;;
+*) echo "unknown check $what"; exit 2 ;;
+esac

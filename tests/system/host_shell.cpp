@@ -1,0 +1,120 @@
+#include "host_shell.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string_view>
+
+namespace systest {
+
+TempRoot::TempRoot() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "sdkbsp-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+    std::filesystem::create_directories(path_ / "tmp");
+}
+
+TempRoot::~TempRoot() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::string read_file(const std::filesystem::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+HostShell::HostShell(const TempRoot& root, std::vector<std::string> env) {
+    int in[2], out[2], res[2];
+    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(res, O_CLOEXEC)) throw std::runtime_error("pipe");
+    env.push_back("SDK_BSP_ROOT=" + root.path().string());
+    // The child's environment, built before fork: ours, with the given variables replacing ours.
+    std::vector<char*> envp;
+    for (char** e = environ; *e; ++e) {
+        std::string_view var(*e);
+        bool replaced = false;
+        for (auto& mine : env) replaced |= var.substr(0, var.find('=') + 1) == mine.substr(0, mine.find('=') + 1);
+        if (!replaced) envp.push_back(*e);
+    }
+    for (auto& mine : env) envp.push_back(mine.data());
+    envp.push_back(nullptr);
+    pid_ = fork();
+    if (pid_ == 0) {
+        // Its own process group, not a session: a port opened without O_NOCTTY must never become
+        // the shell's controlling terminal.
+        setpgid(0, 0);
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(res[1], 3);
+        const char* argv[] = {SDK_SHELL, "--result-fd", "3", nullptr};
+        execve(SDK_SHELL, const_cast<char**>(argv), envp.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    close(res[1]);
+    in_ = in[1];
+    out_reader_ = std::thread([this, fd = out[0]] { pump(fd, out_); });
+    result_reader_ = std::thread([this, fd = res[0]] { pump(fd, results_); });
+}
+
+HostShell::~HostShell() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        finish();
+    }
+}
+
+void HostShell::pump(int fd, std::string& into) {
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) {
+        std::lock_guard lock(mu_);
+        into.append(buf, static_cast<std::size_t>(n));
+        cv_.notify_all();
+    }
+    close(fd);
+}
+
+std::string HostShell::call(const std::string& line, std::chrono::milliseconds deadline) {
+    std::string text = line + "\n";
+    if (write(in_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) return "";
+    std::unique_lock lock(mu_);
+    std::size_t end = std::string::npos;
+    cv_.wait_for(lock, deadline, [&] { return (end = results_.find('\n', results_taken_)) != std::string::npos; });
+    if (end == std::string::npos) return "";
+    std::string result = results_.substr(results_taken_, end - results_taken_);
+    results_taken_ = end + 1;
+    return result;
+}
+
+std::string HostShell::out() {
+    std::lock_guard lock(mu_);
+    return out_;
+}
+
+bool HostShell::wait_out(const std::string& text, std::chrono::milliseconds deadline) {
+    std::unique_lock lock(mu_);
+    return cv_.wait_for(lock, deadline, [&] { return out_.find(text) != std::string::npos; });
+}
+
+int HostShell::finish() {
+    if (in_ >= 0) close(in_);
+    in_ = -1;
+    int status = -1;
+    if (pid_ > 0) waitpid(pid_, &status, 0);
+    pid_ = -1;
+    if (out_reader_.joinable()) out_reader_.join();
+    if (result_reader_.joinable()) result_reader_.join();
+    return status;
+}
+
+}  // namespace systest

@@ -1,0 +1,196 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sdk/sdk.h"
+#include "support.h"
+
+namespace {
+
+constexpr std::time_t k20240701_083000 = 1719822600;  // UTC
+
+std::string numbered(const char* tag_format, int number) {
+    char head[64];
+    std::snprintf(head, sizeof head, tag_format, number);
+    return head;
+}
+
+class Log : public unit::RootedTest {
+  protected:
+    void SetUp() override {
+        RootedTest::SetUp();
+        SDK_LOG_PAR_INIT();
+    }
+    void TearDown() override {
+        SDK_LOG_PAR_INIT_NOPRINTF();
+        RootedTest::TearDown();
+    }
+    std::string file() { return unit::read_file(box("tmp/sdklog.log")); }
+    // The number the next record will carry.
+    int next() { return bsp::sdk::log_record_count() + 1; }
+
+    unit::UtcZone utc;
+    unit::FixedClock clock{k20240701_083000};
+};
+
+TEST_F(Log, RecordLayoutTagsAndModes) {
+    struct Case {
+        int level;
+        const char* tag;  // the level's tag, as a format of the record number
+        bool on_stdout;
+    };
+    const Case cases[] = {
+        {1, "sdk_SQL   Line=%010d]:", true},  {2, "sdk_ERROR Line=%010d]:", true}, {3, "sdk_NET   Line=%010d]:", false},
+        {4, "sdk_SO    Line=%010d]:", true},  {5, "sdk_SYS   Line=%010d]:", true}, {6, "sdk_PIC   Line=%010d]:", true},
+        {8, "sdk_DEBUG Line=%010d]:", true},  {0, "sdk_OTHER Line=%010d]:", true}, {7, "sdk_OTHER Line=%010d]:", true},
+        {9, "sdk_OTHER Line=%010d]:", true},  {-1, "sdk_OTHER Line=%010d]:", true},
+    };
+    std::string expected_file;
+    for (const Case& c : cases) {
+        int n = next();
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(SDK_LOG_WRITE(c.level, "level %d: %s", c.level, "text"), 1);
+        std::string out = testing::internal::GetCapturedStdout();
+        std::string record = "\r\n[2024-07-01 08:30:00 " + numbered(c.tag, n) + "level " + std::to_string(c.level) + ": text";
+        EXPECT_EQ(out, c.on_stdout ? record : "") << c.level;
+        expected_file += record;
+    }
+    EXPECT_EQ(file(), expected_file);
+    struct stat st {};
+    ASSERT_EQ(stat(box("tmp/sdklog.log").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777 & ~0077, 0700u);
+}
+
+TEST_F(Log, ModesOffOrUnknownOutputNothingButTakeANumber) {
+    SDK_LOG_PAR_INIT_NOPRINTF();
+    int n = next();
+    EXPECT_EQ(SDK_LOG_WRITE(5, "off"), 0);
+    STR_LOG_PAR.sys = 7;  // not a mode
+    EXPECT_EQ(SDK_LOG_WRITE(5, "unknown mode"), 0);
+    STR_LOG_PAR.sys = 1;  // standard output only
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(SDK_LOG_WRITE(5, "stdout only"), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "\r\n[2024-07-01 08:30:00 " + numbered("sdk_SYS   Line=%010d]:", n + 2) + "stdout only");
+    EXPECT_FALSE(std::filesystem::exists(box("tmp/sdklog.log")));
+    EXPECT_EQ(SDK_LOG_WRITE(5, nullptr), 0);
+    EXPECT_EQ(next(), n + 4);
+}
+
+TEST_F(Log, LongMessagesAreCutToTheRecordLimit) {
+    STR_LOG_PAR.sys = 2;
+    std::string big(200000, 'm');
+    EXPECT_EQ(SDK_LOG_WRITE(5, "%s", big.c_str()), 1);
+    std::string just_fits(bsp::sdk::kLogRecordMax - 50, 'k');  // the header is 50 characters
+    EXPECT_EQ(SDK_LOG_WRITE(5, "%s", just_fits.c_str()), 1);
+    std::string rec = file();
+    ASSERT_EQ(rec.size(), 2u * bsp::sdk::kLogRecordMax);
+    EXPECT_EQ(rec.substr(bsp::sdk::kLogRecordMax - 1, 3), "m\r\n");
+    EXPECT_EQ(rec.back(), 'k');
+}
+
+TEST_F(Log, RotatesOnlyPastTwoMegabytes) {
+    setenv("SDK_BSP_CMDLOG", box("cmdlog").c_str(), 1);
+    bsp::os::reload_environment();
+    STR_LOG_PAR.sys = 2;
+    unit::write_file(box("tmp/sdklog.log"), std::string(bsp::sdk::kLogFileLimit, 'a'));
+    SDK_LOG_WRITE(5, "still appended");
+    EXPECT_FALSE(std::filesystem::exists(box("cmdlog")));
+    EXPECT_EQ(std::filesystem::file_size(box("tmp/sdklog.log")), bsp::sdk::kLogFileLimit + 50u + 14);
+
+    STR_LOG_PAR.sys = 1;  // a record for standard output only still rotates the file
+    testing::internal::CaptureStdout();
+    SDK_LOG_WRITE(5, "first of the new log");
+    testing::internal::GetCapturedStdout();
+    const std::string r = root_.string();
+    EXPECT_EQ(unit::read_file(box("cmdlog")), "rm " + r + "/tmp/sdklog.zip\nzip " + r + "/tmp/sdklog.zip " + r +
+                                                  "/tmp/sdklog.log\nrm " + r + "/tmp/sdklog.log\n");
+    EXPECT_TRUE(std::filesystem::exists(box("tmp/sdklog.zip")));
+    EXPECT_FALSE(std::filesystem::exists(box("tmp/sdklog.log")));
+}
+
+TEST_F(Log, SaveFileReportsWhatFailed) {
+    char text[] = "text";
+    EXPECT_EQ(SDK_LOG_SAVE_FILE("/tmp/saved", text), 1);
+    EXPECT_EQ(SDK_LOG_SAVE_FILE("/tmp/saved", text), 1);
+    EXPECT_EQ(unit::read_file(box("tmp/saved")), "texttext");
+    EXPECT_EQ(SDK_LOG_SAVE_FILE("/no/such/dir/file", text), -1);
+    ASSERT_EQ(mkfifo(box("tmp/fifo").c_str(), 0600), 0);
+    EXPECT_EQ(SDK_LOG_SAVE_FILE("/tmp/fifo", text), -2);  // a pipe has no end to seek
+    EXPECT_EQ(SDK_LOG_SAVE_FILE(nullptr, text), -1);
+    EXPECT_EQ(SDK_LOG_SAVE_FILE("/tmp/saved", nullptr), -1);
+}
+
+// Eight threads at mixed levels until the log has been archived once, with the real zip: every
+// record whole, every number once, nothing lost between the archive and the new log.
+TEST_F(Log, Threads_EightWritersThroughOneRotation) {
+    bsp::os::set_clock(nullptr);
+    STR_LOG_PAR.net = 3;  // every level to the file and standard output
+    const int first = next();
+    std::atomic<bool> rotated{false};
+    std::atomic<int> written{0};
+    constexpr int kThreads = 8;
+    std::vector<std::thread> threads;
+    testing::internal::CaptureStdout();
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            const std::string pad(40 + 13 * t, static_cast<char>('a' + t));
+            for (int i = 0; !rotated.load() || i % 50 != 0; ++i) {
+                SDK_LOG_WRITE(1 + (t + i) % 8, "writer %d record %d %s end", t, i, pad.c_str());
+                written.fetch_add(1);
+                if (std::filesystem::exists(box("tmp/sdklog.zip"))) rotated = true;
+            }
+        });
+    for (auto& th : threads) th.join();
+    std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(rotated.load());
+
+    const std::string archived = unit::read_file(box("tmp/sdklog.zip"));
+    ASSERT_FALSE(archived.empty());
+    FILE* unzip = popen(("unzip -p " + box("tmp/sdklog.zip").string()).c_str(), "r");
+    ASSERT_NE(unzip, nullptr);
+    std::string old_log;
+    char buf[65536];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, unzip)) > 0;) old_log.append(buf, n);
+    pclose(unzip);
+    EXPECT_GT(old_log.size(), static_cast<size_t>(bsp::sdk::kLogFileLimit));
+
+    const std::regex record(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d sdk_(SQL  |ERROR|NET  |SO   |SYS  |PIC  |OTHER|DEBUG) )"
+                            R"(Line=(\d{10})\]:writer (\d) record \d+ ([a-h]+) end)");
+    std::vector<int> numbers;
+    auto check = [&](const std::string& text, const char* what) {
+        ASSERT_TRUE(text.starts_with("\r\n")) << what;
+        size_t at = 2;
+        while (at < text.size()) {
+            size_t end = std::min(text.find("\r\n", at), text.size());
+            std::smatch m;
+            std::string one = text.substr(at, end - at);
+            ASSERT_TRUE(std::regex_match(one, m, record)) << what << ": " << one.substr(0, 200);
+            EXPECT_EQ(m[4].length(), 40 + 13 * std::stoi(m[3]));
+            numbers.push_back(std::stoi(m[2]));
+            at = end + 2;
+        }
+    };
+    check(old_log, "archive");
+    const size_t in_archive = numbers.size();
+    check(file(), "new log");
+    EXPECT_TRUE(std::is_sorted(numbers.begin(), numbers.end()));
+    EXPECT_EQ(numbers.size(), static_cast<size_t>(written.load()));
+    EXPECT_GT(in_archive, 0u);
+    EXPECT_EQ(numbers.front(), first);
+    EXPECT_EQ(numbers.back(), first + written.load() - 1);
+    EXPECT_EQ(std::set<int>(numbers.begin(), numbers.end()).size(), numbers.size());
+    EXPECT_EQ(static_cast<int>(std::count(out.begin(), out.end(), '[')), written.load());
+}
+
+}  // namespace

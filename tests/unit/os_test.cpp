@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "os/os.h"
+#include "support.h"
+
+namespace {
+
+using bsp::os::Command;
+using bsp::os::Path;
+
+class OsSeam : public unit::RootedTest {};
+
+TEST_F(OsSeam, AbsolutePathsGoUnderTheRootRelativeOnesStay) {
+    EXPECT_EQ(Path("/dev/ttymxc5").c_str(), root_.string() + "/dev/ttymxc5");
+    EXPECT_STREQ(Path("relative/file").c_str(), "relative/file");
+    EXPECT_FALSE(Path(nullptr).ok());
+    EXPECT_FALSE(Path(std::string(bsp::os::kPathMax, '/').c_str()).ok());
+
+    unit::write_file(box("etc/config/vqm"), "x");
+    struct stat st {};
+    EXPECT_EQ(bsp::os::stat("/etc/config/vqm", &st), 0);
+    int fd = bsp::os::open("/etc/config/vqm", O_RDONLY);
+    EXPECT_GE(fd, 0);
+    close(fd);
+}
+
+TEST_F(OsSeam, CommandsRootTheirPathsAndAreRefusedRatherThanCut) {
+    Command cmd;
+    const Path zip("/tmp/sdklog.zip"), log("/tmp/sdklog.log");
+    ASSERT_TRUE(cmd.format(100, "zip %s %s", zip, log));
+    EXPECT_EQ(cmd.c_str(), "zip " + root_.string() + "/tmp/sdklog.zip " + root_.string() + "/tmp/sdklog.log");
+
+    // The box's 100-byte buffer holds 99 characters of unrooted text; the root comes on top.
+    const std::string long_name = "/tmp/" + std::string(99 - 3 - 5, 'x');
+    EXPECT_TRUE(cmd.format(100, "rm %s", Path(long_name.c_str())));
+    EXPECT_FALSE(cmd.format(100, "rm %s", Path((long_name + "x").c_str())));
+    EXPECT_STREQ(cmd.c_str(), "");
+    // Data arguments get no room for the root.
+    EXPECT_TRUE(cmd.format(10, "echo %s", "abcd"));
+    EXPECT_FALSE(cmd.format(10, "echo %s", "abcde"));
+}
+
+TEST_F(OsSeam, RunnerJournalsEachCommandAndFindsTheBoxToolsFirst) {
+    const auto journal = box("cmdlog");
+    setenv("SDK_BSP_CMDLOG", journal.c_str(), 1);
+    bsp::os::reload_environment();
+    unit::write_file(box("bin/reboot"), "#!/bin/sh\necho stand-in > " + box("tmp/rebooted").string() + "\n");
+    std::filesystem::permissions(box("bin/reboot"), std::filesystem::perms::owner_all);
+
+    EXPECT_EQ(bsp::os::run("reboot"), 0);
+    EXPECT_EQ(unit::read_file(box("tmp/rebooted")), "stand-in\n");
+    {
+        bsp::os::Pipe p("echo one; echo two");
+        ASSERT_TRUE(p);
+        char line[16] = {};
+        ASSERT_NE(fgets(line, sizeof line, p.get()), nullptr);
+        EXPECT_STREQ(line, "one\n");
+    }
+    EXPECT_EQ(bsp::os::run(nullptr), -1);
+    EXPECT_EQ(unit::read_file(journal), "reboot\necho one; echo two\n");
+}
+
+TEST(OsRoot, AnUnusableRootOpensNothingAndRunsNothing) {
+    for (const char* bad : {"relative/box", "/tmp/a box", "/tmp/x;rm -rf", "/nonexistent-sdk-bsp-root"}) {
+        setenv("SDK_BSP_ROOT", bad, 1);
+        bsp::os::reload_environment();
+        EXPECT_FALSE(bsp::os::usable()) << bad;
+        EXPECT_FALSE(Path("/tmp/sdklog.log").ok()) << bad;
+        EXPECT_EQ(bsp::os::open("/tmp", O_RDONLY), -1) << bad;
+        EXPECT_EQ(bsp::os::run("true"), -1) << bad;
+    }
+    setenv("SDK_BSP_ROOT", "", 1);
+    bsp::os::reload_environment();
+    EXPECT_TRUE(bsp::os::usable());
+    EXPECT_STREQ(Path("/dev/ttymxc1").c_str(), "/dev/ttymxc1");
+    unsetenv("SDK_BSP_ROOT");
+    bsp::os::reload_environment();
+}
+
+}  // namespace

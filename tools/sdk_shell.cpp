@@ -1,0 +1,345 @@
+// sdk-shell: calls the library's exported functions from text, one call per line.
+//
+//   sdk-shell [--result-fd N] [SCRIPT]
+//
+// Reads SCRIPT (or standard input). Each line is a function name and its arguments:
+//   42  -7  0x1F        integers
+//   "text\r\n"          a string (escapes \" \\ \r \n \t \xHH)
+//   null                a null pointer
+//   hex:616263          bytes
+//   buf:N               an output buffer of N bytes (reported as a string)
+//   out:int             an output integer
+// and is answered with one line on the result channel (file descriptor N, default 2, unbuffered,
+// because the library prints on standard output):
+//   NAME -> RESULT [OUTPUT...]          e.g.  ReadFSUResource -> 0 "[\"Local/Uart/1\",...]"
+//   NAME !! REASON                      the line could not be called
+// Built-ins: "sleep MS", "echo TEXT" (copied to the result channel), "#" comments.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <variant>
+#include <vector>
+
+#include "sdk_bsp.h"
+
+namespace {
+
+int g_result_fd = 2;
+
+void report(const std::string& line) {
+    std::string out = line + "\n";
+    const char* p = out.data();
+    size_t left = out.size();
+    while (left > 0) {
+        ssize_t n = ::write(g_result_fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+}
+
+std::string quote(std::string_view s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\r': out += "\\r"; break;
+            case '\n': out += "\\n"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20 || c >= 0x7f) {
+                    char hex[5];
+                    std::snprintf(hex, sizeof hex, "\\x%02X", c);
+                    out += hex;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out + "\"";
+}
+
+// One argument as written on the line.
+struct Null {};
+struct OutBuffer {
+    std::vector<char> bytes;
+};
+struct OutInt {
+    int value = 0;
+};
+struct Bytes {
+    std::vector<unsigned char> bytes;
+};
+using Arg = std::variant<long, std::string, Null, Bytes, OutBuffer, OutInt>;
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::optional<std::string> parse_string(std::string_view line, size_t& at) {
+    std::string s;
+    for (++at; at < line.size(); ++at) {
+        char c = line[at];
+        if (c == '"') {
+            ++at;
+            return s;
+        }
+        if (c != '\\') {
+            s += c;
+            continue;
+        }
+        if (++at >= line.size()) return std::nullopt;
+        switch (line[at]) {
+            case 'r': s += '\r'; break;
+            case 'n': s += '\n'; break;
+            case 't': s += '\t'; break;
+            case 'x': {
+                int hi = at + 2 < line.size() ? hex_digit(line[at + 1]) : -1;
+                int lo = hi >= 0 ? hex_digit(line[at + 2]) : -1;
+                if (lo < 0) return std::nullopt;
+                s += static_cast<char>(hi * 16 + lo);
+                at += 2;
+                break;
+            }
+            default: s += line[at];
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<Arg> parse_word(std::string_view w) {
+    if (w == "null") return Null{};
+    if (w == "out:int") return OutInt{};
+    if (w.starts_with("buf:")) {
+        long n = std::strtol(std::string(w.substr(4)).c_str(), nullptr, 10);
+        if (n <= 0 || n > (1 << 24)) return std::nullopt;
+        return OutBuffer{std::vector<char>(static_cast<size_t>(n), '\0')};
+    }
+    if (w.starts_with("hex:")) {
+        Bytes b;
+        std::string_view h = w.substr(4);
+        if (h.size() % 2) return std::nullopt;
+        for (size_t i = 0; i < h.size(); i += 2) {
+            int hi = hex_digit(h[i]), lo = hex_digit(h[i + 1]);
+            if (hi < 0 || lo < 0) return std::nullopt;
+            b.bytes.push_back(static_cast<unsigned char>(hi * 16 + lo));
+        }
+        return b;
+    }
+    std::string text(w);
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(text.c_str(), &end, 0);
+    if (text.empty() || *end || errno) return std::nullopt;
+    return v;
+}
+
+// Splits a line into its name and arguments; nullopt on a malformed argument.
+std::optional<std::vector<Arg>> parse_args(std::string_view line, size_t at) {
+    std::vector<Arg> args;
+    while (true) {
+        while (at < line.size() && (line[at] == ' ' || line[at] == '\t')) ++at;
+        if (at >= line.size()) return args;
+        if (line[at] == '"') {
+            auto s = parse_string(line, at);
+            if (!s) return std::nullopt;
+            args.emplace_back(std::move(*s));
+            continue;
+        }
+        size_t end = line.find_first_of(" \t", at);
+        if (end == std::string_view::npos) end = line.size();
+        auto a = parse_word(line.substr(at, end - at));
+        if (!a) return std::nullopt;
+        args.push_back(std::move(*a));
+        at = end;
+    }
+}
+
+// Typed access to the arguments of one call, checked against the function's signature first.
+class Call {
+  public:
+    explicit Call(std::vector<Arg>& args) : args_(args) {}
+    int i(size_t k) { return static_cast<int>(std::get<long>(args_[k])); }
+    const char* s(size_t k) {
+        auto* str = std::get_if<std::string>(&args_[k]);
+        return str ? str->c_str() : nullptr;
+    }
+    char* b(size_t k) {
+        auto* buf = std::get_if<OutBuffer>(&args_[k]);
+        return buf ? buf->bytes.data() : nullptr;
+    }
+    int* p(size_t k) {
+        auto* out = std::get_if<OutInt>(&args_[k]);
+        return out ? &out->value : nullptr;
+    }
+    std::vector<Arg>& args() { return args_; }
+
+  private:
+    std::vector<Arg>& args_;
+};
+
+// Signature letters: i int, s string or null, b buf:N or null, p out:int or null, v any number
+// of integers and strings (printf arguments).
+bool fits(char sig, const Arg& a) {
+    switch (sig) {
+        case 'i': return std::holds_alternative<long>(a);
+        case 's': return std::holds_alternative<std::string>(a) || std::holds_alternative<Null>(a);
+        case 'b': return std::holds_alternative<OutBuffer>(a) || std::holds_alternative<Null>(a);
+        case 'p': return std::holds_alternative<OutInt>(a) || std::holds_alternative<Null>(a);
+        case 'v': return std::holds_alternative<long>(a) || std::holds_alternative<std::string>(a);
+    }
+    return false;
+}
+
+bool matches(std::string_view sig, const std::vector<Arg>& args) {
+    bool variadic = sig.ends_with('v');
+    size_t fixed = variadic ? sig.size() - 1 : sig.size();
+    if (args.size() < fixed || (!variadic && args.size() > fixed)) return false;
+    for (size_t k = 0; k < args.size(); ++k)
+        if (!fits(k < fixed ? sig[k] : 'v', args[k])) return false;
+    return true;
+}
+
+// Passes printf arguments of the kinds written on the line (at most four).
+constexpr size_t kMaxPrintfArgs = 4;
+template <typename... T>
+int log_write(Call& c, size_t k, T... done) {
+    auto& args = c.args();
+    if constexpr (sizeof...(T) < kMaxPrintfArgs) {
+        if (k < args.size()) {
+            if (auto* v = std::get_if<long>(&args[k])) return log_write(c, k + 1, done..., static_cast<int>(*v));
+            return log_write(c, k + 1, done..., std::get<std::string>(args[k]).c_str());
+        }
+    }
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-security"
+    return SDK_LOG_WRITE(c.i(0), c.s(1), done...);
+#pragma GCC diagnostic pop
+}
+
+constexpr long kVoid = 0x7fffffffL + 1;  // a void function's "result"
+long none(void (*fn)()) {
+    fn();
+    return kVoid;
+}
+
+struct Function {
+    const char* sig;
+    long (*call)(Call&);
+};
+
+const std::map<std::string_view, Function>& functions() {
+    static const std::map<std::string_view, Function> table{
+        // log
+        {"SDK_LOG_WRITE", {"isv", [](Call& c) -> long {
+             if (c.args().size() > 2 + kMaxPrintfArgs) return -999;
+             return log_write(c, 2);
+         }}},
+        {"SDK_LOG_PAR_INIT", {"", [](Call&) { return none(SDK_LOG_PAR_INIT); }}},
+        {"SDK_LOG_PAR_INIT_NOPRINTF", {"", [](Call&) { return none(SDK_LOG_PAR_INIT_NOPRINTF); }}},
+        {"SDK_LOG_SAVE_FILE", {"ss", [](Call& c) -> long {
+             return SDK_LOG_SAVE_FILE(c.s(0), const_cast<char*>(c.s(1)));
+         }}},
+        // resource names and counts
+        {"READ_resourceName", {"s", [](Call& c) -> long { return READ_resourceName(c.s(0)); }}},
+        {"PAR_SET_M_COM_EXIST_STATUS", {"i", [](Call& c) { PAR_SET_M_COM_EXIST_STATUS(c.i(0)); return kVoid; }}},
+        {"PAR_SET_EXT_COM_EXIST_STATUS", {"i", [](Call& c) { PAR_SET_EXT_COM_EXIST_STATUS(c.i(0)); return kVoid; }}},
+        {"PAR_SET_M_ENV_EXIST_STATUS", {"i", [](Call& c) { PAR_SET_M_ENV_EXIST_STATUS(c.i(0)); return kVoid; }}},
+        {"PAR_SET_EXT_ENV_EXIST_STATUS", {"i", [](Call& c) { PAR_SET_EXT_ENV_EXIST_STATUS(c.i(0)); return kVoid; }}},
+        {"BSP_Resource_CHECK", {"", [](Call&) { return none(BSP_Resource_CHECK); }}},
+        {"sdk_read_com_num", {"", [](Call&) -> long { return sdk_read_com_num(); }}},
+        {"sdk_read_ai_num", {"", [](Call&) -> long { return sdk_read_ai_num(); }}},
+        {"sdk_read_di_num", {"", [](Call&) -> long { return sdk_read_di_num(); }}},
+        {"sdk_read_do_num", {"", [](Call&) -> long { return sdk_read_do_num(); }}},
+        {"ReadFSUResource", {"bi", [](Call& c) -> long { return ReadFSUResource(c.b(0), c.i(1)); }}},
+        {"ReadResourceAlias", {"sbi", [](Call& c) -> long { return ReadResourceAlias(c.s(0), c.b(1), c.i(2)); }}},
+        {"GetResourceState", {"sp", [](Call& c) -> long { return GetResourceState(c.s(0), c.p(1)); }}},
+    };
+    return table;
+}
+
+std::string outputs(const std::vector<Arg>& args) {
+    std::string out;
+    for (const Arg& a : args) {
+        if (auto* buf = std::get_if<OutBuffer>(&a))
+            out += " " + quote(std::string_view(buf->bytes.data(), strnlen(buf->bytes.data(), buf->bytes.size())));
+        else if (auto* v = std::get_if<OutInt>(&a))
+            out += " " + std::to_string(v->value);
+    }
+    return out;
+}
+
+void execute(std::string_view line) {
+    size_t start = line.find_first_not_of(" \t");
+    if (start == std::string_view::npos || line[start] == '#') return;
+    size_t end = line.find_first_of(" \t", start);
+    if (end == std::string_view::npos) end = line.size();
+    std::string name(line.substr(start, end - start));
+
+    if (name == "echo") {
+        report(std::string(line.substr(std::min(line.size(), end + 1))));
+        return;
+    }
+    auto args = parse_args(line, end);
+    if (!args) return report(name + " !! malformed argument");
+    if (name == "sleep") {
+        if (args->size() != 1 || !std::holds_alternative<long>((*args)[0])) return report("sleep !! sleep MS");
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::get<long>((*args)[0])));
+        return report("sleep -> void");
+    }
+    auto fn = functions().find(name);
+    if (fn == functions().end()) return report(name + " !! unknown function");
+    if (!matches(fn->second.sig, *args)) return report(name + " !! arguments do not match (" + fn->second.sig + ")");
+    Call call(*args);
+    long result = fn->second.call(call);
+    report(name + " -> " + (result == kVoid ? std::string("void") : std::to_string(result)) + outputs(*args));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The library's own prints go to standard output; unbuffered, so they interleave with the
+    // results in the order they happen.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    const char* script = nullptr;
+    for (int k = 1; k < argc; ++k) {
+        std::string_view a = argv[k];
+        if (a == "--result-fd" && k + 1 < argc) {
+            g_result_fd = std::atoi(argv[++k]);
+        } else if (a == "--help" || a == "-h") {
+            std::fprintf(stderr, "usage: sdk-shell [--result-fd N] [SCRIPT]\n");
+            return 0;
+        } else {
+            script = argv[k];
+        }
+    }
+    std::FILE* in = script ? std::fopen(script, "r") : stdin;
+    if (!in) {
+        std::perror(script);
+        return 2;
+    }
+    char* line = nullptr;
+    size_t cap = 0;
+    ssize_t n;
+    while ((n = getline(&line, &cap, in)) >= 0) {
+        std::string_view l(line, static_cast<size_t>(n));
+        while (!l.empty() && (l.back() == '\n' || l.back() == '\r')) l.remove_suffix(1);
+        execute(l);
+    }
+    std::free(line);
+    return 0;
+}
