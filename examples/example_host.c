@@ -19,6 +19,6 @@ int main(void)
            READ_resourceName("Local/Led/run"));
     ReadResourceAlias("Local/Uart/6", alias, (int)sizeof alias);
     GetResourceState("Local/Uart/6", &state);
-    printf("alias %s, state %d\n", alias, state);
+    printf("\nalias %s, state %d\n", alias, state);
     return 0;
 }

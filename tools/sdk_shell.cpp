@@ -81,7 +81,7 @@ struct OutInt {
 struct Bytes {
     std::vector<unsigned char> bytes;
 };
-using Arg = std::variant<long, std::string, Null, Bytes, OutBuffer, OutInt>;
+using Arg = std::variant<long long, std::string, Null, Bytes, OutBuffer, OutInt>;
 
 int hex_digit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -143,7 +143,7 @@ std::optional<Arg> parse_word(std::string_view w) {
     std::string text(w);
     char* end = nullptr;
     errno = 0;
-    long v = std::strtol(text.c_str(), &end, 0);
+    long long v = std::strtoll(text.c_str(), &end, 0);
     if (text.empty() || *end || errno) return std::nullopt;
     return v;
 }
@@ -173,7 +173,7 @@ std::optional<std::vector<Arg>> parse_args(std::string_view line, size_t at) {
 class Call {
   public:
     explicit Call(std::vector<Arg>& args) : args_(args) {}
-    int i(size_t k) { return static_cast<int>(std::get<long>(args_[k])); }
+    int i(size_t k) { return static_cast<int>(std::get<long long>(args_[k])); }
     const char* s(size_t k) {
         auto* str = std::get_if<std::string>(&args_[k]);
         return str ? str->c_str() : nullptr;
@@ -196,11 +196,11 @@ class Call {
 // of integers and strings (printf arguments).
 bool fits(char sig, const Arg& a) {
     switch (sig) {
-        case 'i': return std::holds_alternative<long>(a);
+        case 'i': return std::holds_alternative<long long>(a);
         case 's': return std::holds_alternative<std::string>(a) || std::holds_alternative<Null>(a);
         case 'b': return std::holds_alternative<OutBuffer>(a) || std::holds_alternative<Null>(a);
         case 'p': return std::holds_alternative<OutInt>(a) || std::holds_alternative<Null>(a);
-        case 'v': return std::holds_alternative<long>(a) || std::holds_alternative<std::string>(a);
+        case 'v': return std::holds_alternative<long long>(a) || std::holds_alternative<std::string>(a);
     }
     return false;
 }
@@ -221,7 +221,7 @@ int log_write(Call& c, size_t k, T... done) {
     auto& args = c.args();
     if constexpr (sizeof...(T) < kMaxPrintfArgs) {
         if (k < args.size()) {
-            if (auto* v = std::get_if<long>(&args[k])) return log_write(c, k + 1, done..., static_cast<int>(*v));
+            if (auto* v = std::get_if<long long>(&args[k])) return log_write(c, k + 1, done..., static_cast<int>(*v));
             return log_write(c, k + 1, done..., std::get<std::string>(args[k]).c_str());
         }
     }
@@ -231,43 +231,45 @@ int log_write(Call& c, size_t k, T... done) {
 #pragma GCC diagnostic pop
 }
 
-constexpr long kVoid = 0x7fffffffL + 1;  // a void function's "result"
-long none(void (*fn)()) {
+// A call's result; none for a void function.
+using Result = std::optional<long long>;
+constexpr Result kVoid = std::nullopt;
+Result none(void (*fn)()) {
     fn();
     return kVoid;
 }
 
 struct Function {
     const char* sig;
-    long (*call)(Call&);
+    Result (*call)(Call&);
 };
 
 const std::map<std::string_view, Function>& functions() {
     static const std::map<std::string_view, Function> table{
         // log
-        {"SDK_LOG_WRITE", {"isv", [](Call& c) -> long {
+        {"SDK_LOG_WRITE", {"isv", [](Call& c) -> Result {
              if (c.args().size() > 2 + kMaxPrintfArgs) return -999;
              return log_write(c, 2);
          }}},
         {"SDK_LOG_PAR_INIT", {"", [](Call&) { return none(SDK_LOG_PAR_INIT); }}},
         {"SDK_LOG_PAR_INIT_NOPRINTF", {"", [](Call&) { return none(SDK_LOG_PAR_INIT_NOPRINTF); }}},
-        {"SDK_LOG_SAVE_FILE", {"ss", [](Call& c) -> long {
+        {"SDK_LOG_SAVE_FILE", {"ss", [](Call& c) -> Result {
              return SDK_LOG_SAVE_FILE(c.s(0), const_cast<char*>(c.s(1)));
          }}},
         // resource names and counts
-        {"READ_resourceName", {"s", [](Call& c) -> long { return READ_resourceName(c.s(0)); }}},
-        {"PAR_SET_M_COM_EXIST_STATUS", {"i", [](Call& c) { PAR_SET_M_COM_EXIST_STATUS(c.i(0)); return kVoid; }}},
-        {"PAR_SET_EXT_COM_EXIST_STATUS", {"i", [](Call& c) { PAR_SET_EXT_COM_EXIST_STATUS(c.i(0)); return kVoid; }}},
-        {"PAR_SET_M_ENV_EXIST_STATUS", {"i", [](Call& c) { PAR_SET_M_ENV_EXIST_STATUS(c.i(0)); return kVoid; }}},
-        {"PAR_SET_EXT_ENV_EXIST_STATUS", {"i", [](Call& c) { PAR_SET_EXT_ENV_EXIST_STATUS(c.i(0)); return kVoid; }}},
+        {"READ_resourceName", {"s", [](Call& c) -> Result { return READ_resourceName(c.s(0)); }}},
+        {"PAR_SET_M_COM_EXIST_STATUS", {"i", [](Call& c) -> Result { PAR_SET_M_COM_EXIST_STATUS(c.i(0)); return kVoid; }}},
+        {"PAR_SET_EXT_COM_EXIST_STATUS", {"i", [](Call& c) -> Result { PAR_SET_EXT_COM_EXIST_STATUS(c.i(0)); return kVoid; }}},
+        {"PAR_SET_M_ENV_EXIST_STATUS", {"i", [](Call& c) -> Result { PAR_SET_M_ENV_EXIST_STATUS(c.i(0)); return kVoid; }}},
+        {"PAR_SET_EXT_ENV_EXIST_STATUS", {"i", [](Call& c) -> Result { PAR_SET_EXT_ENV_EXIST_STATUS(c.i(0)); return kVoid; }}},
         {"BSP_Resource_CHECK", {"", [](Call&) { return none(BSP_Resource_CHECK); }}},
-        {"sdk_read_com_num", {"", [](Call&) -> long { return sdk_read_com_num(); }}},
-        {"sdk_read_ai_num", {"", [](Call&) -> long { return sdk_read_ai_num(); }}},
-        {"sdk_read_di_num", {"", [](Call&) -> long { return sdk_read_di_num(); }}},
-        {"sdk_read_do_num", {"", [](Call&) -> long { return sdk_read_do_num(); }}},
-        {"ReadFSUResource", {"bi", [](Call& c) -> long { return ReadFSUResource(c.b(0), c.i(1)); }}},
-        {"ReadResourceAlias", {"sbi", [](Call& c) -> long { return ReadResourceAlias(c.s(0), c.b(1), c.i(2)); }}},
-        {"GetResourceState", {"sp", [](Call& c) -> long { return GetResourceState(c.s(0), c.p(1)); }}},
+        {"sdk_read_com_num", {"", [](Call&) -> Result { return sdk_read_com_num(); }}},
+        {"sdk_read_ai_num", {"", [](Call&) -> Result { return sdk_read_ai_num(); }}},
+        {"sdk_read_di_num", {"", [](Call&) -> Result { return sdk_read_di_num(); }}},
+        {"sdk_read_do_num", {"", [](Call&) -> Result { return sdk_read_do_num(); }}},
+        {"ReadFSUResource", {"bi", [](Call& c) -> Result { return ReadFSUResource(c.b(0), c.i(1)); }}},
+        {"ReadResourceAlias", {"sbi", [](Call& c) -> Result { return ReadResourceAlias(c.s(0), c.b(1), c.i(2)); }}},
+        {"GetResourceState", {"sp", [](Call& c) -> Result { return GetResourceState(c.s(0), c.p(1)); }}},
     };
     return table;
 }
@@ -297,16 +299,16 @@ void execute(std::string_view line) {
     auto args = parse_args(line, end);
     if (!args) return report(name + " !! malformed argument");
     if (name == "sleep") {
-        if (args->size() != 1 || !std::holds_alternative<long>((*args)[0])) return report("sleep !! sleep MS");
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::get<long>((*args)[0])));
+        if (args->size() != 1 || !std::holds_alternative<long long>((*args)[0])) return report("sleep !! sleep MS");
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::get<long long>((*args)[0])));
         return report("sleep -> void");
     }
     auto fn = functions().find(name);
     if (fn == functions().end()) return report(name + " !! unknown function");
     if (!matches(fn->second.sig, *args)) return report(name + " !! arguments do not match (" + fn->second.sig + ")");
     Call call(*args);
-    long result = fn->second.call(call);
-    report(name + " -> " + (result == kVoid ? std::string("void") : std::to_string(result)) + outputs(*args));
+    Result result = fn->second.call(call);
+    report(name + " -> " + (result ? std::to_string(*result) : std::string("void")) + outputs(*args));
 }
 
 }  // namespace

@@ -115,7 +115,7 @@ Path::Path(const char* path) noexcept {
     std::string_view r = path[0] == '/' ? root() : std::string_view{};
     std::size_t n = std::strlen(path);
     if (n >= kPathMax) return;
-    std::memcpy(buf_.data(), r.data(), r.size());
+    if (!r.empty()) std::memcpy(buf_.data(), r.data(), r.size());
     std::memcpy(buf_.data() + r.size(), path, n + 1);
     ok_ = true;
 }

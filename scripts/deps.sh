@@ -1,0 +1,19 @@
+# Sourced by the scripts: installs the Debian packages a step needs, only when missing.
+# need_packages PKG...   installs the missing ones with apt-get (as root, or through sudo)
+need_packages() {
+    missing=""
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+    done
+    [ -z "$missing" ] && return 0
+    echo "installing:$missing"
+    if [ "$(id -u)" = 0 ]; then sudo=""; else sudo="sudo"; fi
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
+}
+
+# What building the library and its example needs.
+BUILD_PACKAGES="cmake ninja-build g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev"
+# What the whole test suite needs on top: the log's archiver, the sanitizer and fuzzing compilers,
+# the box's cross compiler and the emulator its unit tests run under, the ELF tools.
+TEST_PACKAGES="zip unzip binutils clang libclang-rt-14-dev g++-arm-linux-gnueabihf qemu-user"
