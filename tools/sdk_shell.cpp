@@ -8,6 +8,7 @@
 //   null                a null pointer
 //   hex:616263          bytes
 //   buf:N               an output buffer of N bytes (reported as a string)
+//   bytes:N             an output buffer of N bytes (reported as hex:, cut to a count result)
 //   out:int             an output integer
 // and is answered with one line on the result channel (file descriptor N, default 2, unbuffered,
 // because the library prints on standard output):
@@ -29,9 +30,45 @@
 #include <variant>
 #include <vector>
 
-#include "sdk_bsp.h"
+#include "shell.h"
+
+namespace shell {
+
+Table& table() {
+    static Table t;
+    return t;
+}
+
+const char* Call::s(std::size_t k) const {
+    auto* str = std::get_if<std::string>(&args_[k]);
+    return str ? str->c_str() : nullptr;
+}
+const unsigned char* Call::x(std::size_t k) const {
+    auto* b = std::get_if<Bytes>(&args_[k]);
+    return b ? b->bytes.data() : nullptr;
+}
+int Call::x_len(std::size_t k) const {
+    auto* b = std::get_if<Bytes>(&args_[k]);
+    return b ? static_cast<int>(b->bytes.size()) : 0;
+}
+char* Call::b(std::size_t k) const {
+    auto* buf = std::get_if<OutBuffer>(&args_[k]);
+    return buf ? buf->bytes.data() : nullptr;
+}
+unsigned char* Call::o(std::size_t k) const {
+    auto* buf = std::get_if<OutBytes>(&args_[k]);
+    return buf ? buf->bytes.data() : nullptr;
+}
+int* Call::p(std::size_t k) const {
+    auto* out = std::get_if<OutInt>(&args_[k]);
+    return out ? &out->value : nullptr;
+}
+
+}  // namespace shell
 
 namespace {
+
+using namespace shell;
 
 int g_result_fd = 2;
 
@@ -69,19 +106,6 @@ std::string quote(std::string_view s) {
     }
     return out + "\"";
 }
-
-// One argument as written on the line.
-struct Null {};
-struct OutBuffer {
-    std::vector<char> bytes;
-};
-struct OutInt {
-    int value = 0;
-};
-struct Bytes {
-    std::vector<unsigned char> bytes;
-};
-using Arg = std::variant<long long, std::string, Null, Bytes, OutBuffer, OutInt>;
 
 int hex_digit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -124,10 +148,12 @@ std::optional<std::string> parse_string(std::string_view line, size_t& at) {
 std::optional<Arg> parse_word(std::string_view w) {
     if (w == "null") return Null{};
     if (w == "out:int") return OutInt{};
-    if (w.starts_with("buf:")) {
-        long n = std::strtol(std::string(w.substr(4)).c_str(), nullptr, 10);
+    if (w.starts_with("buf:") || w.starts_with("bytes:")) {
+        bool text = w.starts_with("buf:");
+        long n = std::strtol(std::string(w.substr(text ? 4 : 6)).c_str(), nullptr, 10);
         if (n <= 0 || n > (1 << 24)) return std::nullopt;
-        return OutBuffer{std::vector<char>(static_cast<size_t>(n), '\0')};
+        if (text) return OutBuffer{std::vector<char>(static_cast<size_t>(n), '\0')};
+        return OutBytes{std::vector<unsigned char>(static_cast<size_t>(n), 0)};
     }
     if (w.starts_with("hex:")) {
         Bytes b;
@@ -169,36 +195,13 @@ std::optional<std::vector<Arg>> parse_args(std::string_view line, size_t at) {
     }
 }
 
-// Typed access to the arguments of one call, checked against the function's signature first.
-class Call {
-  public:
-    explicit Call(std::vector<Arg>& args) : args_(args) {}
-    int i(size_t k) { return static_cast<int>(std::get<long long>(args_[k])); }
-    const char* s(size_t k) {
-        auto* str = std::get_if<std::string>(&args_[k]);
-        return str ? str->c_str() : nullptr;
-    }
-    char* b(size_t k) {
-        auto* buf = std::get_if<OutBuffer>(&args_[k]);
-        return buf ? buf->bytes.data() : nullptr;
-    }
-    int* p(size_t k) {
-        auto* out = std::get_if<OutInt>(&args_[k]);
-        return out ? &out->value : nullptr;
-    }
-    std::vector<Arg>& args() { return args_; }
-
-  private:
-    std::vector<Arg>& args_;
-};
-
-// Signature letters: i int, s string or null, b buf:N or null, p out:int or null, v any number
-// of integers and strings (printf arguments).
 bool fits(char sig, const Arg& a) {
     switch (sig) {
         case 'i': return std::holds_alternative<long long>(a);
         case 's': return std::holds_alternative<std::string>(a) || std::holds_alternative<Null>(a);
+        case 'x': return std::holds_alternative<Bytes>(a) || std::holds_alternative<Null>(a);
         case 'b': return std::holds_alternative<OutBuffer>(a) || std::holds_alternative<Null>(a);
+        case 'o': return std::holds_alternative<OutBytes>(a) || std::holds_alternative<Null>(a);
         case 'p': return std::holds_alternative<OutInt>(a) || std::holds_alternative<Null>(a);
         case 'v': return std::holds_alternative<long long>(a) || std::holds_alternative<std::string>(a);
     }
@@ -214,73 +217,27 @@ bool matches(std::string_view sig, const std::vector<Arg>& args) {
     return true;
 }
 
-// Passes printf arguments of the kinds written on the line (at most four).
-constexpr size_t kMaxPrintfArgs = 4;
-template <typename... T>
-int log_write(Call& c, size_t k, T... done) {
-    auto& args = c.args();
-    if constexpr (sizeof...(T) < kMaxPrintfArgs) {
-        if (k < args.size()) {
-            if (auto* v = std::get_if<long long>(&args[k])) return log_write(c, k + 1, done..., static_cast<int>(*v));
-            return log_write(c, k + 1, done..., std::get<std::string>(args[k]).c_str());
-        }
+std::string hex(const std::vector<unsigned char>& bytes, std::size_t count) {
+    std::string out = "hex:";
+    char two[3];
+    for (std::size_t k = 0; k < count; ++k) {
+        std::snprintf(two, sizeof two, "%02X", bytes[k]);
+        out += two;
     }
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-security"
-    return SDK_LOG_WRITE(c.i(0), c.s(1), done...);
-#pragma GCC diagnostic pop
+    return out;
 }
 
-// A call's result; none for a void function.
-using Result = std::optional<long long>;
-constexpr Result kVoid = std::nullopt;
-Result none(void (*fn)()) {
-    fn();
-    return kVoid;
-}
-
-struct Function {
-    const char* sig;
-    Result (*call)(Call&);
-};
-
-const std::map<std::string_view, Function>& functions() {
-    static const std::map<std::string_view, Function> table{
-        // log
-        {"SDK_LOG_WRITE", {"isv", [](Call& c) -> Result {
-             if (c.args().size() > 2 + kMaxPrintfArgs) return -999;
-             return log_write(c, 2);
-         }}},
-        {"SDK_LOG_PAR_INIT", {"", [](Call&) { return none(SDK_LOG_PAR_INIT); }}},
-        {"SDK_LOG_PAR_INIT_NOPRINTF", {"", [](Call&) { return none(SDK_LOG_PAR_INIT_NOPRINTF); }}},
-        {"SDK_LOG_SAVE_FILE", {"ss", [](Call& c) -> Result {
-             return SDK_LOG_SAVE_FILE(c.s(0), const_cast<char*>(c.s(1)));
-         }}},
-        // resource names and counts
-        {"READ_resourceName", {"s", [](Call& c) -> Result { return READ_resourceName(c.s(0)); }}},
-        {"PAR_SET_M_COM_EXIST_STATUS", {"i", [](Call& c) -> Result { PAR_SET_M_COM_EXIST_STATUS(c.i(0)); return kVoid; }}},
-        {"PAR_SET_EXT_COM_EXIST_STATUS", {"i", [](Call& c) -> Result { PAR_SET_EXT_COM_EXIST_STATUS(c.i(0)); return kVoid; }}},
-        {"PAR_SET_M_ENV_EXIST_STATUS", {"i", [](Call& c) -> Result { PAR_SET_M_ENV_EXIST_STATUS(c.i(0)); return kVoid; }}},
-        {"PAR_SET_EXT_ENV_EXIST_STATUS", {"i", [](Call& c) -> Result { PAR_SET_EXT_ENV_EXIST_STATUS(c.i(0)); return kVoid; }}},
-        {"BSP_Resource_CHECK", {"", [](Call&) { return none(BSP_Resource_CHECK); }}},
-        {"sdk_read_com_num", {"", [](Call&) -> Result { return sdk_read_com_num(); }}},
-        {"sdk_read_ai_num", {"", [](Call&) -> Result { return sdk_read_ai_num(); }}},
-        {"sdk_read_di_num", {"", [](Call&) -> Result { return sdk_read_di_num(); }}},
-        {"sdk_read_do_num", {"", [](Call&) -> Result { return sdk_read_do_num(); }}},
-        {"ReadFSUResource", {"bi", [](Call& c) -> Result { return ReadFSUResource(c.b(0), c.i(1)); }}},
-        {"ReadResourceAlias", {"sbi", [](Call& c) -> Result { return ReadResourceAlias(c.s(0), c.b(1), c.i(2)); }}},
-        {"GetResourceState", {"sp", [](Call& c) -> Result { return GetResourceState(c.s(0), c.p(1)); }}},
-    };
-    return table;
-}
-
-std::string outputs(const std::vector<Arg>& args) {
+std::string outputs(const std::vector<Arg>& args, const Result& result) {
     std::string out;
     for (const Arg& a : args) {
-        if (auto* buf = std::get_if<OutBuffer>(&a))
+        if (auto* buf = std::get_if<OutBuffer>(&a)) {
             out += " " + quote(std::string_view(buf->bytes.data(), strnlen(buf->bytes.data(), buf->bytes.size())));
-        else if (auto* v = std::get_if<OutInt>(&a))
+        } else if (auto* bytes = std::get_if<OutBytes>(&a)) {
+            bool count = result && *result >= 0 && static_cast<std::size_t>(*result) <= bytes->bytes.size();
+            out += " " + hex(bytes->bytes, count ? static_cast<std::size_t>(*result) : bytes->bytes.size());
+        } else if (auto* v = std::get_if<OutInt>(&a)) {
             out += " " + std::to_string(v->value);
+        }
     }
     return out;
 }
@@ -303,12 +260,11 @@ void execute(std::string_view line) {
         std::this_thread::sleep_for(std::chrono::milliseconds(std::get<long long>((*args)[0])));
         return report("sleep -> void");
     }
-    auto fn = functions().find(name);
-    if (fn == functions().end()) return report(name + " !! unknown function");
+    auto fn = table().find(name);
+    if (fn == table().end()) return report(name + " !! unknown function");
     if (!matches(fn->second.sig, *args)) return report(name + " !! arguments do not match (" + fn->second.sig + ")");
-    Call call(*args);
-    Result result = fn->second.call(call);
-    report(name + " -> " + (result ? std::to_string(*result) : std::string("void")) + outputs(*args));
+    Result result = fn->second.call(Call(*args));
+    report(name + " -> " + (result ? std::to_string(*result) : std::string("void")) + outputs(*args, result));
 }
 
 }  // namespace

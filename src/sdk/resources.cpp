@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -98,9 +99,11 @@ class ListText {
     std::size_t size() const noexcept { return len_; }
 
   private:
-    template <typename... A>
-    void add(const char* fmt, A... args) noexcept {
-        int n = std::snprintf(text_.data() + len_, text_.size() - len_, fmt, args...);
+    __attribute__((format(printf, 2, 3))) void add(const char* fmt, ...) noexcept {
+        va_list ap;
+        va_start(ap, fmt);
+        int n = std::vsnprintf(text_.data() + len_, text_.size() - len_, fmt, ap);
+        va_end(ap);
         if (n > 0) len_ = std::min(len_ + static_cast<std::size_t>(n), text_.size() - 1);
     }
 

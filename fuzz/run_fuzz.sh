@@ -1,0 +1,23 @@
+#!/bin/sh
+# run_fuzz.sh FUZZER SECONDS [SEED...]: fuzzes for SECONDS from a fresh corpus made of the seeds
+# (files, directories, or *.tsv files whose lines become one input each). A seed that is absent is
+# reported and skipped.
+set -eu
+fuzzer=$1 seconds=$2
+shift 2
+corpus=$(mktemp -d /tmp/sdkbsp-fuzz-XXXXXX)
+trap 'rm -rf "$corpus"' EXIT
+for seed in "$@"; do
+    if [ -d "$seed" ]; then
+        find "$seed" -type f -exec cp {} "$corpus/" \;
+    elif [ -f "$seed" ]; then
+        case $seed in
+        *.tsv) split -l 1 "$seed" "$corpus/$(basename "$seed")." ;;
+        *) cp "$seed" "$corpus/" ;;
+        esac
+    else
+        echo "seed $seed is absent: not used"
+    fi
+done
+echo "corpus: $(ls "$corpus" | wc -l) seeds"
+"$fuzzer" -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=1 "$corpus"
