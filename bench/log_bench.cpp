@@ -50,9 +50,13 @@ void BM_BaselinePlainWrite(benchmark::State& state) {
     SetUpRoot();
     auto path = g_root / ("tmp/plain" + std::to_string(state.thread_index()));
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_TRUNC, 0600);
+    std::size_t written = 0;
     for (auto _ : state) {
         benchmark::DoNotOptimize(write(fd, kRecord.data(), kRecord.size()));
-        if (state.iterations() % 16384 == 0) ftruncate(fd, 0);
+        if ((written += kRecord.size()) > static_cast<std::size_t>(bsp::sdk::kLogFileLimit)) {
+            benchmark::DoNotOptimize(ftruncate(fd, 0));
+            written = 0;
+        }
     }
     close(fd);
     state.SetItemsProcessed(state.iterations());
