@@ -24,6 +24,13 @@ int log_write(const Call& c, std::size_t k, T... done) {
 #pragma GCC diagnostic pop
 }
 
+// A void function of one integer.
+template <void (*F)(int)>
+Result setter(const Call& c) {
+    F(c.i(0));
+    return kVoid;
+}
+
 const Registration sdk_calls{
     // log
     {"SDK_LOG_WRITE", {"isv", [](const Call& c) -> Result {
@@ -36,22 +43,10 @@ const Registration sdk_calls{
      {"ss", [](const Call& c) -> Result { return SDK_LOG_SAVE_FILE(c.s(0), const_cast<char*>(c.s(1))); }}},
     // resource names and counts
     {"READ_resourceName", {"s", [](const Call& c) -> Result { return READ_resourceName(c.s(0)); }}},
-    {"PAR_SET_M_COM_EXIST_STATUS", {"i", [](const Call& c) -> Result {
-         PAR_SET_M_COM_EXIST_STATUS(c.i(0));
-         return kVoid;
-     }}},
-    {"PAR_SET_EXT_COM_EXIST_STATUS", {"i", [](const Call& c) -> Result {
-         PAR_SET_EXT_COM_EXIST_STATUS(c.i(0));
-         return kVoid;
-     }}},
-    {"PAR_SET_M_ENV_EXIST_STATUS", {"i", [](const Call& c) -> Result {
-         PAR_SET_M_ENV_EXIST_STATUS(c.i(0));
-         return kVoid;
-     }}},
-    {"PAR_SET_EXT_ENV_EXIST_STATUS", {"i", [](const Call& c) -> Result {
-         PAR_SET_EXT_ENV_EXIST_STATUS(c.i(0));
-         return kVoid;
-     }}},
+    {"PAR_SET_M_COM_EXIST_STATUS", {"i", setter<PAR_SET_M_COM_EXIST_STATUS>}},
+    {"PAR_SET_EXT_COM_EXIST_STATUS", {"i", setter<PAR_SET_EXT_COM_EXIST_STATUS>}},
+    {"PAR_SET_M_ENV_EXIST_STATUS", {"i", setter<PAR_SET_M_ENV_EXIST_STATUS>}},
+    {"PAR_SET_EXT_ENV_EXIST_STATUS", {"i", setter<PAR_SET_EXT_ENV_EXIST_STATUS>}},
     {"BSP_Resource_CHECK", {"", [](const Call&) { return none(BSP_Resource_CHECK); }}},
     {"sdk_read_com_num", {"", [](const Call&) -> Result { return sdk_read_com_num(); }}},
     {"sdk_read_ai_num", {"", [](const Call&) -> Result { return sdk_read_ai_num(); }}},
