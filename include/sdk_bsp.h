@@ -166,6 +166,100 @@ SDK_BSP_API int ReadResourceAlias(const char *name, char *alias, int length) SDK
 SDK_BSP_API int GetResourceState(const char *resource, int *state) SDK_BSP_NOEXCEPT;
 
 /* ==============================================================================================
+ * Serial port objects
+ *
+ * Seven serial ports, by port index: 0..3 "/dev/ttymxc1".."/dev/ttymxc4" (pass-through ports,
+ * "Local/Uart/1".."Local/Uart/4"), 4 "/dev/ttymxc5" and 5 "/dev/ttymxc6" (links to extension
+ * boards 1 and 2), 6 "/dev/ttymxc7" (the GPS receiver). The operations return a status code and
+ * print, before every error return, "ERROR: FILE:bsp_m_com, FUNCTION:<name>, LINE:<n>,
+ * ErrNo:0x<code>." on standard output.
+ * ============================================================================================== */
+
+#define BSP_COM_OK 0u
+#define BSP_COM_ERR_PARAM 0x1020001u  /* bad port index or record size, unsupported setting, termios failure */
+#define BSP_COM_ERR_IO 0x1020002u     /* read or write on the device failed */
+#define BSP_COM_ERR_DEVICE 0x1020004u /* the device could not be opened, is not open, or flush failed */
+
+/* Line settings for SDK_BSP_ComSetParams. */
+typedef struct {
+    uint32_t nSize;     /* must be sizeof(ComParams), 24 */
+    uint32_t reserved;  /* 0 */
+    uint32_t nBaudrate; /* 300, 600, 1200, 1800, 2400, 4800, 9600, 19200, 38400, 57600 or 115200 */
+    uint32_t nDataBits; /* 5..8 */
+    uint32_t nStopBits; /* 0 or 1: one stop bit; 2: two */
+    uint32_t nParity;   /* 0 none, 1 odd, 2 even */
+} ComParams;
+
+/* Filled by SDK_BSP_ComGetCapbility; the words not named are left as the caller set them. */
+typedef struct {
+    uint32_t nSize; /* must be sizeof(ComCapability), 28 */
+    uint32_t reserved1;
+    uint32_t nMinBaudrate; /* receives 600 */
+    uint32_t nMaxBaudrate; /* receives 115200 */
+    uint32_t reserved2[3];
+} ComCapability;
+
+/* Opens the port's device (read-write, synchronous writes) and prints
+ * "BSP_ComCreate(<index>, <device>) success !" or "... Failed !". */
+SDK_BSP_API uint32_t BSP_ComCreate(uint32_t index) SDK_BSP_NOEXCEPT;
+/* Closes the port; it is not open afterwards. */
+SDK_BSP_API uint32_t SDK_BSP_ComDestroy(uint32_t index) SDK_BSP_NOEXCEPT;
+/* The number of ports: 7. */
+SDK_BSP_API uint32_t SDK_BSP_ComGetSlots(void) SDK_BSP_NOEXCEPT;
+SDK_BSP_API uint32_t SDK_BSP_ComGetCapbility(uint32_t index, ComCapability *cap) SDK_BSP_NOEXCEPT;
+/* Applies line settings in raw mode; reads then never wait. Nothing is applied when a value is
+ * refused ("Unsupported nBaudrate %d", "Unsupported parity %d", "Unsupported data bits %d",
+ * "Unsupported stop bits %d" on standard output). */
+SDK_BSP_API uint32_t SDK_BSP_ComSetParams(uint32_t index, const ComParams *params) SDK_BSP_NOEXCEPT;
+/* Writes all len bytes under the port's write lock, so one caller's buffer reaches the wire
+ * unbroken; *written receives len on success, 0 otherwise (written may be null). */
+SDK_BSP_API uint32_t SDK_BSP_ComWrite(uint32_t index, const uint8_t *data, uint32_t len,
+                                      uint32_t *written) SDK_BSP_NOEXCEPT;
+/* One read of at most len bytes; *got receives the count (0 when nothing waits). */
+SDK_BSP_API uint32_t SDK_BSP_ComRead(uint32_t index, uint8_t *buf, uint32_t len, uint32_t *got) SDK_BSP_NOEXCEPT;
+/* Discards pending input and output. */
+SDK_BSP_API uint32_t SDK_BSP_ComFlush(uint32_t index) SDK_BSP_NOEXCEPT;
+/* Once per process: opens the seven ports and sets each to 115200 baud 8N1. */
+SDK_BSP_API void M_COM_INIT(void) SDK_BSP_NOEXCEPT;
+/* SDK_BSP_ComSetParams in short: stop bits 2 means two, anything else one; parity 0 none, 1 odd,
+ * anything else even. Returns the low byte of the status (0, 1 or 4), 255 for an index above 7. */
+SDK_BSP_API uint8_t M_BAU_SET_COM(uint32_t index, uint32_t baud, uint8_t dataBits, uint8_t stopBits,
+                                  uint8_t parity) SDK_BSP_NOEXCEPT;
+
+/* ==============================================================================================
+ * Board link and link watchdog
+ *
+ * Frames to and from the extension boards: 0x7E, payload length (16 bits, big-endian), CID,
+ * payload, 8-bit sum of the length, CID and payload bytes, 0x0D. Channel data to board channel k
+ * goes with CID 0x80+k, line settings with 0x60+k (payload: baud rate 32 bits big-endian, data
+ * bits, stop bits, parity). The environment channel is board 1's channel 4 (CID 0x84 / 0x64).
+ * Channel indexes are receive-buffer indexes (Uart ID - 1): 4..7 board 1 channels 0..3, 8..11
+ * board 2 channels 0, 2, 1, 3. Data longer than one frame holds (5114 bytes) is sent in several
+ * frames. Senders return the bytes the port took (0 when nothing was sent).
+ * ============================================================================================== */
+
+/* The sum of count bytes, modulo 256. */
+SDK_BSP_API uint32_t INFo_SUM(const uint8_t *data, uint32_t count) SDK_BSP_NOEXCEPT;
+SDK_BSP_API uint32_t EXT_TTYSCOM_SEND_INFO(int32_t index, const uint8_t *data, uint32_t len) SDK_BSP_NOEXCEPT;
+SDK_BSP_API uint32_t EXT_TTYSCOM_SET_BAU(int32_t index, uint32_t baud, uint32_t dataBits, uint32_t stopBits,
+                                         uint32_t parity) SDK_BSP_NOEXCEPT;
+SDK_BSP_API uint32_t ENV_TTYSCOM_SEND_INFO(const uint8_t *data, uint32_t len) SDK_BSP_NOEXCEPT;
+SDK_BSP_API int32_t ENV_TTYSCOM_SET_BAU(uint32_t baud, uint32_t dataBits, uint32_t stopBits,
+                                        uint32_t parity) SDK_BSP_NOEXCEPT;
+/* A one-byte frame with CID (ch - 0x57) mod 256 to board 2; prints "EXT_TOP_DO_SET CH%d =%d\r\n".
+ * Leaves the keep-alive count alone. */
+SDK_BSP_API int32_t EXT_TOP_DO_SET(uint32_t ch, uint32_t value) SDK_BSP_NOEXCEPT;
+/* The keep-alive frame 7E 00 00 92 92 0D to board 0 (port 4) or 1 (port 5); logs
+ * "COM DOG RUN EXT1 COM" / "COM DOG RUN EXT2 COM" at level 5. */
+SDK_BSP_API uint32_t EXT_TTYSCOM_app_dog(uint32_t board) SDK_BSP_NOEXCEPT;
+/* One keep-alive tick (the watchdog thread calls it every second): a board sent nothing for more
+ * than 20 ticks gets a keep-alive. Every frame sent to a board restarts its count. */
+SDK_BSP_API void RunComDog(void) SDK_BSP_NOEXCEPT;
+SDK_BSP_API void Rest_cnt_com_dog(int32_t board) SDK_BSP_NOEXCEPT;
+/* Ticks since the last frame to board 0 or 1; 0 for any other board. */
+SDK_BSP_API uint32_t Return_ComDog_Cnt(int32_t board) SDK_BSP_NOEXCEPT;
+
+/* ==============================================================================================
  * Power-protocol codec
  * ============================================================================================== */
 

@@ -14,3 +14,7 @@ static_assert(offsetof(BSP_BOARD_HARDWARE_RESOURCES_T, EXT_COM) == 4 &&
 static_assert(sizeof(STR_SYSTEM_RESOURCES_NUM_T) == 24);
 static_assert(offsetof(STR_SYSTEM_RESOURCES_NUM_T, AI) == 8 && offsetof(STR_SYSTEM_RESOURCES_NUM_T, DO) == 16 &&
               offsetof(STR_SYSTEM_RESOURCES_NUM_T, AO) == 20);
+
+static_assert(sizeof(ComParams) == 24 && offsetof(ComParams, nBaudrate) == 8 && offsetof(ComParams, nParity) == 20);
+static_assert(sizeof(ComCapability) == 28 && offsetof(ComCapability, nMinBaudrate) == 8 &&
+              offsetof(ComCapability, nMaxBaudrate) == 12);
