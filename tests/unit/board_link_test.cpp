@@ -1,6 +1,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "com/com.h"
 #include "pty_device.h"
 #include "support.h"
@@ -132,3 +135,69 @@ TEST(BoardLinkSum, SumsModulo256) {
 }
 
 }  // namespace
+
+// Eight threads sending to channels of both boards while the keep-alive ticks: each board sees
+// only whole frames with good sums, and every payload arrives once, in each thread's order.
+TEST_F(BoardLink, Threads_ConcurrentSendersNeverInterleave) {
+    constexpr int kThreads = 8, kFrames = 200;
+    std::atomic<bool> done{false};
+    std::thread ticker([&] {
+        testing::internal::CaptureStdout();  // the keep-alive's log line is not wanted here
+        while (!done) RunComDog();
+        testing::internal::GetCapturedStdout();
+    });
+    std::vector<std::thread> senders;
+    for (int t = 0; t < kThreads; ++t)
+        senders.emplace_back([t] {
+            for (int i = 0; i < kFrames; ++i) {
+                // thread, sequence, then filler of a length that varies by thread
+                Bytes payload(3 + 17 * t, static_cast<std::uint8_t>(0xA0 + t));
+                payload[0] = static_cast<std::uint8_t>(t);
+                payload[1] = static_cast<std::uint8_t>(i >> 8);
+                payload[2] = static_cast<std::uint8_t>(i);
+                EXT_TTYSCOM_SEND_INFO(4 + t, payload.data(), static_cast<std::uint32_t>(payload.size()));
+            }
+        });
+    // Both boards' wires, drained while the senders run (a pty holds only a few KiB).
+    Bytes wire[2];
+    std::thread reader([&] {
+        while (!done) {
+            Bytes a = board1->read(SIZE_MAX, std::chrono::milliseconds(20));
+            Bytes b = board2->read(SIZE_MAX, std::chrono::milliseconds(20));
+            wire[0].insert(wire[0].end(), a.begin(), a.end());
+            wire[1].insert(wire[1].end(), b.begin(), b.end());
+        }
+    });
+    for (auto& s : senders) s.join();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    done = true;
+    ticker.join();
+    reader.join();
+    for (int b = 0; b < 2; ++b) {
+        Bytes rest = (b == 0 ? board1 : board2)->drain();
+        wire[b].insert(wire[b].end(), rest.begin(), rest.end());
+    }
+
+    std::array<int, kThreads> next{};
+    for (const Bytes& w : wire) {
+        std::size_t at = 0;
+        while (at < w.size()) {
+            ASSERT_LE(at + 6, w.size());
+            ASSERT_EQ(w[at], 0x7E) << "at " << at;
+            std::size_t len = std::size_t(w[at + 1]) << 8 | w[at + 2];
+            ASSERT_LE(at + len + 6, w.size());
+            std::uint8_t sum = 0;
+            for (std::size_t k = at + 1; k < at + 4 + len; ++k) sum = static_cast<std::uint8_t>(sum + w[k]);
+            ASSERT_EQ(w[at + 4 + len], sum);
+            ASSERT_EQ(w[at + 5 + len], 0x0D);
+            if (w[at + 3] != 0x92) {
+                int t = w[at + 4];
+                ASSERT_LT(t, kThreads);
+                ASSERT_EQ(len, 3u + 17 * t);
+                EXPECT_EQ(w[at + 5] << 8 | w[at + 6], next[t]++);
+            }
+            at += len + 6;
+        }
+    }
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(next[t], kFrames) << "thread " << t;
+}
