@@ -79,6 +79,12 @@ bool board_channel(std::int32_t index, BoardChannel& out) noexcept {
     return true;
 }
 
+int receive_buffer(std::uint32_t port, std::uint32_t channel) noexcept {
+    for (std::size_t i = 0; i < kChannels.size(); ++i)
+        if (kChannels[i].port == port && kChannels[i].channel == channel) return kFirstBoardIndex + static_cast<int>(i);
+    return -1;
+}
+
 }  // namespace bsp::com
 
 using namespace bsp::com;

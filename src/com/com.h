@@ -59,5 +59,7 @@ struct BoardChannel {
 };
 // False for an index outside 4..11.
 bool board_channel(std::int32_t index, BoardChannel& out) noexcept;
+// The other way: the receive buffer of a board channel's data, -1 for none.
+int receive_buffer(std::uint32_t port, std::uint32_t channel) noexcept;
 
 }  // namespace bsp::com
