@@ -42,9 +42,19 @@ std::string fmt(const char* f, double v) {
 }
 std::string lat() { return fmt("%.8f", STR_GPS_INFO.lat); }
 
+// Every test starts from a zeroed record and a cleared text flag, also when all run in one process.
+class NmeaParser : public testing::Test {
+  protected:
+    void SetUp() override {
+        bsp::gps::reset_record();
+        Read_GPS_dB_Flag();
+    }
+};
+using NmeaParserThreads = NmeaParser;
+
 const std::string kRmc = "$GPRMC,083559.00,A,2236.12345,N,11356.78901,E,0.004,77.52,091202,,,A*54";
 
-TEST(NmeaParser, BatchesOf1024BytesOrLessAreLeftToGather) {
+TEST_F(NmeaParser, BatchesOf1024BytesOrLessAreLeftToGather) {
     CaptureStdout();
     EXPECT_EQ(feed(batch({kRmc}, 1024)), -1);
     EXPECT_EQ(BSP_GPS_READ(nullptr, 2000), -1);
@@ -56,7 +66,7 @@ TEST(NmeaParser, BatchesOf1024BytesOrLessAreLeftToGather) {
     EXPECT_EQ(lat(), "22.60205841");
 }
 
-TEST(NmeaParser, WorkedExample) {
+TEST_F(NmeaParser, WorkedExample) {
     CaptureStdout();
     feed(batch({"$GPGSV,2,1,07,03,45,120,40,07,30,200,38,16,10,050,,19,60,300,42*7D", kRmc,
                 "$GNGGA,083559.00,2236.12345,N,11356.78901,E,1,08,1.0,56.7,M,-2.1,M,,*50"}));
@@ -73,7 +83,7 @@ TEST(NmeaParser, WorkedExample) {
     EXPECT_EQ(Read_GPS_dB_Flag(), 0);  // message 1 of 2: the text is not built yet
 }
 
-TEST(NmeaParser, GsvCyclesFillSlotsAndBuildTheSignalText) {
+TEST_F(NmeaParser, GsvCyclesFillSlotsAndBuildTheSignalText) {
     CaptureStdout();
     feed(batch({checksummed("$GPGSV,1,1,02,05,10,100,20,09,10,100,21")}));
     EXPECT_EQ(Read_GPS_dB_Flag(), 1);
@@ -112,7 +122,7 @@ TEST(NmeaParser, GsvCyclesFillSlotsAndBuildTheSignalText) {
     GetCapturedStdout();
 }
 
-TEST(NmeaParser, UsedSatellitesAndPositionRules) {
+TEST_F(NmeaParser, UsedSatellitesAndPositionRules) {
     CaptureStdout();
     feed(batch({checksummed("$GPGSA,A,3,01,,03,04,05,06,,,,,,,1.3,0.8,1.1,1"),  // 18 commas: twelve IDs
                 checksummed("$BDGSA,A,3,01,02,03,04,05,06,07,08,09,10,11,12,1.3,0.8,1.1"),  // 17: eleven
@@ -130,7 +140,7 @@ TEST(NmeaParser, UsedSatellitesAndPositionRules) {
     GetCapturedStdout();
 }
 
-TEST(NmeaParser, CuttingSurvivesDamagedStreams) {
+TEST_F(NmeaParser, CuttingSurvivesDamagedStreams) {
     const std::string rmc33 = checksummed("$GPRMC,1,A,3300.0,N,11100.0,E,0,0,091202,,,A");
     CaptureStdout();
     // Binary bytes with zeros and a stray "$" and "*" before a sentence, glued to it.
@@ -198,7 +208,7 @@ struct Capture {
     double lat, lon;
 };
 void PrintTo(const Capture& c, std::ostream* os) { *os << c.file; }
-class RealCaptures : public testing::TestWithParam<Capture> {};
+class RealCaptures : public NmeaParser, public testing::WithParamInterface<Capture> {};
 
 TEST_P(RealCaptures, WholeCaptureInReadLoopBatches) {
     const std::filesystem::path file = std::filesystem::path(SDK_BSP_TESTDATA) / "nmea" / GetParam().file;
@@ -250,7 +260,13 @@ INSTANTIATE_TEST_SUITE_P(Nmea, RealCaptures,
                              return name;
                          });
 
-class NmeaParserClear : public unit::RootedTest {};
+class NmeaParserClear : public unit::RootedTest {
+  protected:
+    void SetUp() override {
+        RootedTest::SetUp();
+        bsp::gps::reset_record();
+    }
+};
 
 TEST_F(NmeaParserClear, ClearRequestDiscardsTheNextBatch) {
     unit::write_file(box("tmp/gps_track"), "x");
@@ -274,7 +290,7 @@ TEST_F(NmeaParserClear, ClearRequestDiscardsTheNextBatch) {
     EXPECT_EQ(lat(), "22.60205841");
 }
 
-TEST(NmeaParserThreads, GettersNeverSeeATornFix) {
+TEST_F(NmeaParserThreads, GettersNeverSeeATornFix) {
     const std::string a = batch({checksummed("$GPGSV,1,1,01,03,45,120,40"), kRmc});
     const std::string b = batch({checksummed("$GPGSV,1,1,01,09,45,120,21"),
                                  checksummed("$GPRMC,1,A,4739.71754,N,12219.58177,W,0,0,1,,,A")});
