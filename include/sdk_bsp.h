@@ -271,6 +271,69 @@ SDK_BSP_API uint32_t Return_ComDog_Cnt(int32_t board) SDK_BSP_NOEXCEPT;
  * GPS sentence parser
  * ============================================================================================== */
 
+/* The GPS/BeiDou receiver's NMEA 0183 sentences (port /dev/ttymxc7, 9600 baud) are gathered by the
+ * library's own read loop and parsed in batches of more than 1024 bytes. Kept from them:
+ *   GGA (any talker)  position and height; ignored while its latitude field is empty
+ *   RMC (any talker)  position; ignored while its status is "V"
+ *   GSA (GP, BD)      satellites used: the identifier fields that are not empty
+ *   GSV (GP, BD)      satellites in view, and each satellite's identifier and CN0 (dB-Hz)
+ * A sentence counts only when it ends with "*" and two upper-case hexadecimal digits equal to the
+ * exclusive-or of the characters between "$" and "*", followed by "\r\n". Positions are decimal
+ * degrees and never negative: the hemisphere letters are not used. Values stay until a later
+ * sentence of the same kind replaces them; a lost fix does not clear the position.
+ *
+ * Traces go to standard output only (never to the log), in UTF-8:
+ *   "______GPS 数据梳理---<count>\r\n"         every batch parsed
+ *   "GPS_CMD_NUM :GPS_CMD_NUM=<n>,/<total>\r\n"  every GSV, then for each satellite block
+ *   "Read_a_info 标识：<identifier>\r\n"
+ *   "______清空GPS数据流_____"                   a batch discarded after a positioning-mode change */
+
+/* Satellite slots per system: slot 4 x (GSV message number - 1) + the block's position in the
+ * message. Messages 1-9 of four satellites fill slots 0-35; a slot holding 0 is empty. */
+#define SDK_BSP_GPS_SLOTS 81
+/* The satellite-signal text (SET_GPS_BD_dB), terminator included. */
+#define SDK_BSP_GPS_DB_TEXT_SIZE 1024
+
+/* The fix record: 1336 bytes, zero at load and after every positioning-mode change. The library
+ * updates it while the host runs; read it through the GPS API calls, which copy it consistently
+ * (a direct read may see a sentence's values half stored). */
+typedef struct {
+    double lon;     /* longitude, decimal degrees (GGA or RMC) */
+    double lat;     /* latitude, decimal degrees (GGA or RMC) */
+    float high;     /* GGA altitude plus geoid separation, metres */
+    float gpslook;  /* GPS satellites in view (last GPGSV) */
+    float gpsnum;   /* GPS satellites used (last GPGSA) */
+    float bdlook;   /* BeiDou satellites in view (last BDGSV) */
+    float bdnum;    /* BeiDou satellites used (last BDGSA) */
+    int32_t gps_id[SDK_BSP_GPS_SLOTS];  /* GPS satellite numbers, by slot; refilled every GSV cycle */
+    int32_t gps_cn0[SDK_BSP_GPS_SLOTS]; /* their CN0 in dB-Hz, same slots */
+    int32_t bd_id[SDK_BSP_GPS_SLOTS];   /* BeiDou satellite numbers, by slot */
+    int32_t bd_cn0[SDK_BSP_GPS_SLOTS];  /* their CN0 in dB-Hz */
+    int32_t clear;  /* 1: the next batch is discarded and the record zeroed (set on a mode change) */
+} STR_GPS_INFO_T;
+
+SDK_BSP_API extern STR_GPS_INFO_T STR_GPS_INFO;
+
+/* Parses one batch of received bytes: exactly count bytes from text are read (no terminator is
+ * needed; zero bytes inside, as CASIC receivers send in their binary messages, do not stop the
+ * parse). Returns -1, doing nothing, when count is 1024 or less (keep gathering) or text is null;
+ * otherwise 0: the batch has been worked through (keep nothing of it: a sentence cut off at its
+ * end is dropped). The first batch after a positioning-mode change is discarded instead: the
+ * record is zeroed, the files /tmp/gps_* are deleted, and the call returns 0. */
+SDK_BSP_API int BSP_GPS_READ(const char *text, int count) SDK_BSP_NOEXCEPT;
+
+/* Rebuilds the satellite-signal text from the record and returns it (a library buffer of
+ * SDK_BSP_GPS_DB_TEXT_SIZE bytes, zero-terminated; the parser rebuilds it after every complete
+ * GSV cycle, so copy it at once or use GET_GPS_dB_INFO). Sets the flag of Read_GPS_dB_Flag. The
+ * text lists the filled slots in slot order, each value followed by ";":
+ *   "GPS,卫星标识=<ids>,CN0=<cn0s>\r\n,BD,卫星标识=<ids>,CN0=<cn0s>"
+ * e.g. "GPS,卫星标识=3;7;,CN0=40;38;\r\n,BD,卫星标识=6;,CN0=33;". */
+SDK_BSP_API char *SET_GPS_BD_dB(void) SDK_BSP_NOEXCEPT;
+
+/* 1 when the satellite-signal text has been built since the last call (the parser builds it when
+ * a GSV cycle completes; SET_GPS_BD_dB too), and clears that flag; else 0. */
+SDK_BSP_API int Read_GPS_dB_Flag(void) SDK_BSP_NOEXCEPT;
+
 /* ==============================================================================================
  * Configuration reader
  * ============================================================================================== */
