@@ -258,6 +258,18 @@ SDK_BSP_API int32_t READ_SYSTEM_UnixTime(void) SDK_BSP_NOEXCEPT;
  * Receive buffers
  * ============================================================================================== */
 
+/* Received serial data waits in sixteen buffers of 4096 bytes, buffer index = Uart ID - 1, filled by
+ * the library's receive threads. A buffer keeps the oldest bytes: what arrives while it is full is
+ * lost until the application drains it. Bytes are handed out in arrival order, each once. */
+#define SDK_BSP_RECV_BUFFERS 16
+#define SDK_BSP_RECV_BUFFER_SIZE 4096
+
+/* Takes up to max bytes from receive buffer index (0 to 15), oldest first, and copies them to the
+ * area *dest points at, which must hold max bytes (*dest itself is not changed). What is left stays,
+ * in order, for the next call. Returns the number of bytes taken, at most 4096: 0 when the buffer
+ * is empty, and for an index above 15, a max of 0 or less, or a null dest or *dest. */
+SDK_BSP_API int SDK_Read_COM(uint32_t index, unsigned char **dest, int max) SDK_BSP_NOEXCEPT;
+
 /* ==============================================================================================
  * GPS sentence parser
  * ============================================================================================== */
