@@ -263,9 +263,106 @@ SDK_BSP_API uint32_t Return_ComDog_Cnt(int32_t board) SDK_BSP_NOEXCEPT;
  * Power-protocol codec
  * ============================================================================================== */
 
+/* The frame of the YD/T 1363 power and environment protocol spoken on the environment channel,
+ * as ASCII text:
+ *
+ *   "~" VER ADR CID1 CID2 LENGTH INFO CHKSUM "\r"
+ *
+ * Every binary field is written as two upper-case hexadecimal characters, high nibble first.
+ * LENGTH is 16 bits: LCHKSUM in bits 12-15 and LENID, the number of INFO characters (twice the
+ * INFO bytes), in bits 0-11; LCHKSUM = (16 - (sum of LENID's three nibbles) mod 16) mod 16. CHKSUM
+ * is the 16-bit two's complement of the sum of the ASCII codes from VER to the end of INFO. A frame
+ * with n INFO bytes is 2n + 18 characters long; with no INFO it is, for example,
+ * "~FFFF03540000FD5C\r".
+ *
+ * None of these functions logs or keeps state: each works on the caller's buffers only and may be
+ * called from any thread.
+ */
+
+/* The INFO bytes a command record holds, and the longest frame the encoder writes (2 x 256 + 18). */
+#define SDK_BSP_POWER_INFO_MAX 256
+#define SDK_BSP_POWER_FRAME_MAX 530
+
+/* One command for POWER_7E_CMDSend. Natural C layout, 268 bytes: three padding bytes follow CID2,
+ * INFO_LEN is at offset 8 and INFO at offset 12. */
+typedef struct {
+    uint8_t lead;      /* not read by the encoder */
+    uint8_t VER;       /* protocol version */
+    uint8_t ADR;       /* device address */
+    uint8_t CID1;      /* device type code */
+    uint8_t CID2;      /* command code */
+    uint32_t INFO_LEN; /* number of INFO bytes, 0 to SDK_BSP_POWER_INFO_MAX */
+    uint8_t INFO[SDK_BSP_POWER_INFO_MAX];
+} STR_POWER_CMD;
+
+/* Encodes a command as one complete frame, "~" to "\r", into frame, which must hold
+ * 2 x INFO_LEN + 18 bytes (SDK_BSP_POWER_FRAME_MAX at most). The frame is not NUL-terminated.
+ * Returns the number of characters written, or 0, writing nothing, when cmd or frame is null or
+ * INFO_LEN is above SDK_BSP_POWER_INFO_MAX. */
+SDK_BSP_API int POWER_7E_CMDSend(const STR_POWER_CMD *cmd, char *frame) SDK_BSP_NOEXCEPT;
+
+/* The LENGTH field for info_bytes INFO bytes: LENID = 2 x info_bytes, kept to its low 12 bits, with
+ * its LCHKSUM in bits 12-15. For example 10 bytes give 0xB014, one byte 0xE002, none 0x0000. */
+SDK_BSP_API uint16_t EnCheckLTH(uint16_t info_bytes) SDK_BSP_NOEXCEPT;
+
+/* Appends the four CHKSUM characters of the count characters in text at text[count] to
+ * text[count + 3] (text must hold count + 4 bytes; no NUL is added) and returns count + 4.
+ * A null text gets nothing written. */
+SDK_BSP_API int EnCheckSum(char *text, uint16_t count) SDK_BSP_NOEXCEPT;
+
+/* Checks the checksum of a received frame: text holds its count characters from VER through
+ * CHKSUM (without "~" and "\r"). Returns 0 when the last four characters spell the checksum of the
+ * others, written wholly in upper case or wholly in lower case; 1 otherwise, also for a null text
+ * or a count below 4. */
+SDK_BSP_API int CheckSum(const char *text, int count) SDK_BSP_NOEXCEPT;
+
+/* Checks the LENGTH of a received frame already converted to binary: length points at its two
+ * LENGTH bytes (high byte first), frame_bytes is the binary length from VER through CHKSUM
+ * (8 + the INFO bytes). Returns 0 when LENGTH is consistent; 3 when LENID is not
+ * 2 x (frame_bytes - 8), also for a frame_bytes below 8 or a null length (LCHKSUM is then not
+ * looked at); 1 when LCHKSUM is wrong. */
+SDK_BSP_API int CheckLTH(const unsigned char *length, uint16_t frame_bytes) SDK_BSP_NOEXCEPT;
+
+/* Turns nibble values into hexadecimal characters in place: each of the first 2 x (count / 2)
+ * bytes becomes '0' + value when below 10, else 'A' + (value - 10). With an odd count the last
+ * byte is left as it is. */
+SDK_BSP_API void HexToAsc(unsigned char *data, uint16_t count) SDK_BSP_NOEXCEPT;
+
+/* Splits count bytes in place into 2 x count nibble bytes, high nibble first; data must hold
+ * 2 x count bytes. Returns 2 x count (in 16 bits). */
+SDK_BSP_API uint16_t Data_Open(unsigned char *data, uint16_t count) SDK_BSP_NOEXCEPT;
+
+/* Joins count nibble bytes in place: byte i becomes (nibble 2i << 4) | nibble 2i+1 for i below
+ * count / 2, then bytes count / 2 to count - 1 are zeroed. Returns count / 2. */
+SDK_BSP_API uint8_t Data_Close(unsigned char *data, uint8_t count) SDK_BSP_NOEXCEPT;
+
+/* The byte that the two hexadecimal characters at text spell, the first one high ("aF" gives
+ * 0xAF). "0"-"9", "A"-"F" and "a"-"f" count; any other character counts as the digit 0
+ * ("G1" gives 0x01). 0 for a null text. */
+SDK_BSP_API uint8_t bsp_AscToHex(const char *text) SDK_BSP_NOEXCEPT;
+
+/* The 16-bit value that the four hexadecimal characters at text spell, the first one most
+ * significant; characters count as for bsp_AscToHex. 0 for a null text. */
+SDK_BSP_API uint16_t AscToUnShort(const char *text) SDK_BSP_NOEXCEPT;
+
+/* The system clock in whole seconds since 1970-01-01 00:00:00 UTC. */
+SDK_BSP_API int32_t READ_SYSTEM_UnixTime(void) SDK_BSP_NOEXCEPT;
+
 /* ==============================================================================================
  * Receive buffers
  * ============================================================================================== */
+
+/* Received serial data waits in sixteen buffers of 4096 bytes, buffer index = Uart ID - 1, filled by
+ * the library's receive threads. A buffer keeps the oldest bytes: what arrives while it is full is
+ * lost until the application drains it. Bytes are handed out in arrival order, each once. */
+#define SDK_BSP_RECV_BUFFERS 16
+#define SDK_BSP_RECV_BUFFER_SIZE 4096
+
+/* Takes up to max bytes from receive buffer index (0 to 15), oldest first, and copies them to the
+ * area *dest points at, which must hold max bytes (*dest itself is not changed). What is left stays,
+ * in order, for the next call. Returns the number of bytes taken, at most 4096: 0 when the buffer
+ * is empty, and for an index above 15, a max of 0 or less, or a null dest or *dest. */
+SDK_BSP_API int SDK_Read_COM(uint32_t index, unsigned char **dest, int max) SDK_BSP_NOEXCEPT;
 
 /* ==============================================================================================
  * GPS sentence parser

@@ -1,0 +1,158 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "com/com.h"
+#include "support.h"
+
+namespace {
+
+using testing::ElementsAre;
+
+std::string encode(const STR_POWER_CMD& cmd) {
+    char frame[SDK_BSP_POWER_FRAME_MAX];
+    return std::string(frame, static_cast<std::size_t>(POWER_7E_CMDSend(&cmd, frame)));
+}
+
+STR_POWER_CMD command(std::uint8_t ver, std::uint8_t adr, std::uint8_t cid1, std::uint8_t cid2) {
+    return {.lead = 0x7E, .VER = ver, .ADR = adr, .CID1 = cid1, .CID2 = cid2, .INFO_LEN = 0, .INFO = {}};
+}
+
+TEST(PowerCodec, EncodesTheStoredFramesAndStaysInsideItsBuffer) {
+    EXPECT_EQ(encode(command(0xFF, 0xFF, 0x03, 0x54)), "~FFFF03540000FD5C\r");
+    EXPECT_EQ(encode(command(0x21, 0x01, 0xD0, 0x90)), "~2101D0900000FD9F\r");
+    EXPECT_EQ(encode(bsp::com::output_command(0x01)), "~FFFF0555B014FF01FFFFFFFFFFFFFFFFF7F5\r");
+    EXPECT_EQ(bsp::com::kPollFrame, encode(command(0xFF, 0xFF, 0x03, 0x54)));
+    EXPECT_EQ(std::string(bsp::com::kPositionQueryFrame) + "\r", encode(command(0x21, 0x01, 0xD0, 0x90)));
+
+    STR_POWER_CMD cmd = command(0x20, 0x01, 0x46, 0x42);
+    char frame[SDK_BSP_POWER_FRAME_MAX + 1];
+    std::memset(frame, '#', sizeof frame);
+    EXPECT_EQ(POWER_7E_CMDSend(&cmd, nullptr), 0);
+    EXPECT_EQ(POWER_7E_CMDSend(nullptr, frame), 0);
+    cmd.INFO_LEN = SDK_BSP_POWER_INFO_MAX + 1;
+    EXPECT_EQ(POWER_7E_CMDSend(&cmd, frame), 0);
+    EXPECT_EQ(frame[0], '#');
+    cmd.INFO_LEN = SDK_BSP_POWER_INFO_MAX;
+    ASSERT_EQ(POWER_7E_CMDSend(&cmd, frame), SDK_BSP_POWER_FRAME_MAX);
+    EXPECT_EQ(std::string(frame, 13), "~20014642E200");  // LENID 512 = 0x200: LCHKSUM 16 - 2 = E
+    EXPECT_EQ(std::string(frame + SDK_BSP_POWER_FRAME_MAX - 1, 2), "\r#");
+}
+
+TEST(PowerCodec, LengthFieldAndItsCheck) {
+    EXPECT_EQ(EnCheckLTH(10), 0xB014);
+    EXPECT_EQ(EnCheckLTH(0), 0x0000);
+    EXPECT_EQ(EnCheckLTH(1), 0xE002);
+    EXPECT_EQ(EnCheckLTH(2048), 0x0000);  // LENID keeps 12 bits
+
+    const unsigned char b014[] = {0xB0, 0x14}, a014[] = {0xA0, 0x14}, zero[] = {0, 0};
+    EXPECT_EQ(CheckLTH(b014, 18), 0);
+    EXPECT_EQ(CheckLTH(b014, 17), 3);
+    EXPECT_EQ(CheckLTH(a014, 18), 1);
+    EXPECT_EQ(CheckLTH(a014, 17), 3);  // LENID is judged first
+    EXPECT_EQ(CheckLTH(zero, 7), 3);
+    EXPECT_EQ(CheckLTH(nullptr, 18), 3);
+}
+
+TEST(PowerCodec, ChecksumIsAcceptedInOneCaseOnly) {
+    char text[20] = "FFFF03540000";
+    EXPECT_EQ(EnCheckSum(text, 12), 16);
+    EXPECT_EQ(std::string(text, 16), "FFFF03540000FD5C");
+
+    EXPECT_EQ(CheckSum("FFFF03540000FD5C", 16), 0);
+    EXPECT_EQ(CheckSum("FFFF03540000fd5c", 16), 0);
+    EXPECT_EQ(CheckSum("FFFF03540000Fd5C", 16), 1);
+    EXPECT_EQ(CheckSum("FFFF03540000FD5D", 16), 1);
+    EXPECT_EQ(CheckSum("0000", 4), 0);  // the checksum of nothing
+    EXPECT_EQ(CheckSum("0001", 4), 1);
+    EXPECT_EQ(CheckSum("000", 3), 1);
+    EXPECT_EQ(CheckSum(nullptr, 16), 1);
+}
+
+TEST(PowerCodec, NibbleAndCharacterConversions) {
+    unsigned char data[6] = {0x12, 0xAB, 0x77, 0x77, 0x77, 0x77};
+    EXPECT_EQ(Data_Open(data, 2), 4);
+    EXPECT_THAT(data, ElementsAre(0x01, 0x02, 0x0A, 0x0B, 0x77, 0x77));
+    EXPECT_EQ(Data_Close(data, 4), 2);
+    EXPECT_THAT(data, ElementsAre(0x12, 0xAB, 0x00, 0x00, 0x77, 0x77));
+    unsigned char odd[4] = {0x01, 0x02, 0x03, 0x77};
+    EXPECT_EQ(Data_Close(odd, 3), 1);
+    EXPECT_THAT(odd, ElementsAre(0x12, 0x00, 0x00, 0x77));
+    unsigned char nibbles[5] = {0x00, 0x09, 0x0A, 0x0F, 0x0C};
+    HexToAsc(nibbles, 5);
+    EXPECT_THAT(nibbles, ElementsAre('0', '9', 'A', 'F', 0x0C));  // odd count: the last byte stays
+
+    EXPECT_EQ(bsp_AscToHex("aF"), 0xAF);
+    EXPECT_EQ(bsp_AscToHex("G1"), 0x01);
+    EXPECT_EQ(AscToUnShort("fD5c"), 0xFD5C);
+    EXPECT_EQ(AscToUnShort("0-1z"), 0x0010);
+
+    unit::FixedClock clock(1719822600);  // 2024-07-01 08:30:00 UTC
+    EXPECT_EQ(READ_SYSTEM_UnixTime(), 1719822600);
+}
+
+// frames.tsv: per row the frame ("~" to a carriage return written as the two characters \r), the
+// validity of its CHKSUM and LCHKSUM, VER, ADR, CID1, CID2 and the INFO bytes present.
+struct Row {
+    std::string body;  // VER through CHKSUM, as a receiver hands it to the checkers
+    bool chksum_ok, lchksum_ok;
+    unsigned ver, adr, cid1, cid2, info_bytes;
+    bool lenid_matches() const { return (std::stoul(body.substr(8, 4), nullptr, 16) & 0xFFF) == 2 * info_bytes; }
+};
+
+class PowerFrames : public testing::Test {
+  protected:
+    void SetUp() override {
+        std::ifstream in(std::filesystem::path(SDK_BSP_TESTDATA) / "power/frames.tsv");
+        if (!in) GTEST_SKIP() << "real power-protocol frames not found under " << SDK_BSP_TESTDATA;
+        std::string line, frame, chk, lchk, ver, adr, cid1, cid2;
+        std::getline(in, line);  // column names
+        while (std::getline(in, line)) {
+            std::istringstream cols(line);
+            Row r{};
+            cols >> frame >> chk >> lchk >> std::hex >> r.ver >> r.adr >> r.cid1 >> r.cid2 >> std::dec >> r.info_bytes;
+            ASSERT_TRUE(cols && frame.starts_with("~") && frame.ends_with("\\r")) << line;
+            r.body = frame.substr(1, frame.size() - 3);
+            r.chksum_ok = chk == "1", r.lchksum_ok = lchk == "1";
+            rows_.push_back(r);
+        }
+        ASSERT_EQ(rows_.size(), 40u);
+    }
+    std::vector<Row> rows_;
+};
+
+TEST_F(PowerFrames, CheckersAgreeWithEveryRealFrame) {
+    int lenid_mismatches = 0;
+    for (const Row& r : rows_) {
+        EXPECT_EQ(CheckSum(r.body.data(), static_cast<int>(r.body.size())), r.chksum_ok ? 0 : 1) << r.body;
+        std::vector<unsigned char> binary;
+        for (std::size_t i = 0; i + 1 < r.body.size(); i += 2) binary.push_back(bsp_AscToHex(r.body.data() + i));
+        int expected = r.lenid_matches() ? (r.lchksum_ok ? 0 : 1) : 3;
+        EXPECT_EQ(CheckLTH(binary.data() + 4, static_cast<std::uint16_t>(binary.size())), expected) << r.body;
+        lenid_mismatches += !r.lenid_matches();
+    }
+    EXPECT_EQ(lenid_mismatches, 2);  // rows 35 and 36, the standard's checksum-only example
+}
+
+TEST_F(PowerFrames, ValidFramesReencodeToTheSameText) {
+    int reencoded = 0;
+    for (const Row& r : rows_) {
+        if (!r.chksum_ok || !r.lchksum_ok || !r.lenid_matches() || r.info_bytes > SDK_BSP_POWER_INFO_MAX) continue;
+        STR_POWER_CMD cmd = command(static_cast<std::uint8_t>(r.ver), static_cast<std::uint8_t>(r.adr),
+                                    static_cast<std::uint8_t>(r.cid1), static_cast<std::uint8_t>(r.cid2));
+        cmd.INFO_LEN = r.info_bytes;
+        for (unsigned i = 0; i < r.info_bytes; ++i)
+            cmd.INFO[i] = static_cast<std::uint8_t>(std::stoul(r.body.substr(12 + 2 * i, 2), nullptr, 16));
+        EXPECT_EQ(encode(cmd), "~" + r.body + "\r");
+        ++reencoded;
+    }
+    EXPECT_EQ(reencoded, 32);
+}
+
+}  // namespace

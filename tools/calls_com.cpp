@@ -1,0 +1,93 @@
+// sdk-shell: the power-protocol codec and the receive buffers.
+//
+//   POWER_7E_CMDSend 0xFF 0xFF 0x05 0x55 hex:FF01FFFFFFFFFFFFFFFF buf:64   VER ADR CID1 CID2 INFO frame
+//   CheckSum "FFFF03540000FD5C"            CheckLTH hex:B014 18
+//   Data_Open hex:12AB bytes:4             HexToAsc hex:010A0F buf:8
+//   SDK_Read_COM 0 bytes:4096 100          buffer index, destination, maximum
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <variant>
+
+#include "sdk_bsp.h"
+#include "shell.h"
+
+namespace shell {
+namespace {
+
+std::size_t out_size(const Call& c, std::size_t k) {
+    if (auto* b = std::get_if<OutBuffer>(&c.args()[k])) return b->bytes.size();
+    if (auto* b = std::get_if<OutBytes>(&c.args()[k])) return b->bytes.size();
+    return 0;
+}
+
+// Copies the hex: argument into the output buffer, for the in-place conversions; false when it
+// does not fit with the room the conversion needs (need x bytes for each input byte).
+bool stage(const Call& c, std::size_t in, unsigned char* out, std::size_t room, std::size_t need) {
+    std::size_t n = static_cast<std::size_t>(c.x_len(in));
+    if (!out || n * need > room) return false;
+    if (n) std::memcpy(out, c.x(in), n);
+    return true;
+}
+
+// The converters read a fixed number of characters: a shorter text is padded with NULs.
+template <std::size_t N>
+std::array<char, N + 1> padded(const char* s) {
+    std::array<char, N + 1> a{};
+    if (s) std::strncpy(a.data(), s, N);
+    return a;
+}
+
+const Registration com_calls{
+    // power-protocol codec
+    {"POWER_7E_CMDSend", {"iiiixb", [](const Call& c) -> Result {
+         STR_POWER_CMD cmd{};
+         cmd.VER = static_cast<std::uint8_t>(c.i(0));
+         cmd.ADR = static_cast<std::uint8_t>(c.i(1));
+         cmd.CID1 = static_cast<std::uint8_t>(c.i(2));
+         cmd.CID2 = static_cast<std::uint8_t>(c.i(3));
+         cmd.INFO_LEN = static_cast<std::uint32_t>(c.x_len(4));  // more than 256 is refused by the call
+         if (c.x(4)) std::memcpy(cmd.INFO, c.x(4), std::min<std::size_t>(cmd.INFO_LEN, sizeof cmd.INFO));
+         if (c.b(5) && out_size(c, 5) <= 2 * std::min<std::size_t>(cmd.INFO_LEN, sizeof cmd.INFO) + 18) return -999;
+         return POWER_7E_CMDSend(&cmd, c.b(5));
+     }}},
+    {"EnCheckLTH", {"i", [](const Call& c) -> Result { return EnCheckLTH(static_cast<std::uint16_t>(c.i(0))); }}},
+    {"EnCheckSum", {"sb", [](const Call& c) -> Result {
+         std::size_t n = c.s(0) ? std::strlen(c.s(0)) : 0;
+         if (!c.b(1) || n + 5 > out_size(c, 1) || n > 0xFFFF) return -999;
+         std::memcpy(c.b(1), c.s(0), n);
+         return EnCheckSum(c.b(1), static_cast<std::uint16_t>(n));
+     }}},
+    {"CheckSum", {"s", [](const Call& c) -> Result {
+         return CheckSum(c.s(0), c.s(0) ? static_cast<int>(std::strlen(c.s(0))) : 0);
+     }}},
+    {"CheckLTH", {"xi", [](const Call& c) -> Result {
+         return CheckLTH(c.x_len(0) >= 2 ? c.x(0) : nullptr, static_cast<std::uint16_t>(c.i(1)));
+     }}},
+    {"HexToAsc", {"xb", [](const Call& c) -> Result {
+         auto* out = reinterpret_cast<unsigned char*>(c.b(1));
+         if (!stage(c, 0, out, out_size(c, 1) - 1, 1)) return -999;
+         HexToAsc(out, static_cast<std::uint16_t>(c.x_len(0)));
+         return kVoid;
+     }}},
+    {"Data_Open", {"xo", [](const Call& c) -> Result {
+         if (!stage(c, 0, c.o(1), out_size(c, 1), 2)) return -999;
+         return Data_Open(c.o(1), static_cast<std::uint16_t>(c.x_len(0)));
+     }}},
+    {"Data_Close", {"xo", [](const Call& c) -> Result {
+         if (c.x_len(0) > 255 || !stage(c, 0, c.o(1), out_size(c, 1), 1)) return -999;
+         return Data_Close(c.o(1), static_cast<std::uint8_t>(c.x_len(0)));
+     }}},
+    {"bsp_AscToHex", {"s", [](const Call& c) -> Result { return bsp_AscToHex(c.s(0) ? padded<2>(c.s(0)).data() : nullptr); }}},
+    {"AscToUnShort", {"s", [](const Call& c) -> Result { return AscToUnShort(c.s(0) ? padded<4>(c.s(0)).data() : nullptr); }}},
+    {"READ_SYSTEM_UnixTime", {"", [](const Call&) -> Result { return READ_SYSTEM_UnixTime(); }}},
+    // receive buffers: the destination pointer is passed by address, as the Uart API does
+    {"SDK_Read_COM", {"ioi", [](const Call& c) -> Result {
+         unsigned char* dest = c.o(1);
+         int max = std::min(c.i(2), static_cast<int>(out_size(c, 1)));
+         return SDK_Read_COM(static_cast<std::uint32_t>(c.i(0)), dest ? &dest : nullptr, max);
+     }}},
+};
+
+}  // namespace
+}  // namespace shell
