@@ -260,6 +260,88 @@ SDK_BSP_API void Rest_cnt_com_dog(int32_t board) SDK_BSP_NOEXCEPT;
 SDK_BSP_API uint32_t Return_ComDog_Cnt(int32_t board) SDK_BSP_NOEXCEPT;
 
 /* ==============================================================================================
+ * Receive threads
+ *
+ * Seven threads poll the ports into the receive buffers: pass-through ports 0..3 every 200 ms into
+ * buffers 0..3; the board links (ports 4 and 5) every 100 ms, cut into frames: CID 0x41 marks the
+ * board present (BSP_BOARD_HARDWARE_RESOURCES), CID 0x50+k brings channel k's data (board 1: buffers
+ * 4..7; board 2: channels 0, 1, 2, 3 into buffers 8, 10, 9, 11), CID 0x54 the environment channel's
+ * (buffer 13); the GPS port (6) every 100 ms into buffer 15 and the sentence parser. Each prints
+ * "STUMP[<port>]: FILE: com_process, FUNCTION: <name>, LINE: <n>." when it starts.
+ * ============================================================================================== */
+
+/* Once per process: starts the seven threads, then prints its own STUMP line numbered 010. */
+SDK_BSP_API void FSU_COM_READ_THREAD_START(void) SDK_BSP_NOEXCEPT;
+/* Thread routines; arg points at an int holding the port index. They never return (a
+ * pass-through thread for a port above 3 returns at once). */
+SDK_BSP_API void *M_COM_READ_THREAD(void *arg) SDK_BSP_NOEXCEPT;
+SDK_BSP_API void *EXT_COM_READ_THREAD(void *arg) SDK_BSP_NOEXCEPT;
+/* The frame cutter. acc holds fill bytes (at most 5120) of a board's stream; the first position
+ * that starts a whole frame (0x7E, length, ..., 0x0D where the length says) wins: the frame is
+ * copied to msg (5120 bytes), it and everything before it leave acc, *new_fill gets what remains.
+ * Returns the frame's length, or 0 (nothing changed) when acc holds no whole frame. */
+SDK_BSP_API int read_a_msg(unsigned char *acc, unsigned char *msg, int fill, int *new_fill) SDK_BSP_NOEXCEPT;
+
+/* ==============================================================================================
+ * Environment link
+ * ============================================================================================== */
+
+/* The environment record: input values and output requests. Cleared when the GPS read loop starts;
+ * the library writes no input value into it afterwards. */
+typedef struct {
+    int32_t reserved0[16];
+    float ai_kind0[16];     /* AI n at element n-1, read for value kind 0 */
+    float ai_other[16];     /* AI n at element n-1, read for any other kind */
+    uint8_t di[16];         /* DI n at element n-1, 0 or 1 */
+    uint8_t do_state[8];    /* present state of DO n, 1 = on (read as DI 17..24) */
+    uint8_t reserved1[36];
+    uint8_t do_request[8];  /* 1 = a change of DO n is pending */
+    uint8_t do_value[8];    /* requested value of DO n, 1 = on, anything else off */
+} STR_BSP_ENV_INFO_T;
+
+SDK_BSP_API extern STR_BSP_ENV_INFO_T STR_BSP_ENV_INFO;
+
+/* The GPS read loop (port 6 at 9600 8N1): gathers the receiver's bytes in buffer 15 and hands
+ * batches of more than 1024 bytes to BSP_GPS_READ, then logs "GPS:J:<lon>;W:<lat>" at level 5.
+ * arg points at an int holding the port index. Never returns. */
+SDK_BSP_API void *ENV_COM_READ_THREAD(void *arg) SDK_BSP_NOEXCEPT;
+
+/* ==============================================================================================
+ * Uart API
+ *
+ * "Local/Uart/1".."Local/Uart/16" by name:
+ *   1..4   pass-through ports 0..3          reads from receive buffers 0..3
+ *   5..8   board 1, channels 0..3           reads from buffers 4..7
+ *   9..12  board 2, channels 0, 2, 1, 3     reads from buffers 8..11
+ *   13     settings stored only; writes refused; reads always empty
+ *   14     the environment channel (board 1, channel 4); reads from buffer 13
+ *   15     settings stored only; writes refused; reads always empty
+ *   16     settings stored only; reads and writes refused
+ * Line settings: baud rate, data bits, stop bits (1 or 2), parity (0 none, 1 odd, 2 even); the
+ * default, applied at start-up, is 9600 8N1.
+ * ============================================================================================== */
+
+/* Stores and applies line settings. Returns 0 for a Uart name (whether or not the port or board
+ * accepted them), -1 otherwise. Logs "SetUartParam:<name> iBaudRate:%d,iDataSize:%d,iStopBit:%d,
+ * iParity:%d,result:%d" at level 4. */
+SDK_BSP_API int SetUartParam(const char *name, int iBaudRate, int iDataSize, int iStopBit, int iParity) SDK_BSP_NOEXCEPT;
+/* The stored settings (what was last set). -1 for a name that is not a Uart, the places untouched.
+ * Logs "GetUartParam:..." like SetUartParam. */
+SDK_BSP_API int GetUartParam(const char *name, int *iBaudRate, int *iDataSize, int *iStopBit,
+                             int *iParity) SDK_BSP_NOEXCEPT;
+/* Takes up to length received bytes (at most 4096). If none are there, waits once (timeout - 1 ms,
+ * at least 1 ms) and tries once more. Returns the count (0 when none came), -1 for Uart 16, a name
+ * that is not a Uart, or a null buffer. */
+SDK_BSP_API int ReadUart(const char *name, unsigned char *buffer, int length, unsigned int timeout) SDK_BSP_NOEXCEPT;
+/* Prints the bytes as "%02x " each, then hands them to the port, or as board-link frames to the
+ * board channel, that carries the Uart. Returns 0 for Uarts 1..12 and 14 (whatever the device
+ * reported), -1 otherwise. Logs "WriteUart resourceName:%s TXLENTH:%d,result=%d" at level 4. */
+SDK_BSP_API int WriteUart(const char *name, const unsigned char *data, int length) SDK_BSP_NOEXCEPT;
+/* The start-up defaults: 9600 8N1 stored for all sixteen Uarts and applied (ports 0..3 set, nine
+ * settings frames to the boards). */
+SDK_BSP_API void BSP_BAU_INIT(void) SDK_BSP_NOEXCEPT;
+
+/* ==============================================================================================
  * Power-protocol codec
  * ============================================================================================== */
 

@@ -18,3 +18,8 @@ static_assert(offsetof(STR_SYSTEM_RESOURCES_NUM_T, AI) == 8 && offsetof(STR_SYST
 static_assert(sizeof(ComParams) == 24 && offsetof(ComParams, nBaudrate) == 8 && offsetof(ComParams, nParity) == 20);
 static_assert(sizeof(ComCapability) == 28 && offsetof(ComCapability, nMinBaudrate) == 8 &&
               offsetof(ComCapability, nMaxBaudrate) == 12);
+
+static_assert(sizeof(STR_BSP_ENV_INFO_T) == 268 && offsetof(STR_BSP_ENV_INFO_T, ai_kind0) == 64 &&
+              offsetof(STR_BSP_ENV_INFO_T, ai_other) == 128 && offsetof(STR_BSP_ENV_INFO_T, di) == 192 &&
+              offsetof(STR_BSP_ENV_INFO_T, do_state) == 208 && offsetof(STR_BSP_ENV_INFO_T, do_request) == 252 &&
+              offsetof(STR_BSP_ENV_INFO_T, do_value) == 260);

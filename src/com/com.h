@@ -66,6 +66,30 @@ bool board_channel(std::int32_t index, BoardChannel& out) noexcept;
 // The other way: the receive buffer of a board channel's data, -1 for none.
 int receive_buffer(std::uint32_t port, std::uint32_t channel) noexcept;
 
+// ---- receive threads ----
+constexpr std::uint32_t kReadArea = 4096;  // one poll of a pass-through or the GPS port
+constexpr std::size_t kEnvBuffer = 13;     // Uart ID 14, the environment channel
+
+// "STUMP[%03d]: FILE: com_process, FUNCTION: %s, LINE: %d." on standard output.
+void stump(int number, const char* function, int line) noexcept;
+// The port index a thread routine is handed (-1 for none).
+int port_argument(void* arg) noexcept;
+// One read of a port: the count, 0 when nothing came or the read failed.
+std::uint32_t poll_port(int port, std::uint8_t* into, std::uint32_t room) noexcept;
+// Handles one whole board-link frame received on a board port: presence, or channel data into
+// its receive buffer. Returns the buffer filled, -1 for none.
+int handle_frame(int port, const std::uint8_t* frame, int size) noexcept;
+
+// ---- uart api ----
+constexpr std::uint32_t kUartCount = 16;
+constexpr int kEnvUart = 14;  // the environment channel
+
+// The Uart API by numeric Uart ID rather than by name.
+int SetUartParam_FromResourceName(int id, int baud, int data_bits, int stop_bits, int parity) noexcept;
+int GetUartParam_FromResourceName(int id, int* baud, int* data_bits, int* stop_bits, int* parity) noexcept;
+int ReadUart_FromResourceName(int id, std::uint8_t* buffer, int max, std::uint32_t timeout) noexcept;
+int WriteUart_FromResourceName(int id, const std::uint8_t* data, int len) noexcept;
+
 // ---- power-protocol frames -----------------------------------------------------------------
 
 // The poll the environment send loop sends once a second when no output change is pending.
@@ -129,3 +153,7 @@ Appended append(std::size_t index, std::span<const unsigned char> bytes) noexcep
 void clear(std::size_t index) noexcept;
 
 }  // namespace bsp::com
+
+// Applies the stored line settings of one Uart (index = ID - 1) to what carries it; -1 (as
+// unsigned) for an index above 15.
+extern "C" std::uint32_t COM_BAU_INIT(std::uint32_t index) noexcept;

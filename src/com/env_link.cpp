@@ -1,0 +1,48 @@
+// The environment-board link's receive side: the environment record and the GPS read loop, which
+// gathers the receiver's bytes in receive buffer 15 and hands them to the sentence parser in
+// batches.
+#include <array>
+#include <cstring>
+
+#include "com/com.h"
+#include "gps/gps.h"
+#include "os/os.h"
+#include "sdk/sdk.h"
+
+SDK_BSP_API STR_BSP_ENV_INFO_T STR_BSP_ENV_INFO{};
+
+namespace bsp::com {
+namespace {
+
+constexpr long kGpsPaceMs = 100;
+constexpr std::size_t kGpsBuffer = 15;  // Uart ID 16, the receiver's bytes
+constexpr std::uint32_t kGpsBaud = 9600;
+
+}  // namespace
+}  // namespace bsp::com
+
+using namespace bsp::com;
+
+extern "C" {
+
+SDK_BSP_API void* ENV_COM_READ_THREAD(void* arg) noexcept {
+    const int port = port_argument(arg);
+    stump(port, __func__, __LINE__);
+    M_BAU_SET_COM(kPortGps, kGpsBaud, 8, 1, 0);  // the port named, not the argument
+    std::memset(&STR_BSP_ENV_INFO, 0, sizeof STR_BSP_ENV_INFO);
+    std::array<std::uint8_t, kReadArea> area;
+    MCOM_RECV_INFO& gps = LIST_MCOM_RECV_INFO[kGpsBuffer];
+    for (;;) {
+        bsp::os::sleep_ms(kGpsPaceMs);
+        std::uint32_t got = poll_port(port, area.data(), kReadArea);
+        if (got == 0) continue;
+        std::int32_t len = append(kGpsBuffer, {area.data(), got}).len();
+        // Only this thread changes buffer 15, so the parser reads it without the mutex.
+        if (BSP_GPS_READ(reinterpret_cast<const char*>(gps.buf.data()), len) == -1) continue;
+        clear(kGpsBuffer);
+        bsp::gps::Fix fix = bsp::gps::fix();
+        SDK_LOG_WRITE(bsp::sdk::kLogSys, "GPS:J:%f;W:%f", fix.lon, fix.lat);
+    }
+}
+
+}  // extern "C"
