@@ -35,7 +35,9 @@ void SetUpRoot() {
     g_text = in ? s.str() : kStandIn;
     std::string tmpl = (std::filesystem::temp_directory_path() / "sdkbsp-bench-XXXXXX").string();
     if (!mkdtemp(tmpl.data())) std::abort();
-    std::filesystem::path config = std::filesystem::path(tmpl) / "etc/config";
+    static const std::filesystem::path root = tmpl;
+    std::atexit([] { std::filesystem::remove_all(root); });
+    std::filesystem::path config = root / "etc/config";
     std::filesystem::create_directories(config);
     for (const char* p : {"Device", "vqm", "EnvironmentPar", "monitor", "ks"}) std::ofstream(config / p);
     std::ofstream(config / "network") << g_text;
