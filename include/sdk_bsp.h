@@ -199,7 +199,8 @@ SDK_BSP_API int GetResourceState(const char *resource, int *state) SDK_BSP_NOEXC
  *   - the value is the text between the single quotes that follow the name: a list ("list") gives
  *     its first item, and an escaped quote ('\'') ends the value. An unquoted value, or one whose
  *     closing quote is missing, is not found.
- * A value of more than 99 characters is cut to its first 99.
+ * A value of more than 99 characters is cut to its first 99. A package file that is not a regular
+ * file or is larger than 1 MiB counts as unreadable.
  *
  * The results live in buffers of the library, overwritten by the next call of the same function:
  * copy the value out before calling it again. The calls take no lock: hosts that call them from
