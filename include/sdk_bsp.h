@@ -517,6 +517,53 @@ SDK_BSP_API int Read_GPS_dB_Flag(void) SDK_BSP_NOEXCEPT;
  * Configuration reader
  * ============================================================================================== */
 
+/* Reads options of the box's UCI configuration files (/etc/config/<package>) without starting the
+ * uci tool. A query is written as the uci command line would be:
+ *     "uci get <package>.<section>.<option>"        e.g. "uci get vqm.sys.pcas"
+ * The package name runs to the first '.', the section to the next one, the option is the rest.
+ * Package names hold at most 49 characters, section and option names at most 47; a longer or
+ * empty name, a query with fewer than two dots or one not starting with "uci get " finds nothing.
+ *
+ * The answer comes from a plain text search of the file as `uci commit` writes it, not from a
+ * UCI parser:
+ *   - the section must be a named section, its name in single quotes (config serial 'rs485');
+ *     anonymous sections (@type[n], cfgNNNNNN) are not found. The first occurrence of the quoted
+ *     name anywhere in the file starts the search, also one inside an earlier option's value;
+ *   - the option is the first one after that point written with a blank on each side of its name
+ *     (option baud '9600'), also when that text lies inside another value of the section; when a
+ *     section header ("config") comes first, the option belongs to a later section: not found;
+ *   - the value is the text between the single quotes that follow the name: a list ("list") gives
+ *     its first item, and an escaped quote ('\'') ends the value. An unquoted value, or one whose
+ *     closing quote is missing, is not found.
+ * A value of more than 99 characters is cut to its first 99. A package file that is not a regular
+ * file or is larger than 1 MiB counts as unreadable.
+ *
+ * The results live in buffers of the library, overwritten by the next call of the same function:
+ * copy the value out before calling it again. The calls take no lock: hosts that call them from
+ * several threads must serialise the calls. None of them writes to the SDK log. */
+
+/* The option's value from memory copies of the packages "Device", "vqm", "EnvironmentPar",
+ * "monitor", "network" and "ks" (other packages find nothing). The first call loads the six files
+ * in that order; a file that cannot be read leaves it and the packages after it without a copy.
+ * Later changes to the files are not seen until sdkuci_free drops the copies.
+ * Returns the value in a 100-byte buffer, or an empty string when nothing was found; never null. */
+SDK_BSP_API char *sdkuci_get_ram(const char *query) SDK_BSP_NOEXCEPT;
+
+/* The option's value read afresh from /etc/config/<package>, any package. Returns the value in a
+ * 100-byte buffer of its own, or an empty string when nothing was found or the file cannot be
+ * read; never null. */
+SDK_BSP_API char *sdkuci_get_flash(const char *query) SDK_BSP_NOEXCEPT;
+
+/* Drops the copies of sdkuci_get_ram (if loaded); its next call loads the files again. */
+SDK_BSP_API void sdkuci_free(void) SDK_BSP_NOEXCEPT;
+
+/* The names in a directory, "." and ".." included, in the order the file system gives them, each
+ * followed by "\n", in a 10000-byte buffer of the library (overwritten by the next call); names
+ * that would not fit are left out from the first one that does not. Returns null, after printing
+ * "can't open <path>\n" on standard output, when the directory cannot be opened (and null, with
+ * nothing printed, for a null path). */
+SDK_BSP_API char *sdkls(const char *path) SDK_BSP_NOEXCEPT;
+
 #ifdef __cplusplus
 }
 #endif

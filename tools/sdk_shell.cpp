@@ -13,6 +13,7 @@
 // and is answered with one line on the result channel (file descriptor N, default 2, unbuffered,
 // because the library prints on standard output):
 //   NAME -> RESULT [OUTPUT...]          e.g.  ReadFSUResource -> 0 "[\"Local/Uart/1\",...]"
+//                                       (a returned text is the RESULT: quoted, or null)
 //   NAME !! REASON                      the line could not be called
 // Built-ins: "sleep MS", "echo TEXT" (copied to the result channel), "#" comments.
 #include <unistd.h>
@@ -264,7 +265,11 @@ void execute(std::string_view line) {
     if (fn == table().end()) return report(name + " !! unknown function");
     if (!matches(fn->second.sig, *args)) return report(name + " !! arguments do not match (" + fn->second.sig + ")");
     Result result = fn->second.call(Call(*args));
-    report(name + " -> " + (result ? std::to_string(*result) : std::string("void")) + outputs(*args, result));
+    std::string shown = result ? std::to_string(*result) : std::string("void");
+    if (!args->empty()) {
+        if (auto* t = std::get_if<ReturnedText>(&args->back())) shown = t->text ? quote(*t->text) : "null";
+    }
+    report(name + " -> " + shown + outputs(*args, result));
 }
 
 }  // namespace

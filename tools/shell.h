@@ -24,7 +24,11 @@ struct OutBytes {  // bytes:N, reported as hex: (the first RESULT bytes when the
 struct OutInt {  // out:int
     int value = 0;
 };
-using Arg = std::variant<long long, std::string, Null, Bytes, OutBuffer, OutBytes, OutInt>;
+// What a function that returns a text (char *) gave back: reported as the result, quoted, or null.
+struct ReturnedText {
+    std::optional<std::string> text;
+};
+using Arg = std::variant<long long, std::string, Null, Bytes, OutBuffer, OutBytes, OutInt, ReturnedText>;
 
 // Typed access to one call's arguments, already checked against the function's signature.
 class Call {
@@ -48,6 +52,11 @@ using Result = std::optional<long long>;
 constexpr Result kVoid = std::nullopt;
 inline Result none(void (*fn)()) {
     fn();
+    return kVoid;
+}
+// For a function that returns a text: call as `return returns_text(c, fn(...));`.
+inline Result returns_text(const Call& c, const char* returned) {
+    c.args().push_back(ReturnedText{returned ? std::optional<std::string>(returned) : std::nullopt});
     return kVoid;
 }
 

@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <regex>
 
 #include "host_shell.h"
@@ -82,6 +83,23 @@ TEST(ShellResources, CountsFollowPresenceFlags) {
     EXPECT_EQ(shell.call("ReadFSUResource buf:16 16"), R"(ReadFSUResource -> 0 "")");
     EXPECT_EQ(shell.call("READ_resourceName null"), "READ_resourceName -> 523");
     EXPECT_EQ(shell.call("SDK_LOG_WRITE 5 null"), "SDK_LOG_WRITE -> 0");
+    EXPECT_EQ(shell.finish(), 0);
+}
+
+// Functions that return a text report it as their result, quoted, or null.
+TEST(ShellUci, TextResultsAreQuotedOrNull) {
+    TempRoot root;
+    std::filesystem::create_directories(root / "etc/config");
+    std::ofstream(root / "etc/config/Device") << "";
+    std::ofstream(root / "etc/config/vqm") << "\nconfig vqm 'sys'\n\toption pcas '2'\n";
+    HostShell shell(root);
+    EXPECT_EQ(shell.call(R"(sdkuci_get_flash "uci get vqm.sys.pcas")"), R"(sdkuci_get_flash -> "2")");
+    // EnvironmentPar is missing: the copies after it are not loaded, Device and vqm are.
+    EXPECT_EQ(shell.call(R"(sdkuci_get_ram "uci get vqm.sys.pcas")"), R"(sdkuci_get_ram -> "2")");
+    EXPECT_EQ(shell.call("sdkuci_free"), "sdkuci_free -> void");
+    EXPECT_EQ(shell.call(R"(sdkuci_get_flash "uci get vqm.sys")"), R"(sdkuci_get_flash -> "")");
+    EXPECT_EQ(shell.call(R"(sdkls "/etc/config/vqm")"), "sdkls -> null");
+    EXPECT_TRUE(shell.wait_out("can't open /etc/config/vqm\n"));
     EXPECT_EQ(shell.finish(), 0);
 }
 

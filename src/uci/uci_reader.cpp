@@ -1,0 +1,262 @@
+// The configuration reader: answers "uci get package.section.option" from the box's UCI files by a
+// plain text search, from heap copies of six packages or from the file afresh; and a small
+// directory listing beside it.
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <span>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "os/os.h"
+#include "uci/uci.h"
+
+namespace bsp::uci {
+namespace {
+
+constexpr auto npos = std::string_view::npos;
+
+// uci writes each section header as the word config, the type and the quoted name.
+constexpr const char* kSectionWord = "config";
+
+bool fits(std::string_view name, std::size_t max) noexcept { return !name.empty() && name.size() <= max; }
+
+// A name with a delimiter on each side, built in a 50-byte buffer as the box does.
+class Pattern {
+  public:
+    Pattern(char edge, std::string_view name) noexcept {
+        if (!fits(name, kPatternNameMax)) return;
+        buf_[0] = edge;
+        std::memcpy(buf_.data() + 1, name.data(), name.size());
+        buf_[name.size() + 1] = edge;
+        len_ = name.size() + 2;
+    }
+    bool ok() const noexcept { return len_ > 0; }
+    const char* c_str() const noexcept { return buf_.data(); }
+    std::size_t size() const noexcept { return len_; }
+
+  private:
+    std::array<char, kNameBuffer> buf_{};
+    std::size_t len_ = 0;
+};
+
+// The value in single quotes that the rest of an option line begins with, after blanks. An
+// option written without quotes (hand-edited files) has no value here, rather than whatever
+// quoted text comes next; nor has one whose closing quote is missing (a file cut short).
+std::string_view quoted_value(const char* rest) noexcept {
+    const char* open = rest + std::strspn(rest, " \t");
+    if (*open != '\'') return {};
+    const char* close = std::strchr(open + 1, '\'');
+    if (!close) return {};
+    return {open + 1, static_cast<std::size_t>(close - open - 1)};
+}
+
+// "/etc/config/<package>": 12 characters and a package of at most 49.
+using PackagePath = std::array<char, 64>;
+static_assert(kConfigDir.size() + kPackageMax + 1 <= PackagePath{}.size());
+
+bool package_path(std::string_view package, PackagePath& path) noexcept {
+    if (!fits(package, kPackageMax)) return false;
+    std::memcpy(path.data(), kConfigDir.data(), kConfigDir.size());
+    std::memcpy(path.data() + kConfigDir.size(), package.data(), package.size());
+    path[kConfigDir.size() + package.size()] = '\0';
+    return true;
+}
+
+class Fd {
+  public:
+    explicit Fd(int fd) noexcept : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const noexcept { return fd_; }
+
+  private:
+    int fd_;
+};
+
+// Reads up to size bytes (fewer when the file has shrunk since its size was taken).
+bool read_whole(int fd, char* buf, std::size_t size, std::size_t& got) noexcept {
+    got = 0;
+    while (got < size) {
+        ssize_t n = ::read(fd, buf + got, size - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool fill_string(std::string_view query, Query& out) noexcept {
+    out = {};
+    if (!query.starts_with(kQueryPrefix)) return false;
+    std::string_view rest = query.substr(kQueryPrefix.size());
+    std::size_t dot1 = rest.find('.');
+    std::size_t dot2 = dot1 == npos ? npos : rest.find('.', dot1 + 1);
+    if (dot2 == npos) return false;
+    // The option is everything after the second dot, further dots included.
+    Query q{rest.substr(0, dot1), rest.substr(dot1 + 1, dot2 - dot1 - 1), rest.substr(dot2 + 1)};
+    // A name too long for its buffer gives no value: cut, it would name another option.
+    if (!fits(q.package, kPackageMax) || !fits(q.section, kPatternNameMax) || !fits(q.option, kPatternNameMax))
+        return false;
+    out = q;
+    return true;
+}
+
+// A substring search, not a parser: the first occurrence of the quoted section name starts the
+// search, also one inside an earlier value; an option name between blanks inside a value of the
+// same section is the match; a list yields its first item; an escaped quote ends the value.
+std::string_view uci_get_para(const char* text, std::string_view section, std::string_view option) noexcept {
+    const Pattern quoted_section('\'', section), spaced_option(' ', option);
+    if (!text || !quoted_section.ok() || !spaced_option.ok()) return {};
+    const char* sec = std::strstr(text, quoted_section.c_str());
+    if (!sec) return {};
+    const char* opt = std::strstr(sec, spaced_option.c_str());
+    if (!opt) return {};
+    // A section header between the two: the option belongs to a later section.
+    const char* next = std::strstr(sec, kSectionWord);
+    if (next && next < opt) return {};
+    return quoted_value(opt + spaced_option.size());
+}
+
+std::int64_t get_file_size(const char* path) noexcept {
+    struct stat st {};
+    if (bsp::os::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return st.st_size;
+}
+
+int get_fd(std::string_view package) noexcept {
+    PackagePath path;
+    return package_path(package, path) ? bsp::os::open(path.data(), O_RDONLY | O_CLOEXEC) : -1;
+}
+
+Text Text::read_package(std::string_view package) noexcept {
+    Text text;
+    PackagePath path;
+    if (!package_path(package, path)) return text;
+    std::int64_t size = get_file_size(path.data());
+    if (size < 0 || size > kFileMax) return text;
+    auto n = static_cast<std::size_t>(size);
+    text.buf_.reset(static_cast<char*>(std::malloc(n + 1)));
+    Fd fd(get_fd(package));
+    std::size_t got = 0;
+    if (!text.buf_ || fd.get() < 0 || !read_whole(fd.get(), text.buf_.get(), n, got)) {
+        text.reset();
+        return text;
+    }
+    text.buf_.get()[got] = '\0';
+    return text;
+}
+
+}  // namespace bsp::uci
+
+using namespace bsp::uci;
+
+namespace {
+
+// The packages sdkuci_get_ram holds copies of, in their load order.
+constexpr std::array<std::string_view, 6> kRamPackages{"Device", "vqm", "EnvironmentPar", "monitor", "network", "ks"};
+
+// Loaded by the first sdkuci_get_ram, kept until sdkuci_free. No lock: the callers serialise
+// their calls (the positioning-mode code makes one at a time).
+struct Copies {
+    std::array<Text, kRamPackages.size()> text;
+    bool loaded = false;
+};
+Copies g_copies;
+
+std::array<char, kResultBuffer> g_ram_result{};
+std::array<char, kResultBuffer> g_flash_result{};
+std::array<char, kListBuffer> g_list{};
+
+// In the load order; the first file that cannot be read stops the loading, leaving it and the
+// packages after it without a copy.
+void ram_init() noexcept {
+    for (std::size_t k = 0; k < kRamPackages.size(); ++k) {
+        g_copies.text[k] = Text::read_package(kRamPackages[k]);
+        if (!g_copies.text[k].loaded()) return;
+    }
+}
+
+// The caller's text, scanned no further than one character past the longest query that can be
+// answered: a longer one then fails the split, as one of its parts is too long.
+std::string_view query_text(const char* query) noexcept {
+    return query ? std::string_view(query, strnlen(query, kQueryMax + 1)) : std::string_view{};
+}
+
+char* answer(std::span<char> result, const char* text, const Query& q) noexcept {
+    std::string_view value = uci_get_para(text, q.section, q.option);
+    std::size_t n = std::min(value.size(), result.size() - 1);  // a longer value is cut to 99 characters
+    std::copy_n(value.begin(), n, result.begin());
+    result[n] = '\0';
+    return result.data();
+}
+
+struct CloseDir {
+    void operator()(DIR* d) const noexcept { ::closedir(d); }
+};
+
+}  // namespace
+
+extern "C" {
+
+SDK_BSP_API char* sdkuci_get_ram(const char* query) noexcept {
+    g_ram_result.fill('\0');
+    Query q;
+    bool ok = fill_string(query_text(query), q);
+    if (!g_copies.loaded) {
+        g_copies.loaded = true;
+        ram_init();
+    }
+    auto pkg = std::find(kRamPackages.begin(), kRamPackages.end(), q.package);
+    if (!ok || pkg == kRamPackages.end()) return g_ram_result.data();
+    return answer(g_ram_result, g_copies.text[static_cast<std::size_t>(pkg - kRamPackages.begin())].c_str(), q);
+}
+
+// An unreadable file gives the empty result, like a missing option: never null.
+SDK_BSP_API char* sdkuci_get_flash(const char* query) noexcept {
+    g_flash_result.fill('\0');
+    Query q;
+    if (!fill_string(query_text(query), q)) return g_flash_result.data();
+    const Text text = Text::read_package(q.package);  // freed on return
+    return answer(g_flash_result, text.c_str(), q);
+}
+
+SDK_BSP_API void sdkuci_free(void) noexcept {
+    if (!g_copies.loaded) return;
+    // Every copy is dropped, so a later load that stops early leaves no freed buffer in use.
+    for (Text& t : g_copies.text) t.reset();
+    g_copies.loaded = false;
+}
+
+SDK_BSP_API char* sdkls(const char* path) noexcept {
+    g_list.fill('\0');
+    if (!path) return nullptr;
+    std::unique_ptr<DIR, CloseDir> dir(bsp::os::opendir(path));
+    if (!dir) {
+        std::printf("can't open %s\n", path);
+        return nullptr;
+    }
+    std::size_t len = 0;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        std::size_t n = std::strlen(entry->d_name);
+        // Stop at the first name that would not fit with its newline and the terminator.
+        if (len + n + 2 > g_list.size()) break;
+        std::memcpy(g_list.data() + len, entry->d_name, n);
+        len += n;
+        g_list[len++] = '\n';
+    }
+    return g_list.data();
+}
+
+}  // extern "C"
