@@ -9,7 +9,8 @@ corpus=$(mktemp -d /tmp/sdkbsp-fuzz-XXXXXX)
 trap 'rm -rf "$corpus"' EXIT
 for seed in "$@"; do
     if [ -d "$seed" ]; then
-        find "$seed" -type f -exec cp {} "$corpus/" \;
+        # named by content: same-named files of different folders all stay
+        find "$seed" -type f | while IFS= read -r f; do cp "$f" "$corpus/$(cksum < "$f" | tr ' ' '-')"; done
     elif [ -f "$seed" ]; then
         case $seed in
         *.tsv) split -l 1 "$seed" "$corpus/$(basename "$seed")." ;;

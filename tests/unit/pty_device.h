@@ -19,6 +19,11 @@ namespace unit {
 
 using Bytes = std::vector<std::uint8_t>;
 
+inline Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 class PtyDevice {
   public:
     // Links root/dev/<name> to a new pty slave, set raw first.

@@ -4,11 +4,13 @@
 #include <cstring>
 
 #include "com/com.h"
+#include "pty_device.h"
 #include "support.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using unit::Bytes;
+using unit::operator+;
 
 // Runs the cutter over acc as a board-link thread does: every frame it yields, and what is left.
 struct Cut {
@@ -26,11 +28,6 @@ Cut cut(const Bytes& stream) {
 }
 
 const Bytes kAbcCh0{0x7E, 0x00, 0x03, 0x50, 0x61, 0x62, 0x63, 0x79, 0x0D};
-
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 TEST(FrameCutter, FirstWholeFrameWinsAndWhatPrecedesItIsDropped) {
     EXPECT_EQ(cut(kAbcCh0).frames, std::vector<Bytes>{kAbcCh0});

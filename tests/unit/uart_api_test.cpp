@@ -10,17 +10,13 @@
 namespace {
 
 using unit::Bytes;
+using unit::operator+;
 
 // The settings frame for 9600 8N1 on one board channel (CID 0x60 + channel).
 Bytes settings_9600(std::uint8_t cid) {
     Bytes f{0x7E, 0x00, 0x07, cid, 0x00, 0x00, 0x25, 0x80, 0x08, 0x01, 0x00, 0x00, 0x0D};
     f[11] = static_cast<std::uint8_t>(0x07 + cid + 0x25 + 0x80 + 0x08 + 0x01);
     return f;
-}
-
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
 }
 
 class UartApi : public unit::RootedTest {
