@@ -27,6 +27,7 @@ namespace {
 using TimePoint = SteadyClock::time_point;
 constexpr TimePoint kNever = TimePoint::max();
 
+constexpr std::size_t kTtys = kLastTty - kFirstTty + 1;
 constexpr std::size_t kReadChunk = 4096;
 // Bytes waiting toward the host on one port; beyond this (a host that stopped reading) new
 // bytes are dropped, with a trace line, rather than kept without bound.
@@ -119,7 +120,7 @@ struct BoxState {
     mutable std::mutex mu;
     mutable std::condition_variable cv;
     std::uint64_t events = 0;  // counts serving rounds; wait_for wakes on every change
-    std::array<PortState, kLastTty> ports;
+    std::array<PortState, kTtys> ports;
     std::array<BoardState, 2> boards;
     io::Fd wake;
     bool stop = false;
@@ -248,7 +249,7 @@ TimePoint BoxState::announce(TimePoint now) {
         auto& bd = boards[b];
         if (bd.faults.silent) continue;
         if (now >= bd.next_announce) {
-            board_send(b, cid::kPresent, {});
+            board_send(b, cid::kPresent, {});  // no payload: the host reads none
             bd.next_announce = opt.announce_period.count() > 0 ? now + opt.announce_period : kNever;
         }
         next = std::min(next, bd.next_announce);
