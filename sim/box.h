@@ -1,0 +1,143 @@
+// The simulated box, serial side: the seven serial ports as pseudo-terminals in a directory, the
+// two extension boards on ttymxc5 and ttymxc6, echoing pass-through ports on ttymxc1..4 and the
+// GPS port on ttymxc7. One thread serves every port; tests read what it recorded through
+// thread-safe accessors that return copies, and wait with a deadline.
+//
+//   sim::Box box(dir);                                  // dir/dev/ttymxc1..7, tmp/, bin/, etc/config/
+//   host.start(box.env());                              // SDK_BSP_ROOT, PATH, SDK_BSP_CMDLOG
+//   box.wait_for([&] { return !box.board(1).frames(0x80).empty(); }, 5s);
+//   box.board(1).frames(0x80)[0].payload;               // what the host sent to channel 0
+//   box.port(sim::kGpsTty).push("$GPGGA,...\r\n");       // NMEA toward the host
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/frame.h"
+
+namespace sim {
+
+// Ports are numbered as their devices: ttymxc1 .. ttymxc7.
+constexpr int kFirstTty = 1;
+constexpr int kLastTty = 7;
+constexpr int kBoardTty[] = {5, 6};  // extension board 1, extension board 2
+constexpr int kGpsTty = 7;
+// Channels of a board: 0..3 on both boards; 4, the environment channel, on board 1 only.
+constexpr int kEnvChannel = 4;
+constexpr int kChannels = 5;
+
+// What a board does wrong on request. Faults shape every frame the board builds (presence,
+// loopback, bridged data, Board::send_frame); Board::send_raw goes out as given.
+struct Faults {
+    bool silent = false;        // no presence frames, no loopback, no bridged data toward the host
+    bool garbage = false;       // a few garbage bytes before every frame
+    bool split = false;         // every frame in pieces of split_bytes, split_pause apart
+    bool bad_checksum = false;  // the sum byte of every frame is one too high
+    std::size_t split_bytes = 4;
+    std::chrono::milliseconds split_pause{150};
+};
+
+struct Options {
+    // A board announces itself at start and then at this period (zero: at start only).
+    std::chrono::milliseconds announce_period{1000};
+    std::array<Faults, 2> faults{};  // board 1, board 2
+    // Keep what arrives (frames, bytes) for the accessors; a long-running box may turn it off.
+    bool record = true;
+    // One line per frame or chunk received, and per bridge event; called on the serving thread,
+    // never with the box locked, so it may not block for long (it may call the accessors).
+    std::function<void(const std::string&)> trace;
+};
+
+class Box;
+struct BoxState;
+
+// One serial port: what the host wrote to it, and bytes toward the host. A handle, valid while
+// its Box lives.
+class Port {
+  public:
+    int tty() const { return tty_; }
+    std::filesystem::path link() const;  // <dir>/dev/ttymxcN
+    std::string slave() const;           // the pty slave the link points to (/dev/pts/N)
+    // Every byte the host wrote to the port so far (boards: the raw stream).
+    Bytes received() const;
+    // Bytes toward the host, as they are.
+    void push(std::span<const std::uint8_t> bytes) const;
+    void push(std::string_view text) const;
+    void clear() const;  // forgets what was received
+
+  private:
+    friend class Box;
+    friend class Board;
+    Port(BoxState* s, int tty) : s_(s), tty_(tty) {}
+    BoxState* s_;
+    int tty_;
+};
+
+// One extension board. A handle, valid while its Box lives.
+class Board {
+  public:
+    int number() const { return number_; }  // 1 or 2
+    Port port() const;                      // its ttymxc5 or ttymxc6
+    // Every frame received from the host, in order; or those with one CID.
+    std::vector<Frame> frames() const;
+    std::vector<Frame> frames(std::uint8_t cid) const;
+    // The last line settings received for a channel (nothing before the first settings frame).
+    std::optional<LineSettings> settings(int channel) const;
+    int keepalives() const;       // keep-alive frames received
+    std::size_t garbage() const;  // bytes received that were no frame
+    // A frame toward the host, shaped by the board's faults; raw bytes as they are.
+    void send_frame(std::uint8_t cid, std::span<const std::uint8_t> payload) const;
+    void send_frame(std::uint8_t cid, std::string_view payload) const;
+    void send_raw(std::span<const std::uint8_t> bytes) const;
+    void set_faults(const Faults& f) const;
+    // Serves a channel on 127.0.0.1:tcp_port (0: a free port) instead of looping it back: what a
+    // TCP client sends goes to the host as that channel's data, the host's data for the channel
+    // goes to the client (dropped while none is connected). One client at a time; a new one
+    // replaces the old. Returns the port; throws std::system_error when it cannot listen.
+    std::uint16_t bridge(int channel, std::uint16_t tcp_port = 0) const;
+    void clear() const;  // forgets frames, settings, keep-alive and garbage counts
+
+  private:
+    friend class Box;
+    Board(BoxState* s, int number) : s_(s), number_(number) {}
+    BoxState* s_;
+    int number_;
+};
+
+class Box {
+  public:
+    // Builds the box in dir (created when missing): dev/ttymxc1..7 (links to raw pty slaves,
+    // replacing old links), tmp/, bin/, etc/config/; then starts serving. Throws on failure.
+    explicit Box(const std::filesystem::path& dir, Options options = {});
+    // Stops serving and removes the dev/ links; the rest of the directory stays.
+    ~Box();
+    Box(const Box&) = delete;
+    Box& operator=(const Box&) = delete;
+
+    const std::filesystem::path& dir() const;
+    // The environment a host needs: SDK_BSP_ROOT=<dir>, PATH=<dir>/bin:$PATH,
+    // SDK_BSP_CMDLOG=<dir>/cmdlog.
+    std::vector<std::string> env() const;
+
+    Port port(int tty) const;      // 1..7; std::out_of_range otherwise
+    Board board(int number) const;  // 1 or 2; std::out_of_range otherwise
+
+    // Calls done() (without the box locked) until it is true or the timeout has passed; wakes
+    // whenever the box has received or sent something. Returns done()'s last answer.
+    bool wait_for(const std::function<bool()>& done, std::chrono::milliseconds timeout) const;
+
+  private:
+    std::unique_ptr<BoxState> s_;
+};
+
+}  // namespace sim
