@@ -15,9 +15,12 @@
 //   NAME -> RESULT [OUTPUT...]          e.g.  ReadFSUResource -> 0 "[\"Local/Uart/1\",...]"
 //                                       (a returned text is the RESULT: quoted, or null)
 //   NAME !! REASON                      the line could not be called
-// Built-ins: "sleep MS", "echo TEXT" (copied to the result channel), "#" comments.
+// Built-ins: "sleep MS", "echo TEXT" (copied to the result channel), "#" comments, and
+// "parallel COUNT LINE | LINE ..." (each line COUNT times in its own thread, all at once; one result
+// line when all are done).
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -243,33 +246,63 @@ std::string outputs(const std::vector<Arg>& args, const Result& result) {
     return out;
 }
 
-void execute(std::string_view line) {
+// Runs one call line; returns its result line ("" for a blank line or a comment).
+std::string run_line(std::string_view line);
+
+// "parallel COUNT LINE | LINE | ...": each line COUNT times in a thread of its own, all at once.
+std::string run_parallel(std::string_view rest) {
+    char* end = nullptr;
+    std::string text(rest);
+    long count = std::strtol(text.c_str(), &end, 10);
+    if (count <= 0 || end == text.c_str()) return "parallel !! parallel COUNT LINE | LINE ...";
+    std::vector<std::string> lines;
+    for (std::string_view all = end; !all.empty();) {
+        size_t bar = all.find(" | ");
+        lines.emplace_back(all.substr(0, bar));
+        all = bar == std::string_view::npos ? std::string_view{} : all.substr(bar + 3);
+    }
+    std::vector<std::thread> threads;
+    std::atomic<long> failed{0};
+    for (const std::string& l : lines)
+        threads.emplace_back([&failed, &l, count] {
+            for (long k = 0; k < count; ++k)
+                if (run_line(l).find(" -> ") == std::string::npos) ++failed;
+        });
+    for (auto& t : threads) t.join();
+    return failed ? "parallel !! " + std::to_string(failed.load()) + " calls failed" : "parallel -> done";
+}
+
+std::string run_line(std::string_view line) {
     size_t start = line.find_first_not_of(" \t");
-    if (start == std::string_view::npos || line[start] == '#') return;
+    if (start == std::string_view::npos || line[start] == '#') return "";
     size_t end = line.find_first_of(" \t", start);
     if (end == std::string_view::npos) end = line.size();
     std::string name(line.substr(start, end - start));
+    std::string_view rest = line.substr(std::min(line.size(), end + 1));
 
-    if (name == "echo") {
-        report(std::string(line.substr(std::min(line.size(), end + 1))));
-        return;
-    }
+    if (name == "echo") return std::string(rest);
+    if (name == "parallel") return run_parallel(rest);
     auto args = parse_args(line, end);
-    if (!args) return report(name + " !! malformed argument");
+    if (!args) return name + " !! malformed argument";
     if (name == "sleep") {
-        if (args->size() != 1 || !std::holds_alternative<long long>((*args)[0])) return report("sleep !! sleep MS");
+        if (args->size() != 1 || !std::holds_alternative<long long>((*args)[0])) return "sleep !! sleep MS";
         std::this_thread::sleep_for(std::chrono::milliseconds(std::get<long long>((*args)[0])));
-        return report("sleep -> void");
+        return "sleep -> void";
     }
     auto fn = table().find(name);
-    if (fn == table().end()) return report(name + " !! unknown function");
-    if (!matches(fn->second.sig, *args)) return report(name + " !! arguments do not match (" + fn->second.sig + ")");
+    if (fn == table().end()) return name + " !! unknown function";
+    if (!matches(fn->second.sig, *args)) return name + " !! arguments do not match (" + fn->second.sig + ")";
     Result result = fn->second.call(Call(*args));
     std::string shown = result ? std::to_string(*result) : std::string("void");
     if (!args->empty()) {
         if (auto* t = std::get_if<ReturnedText>(&args->back())) shown = t->text ? quote(*t->text) : "null";
     }
-    report(name + " -> " + shown + outputs(*args, result));
+    return name + " -> " + shown + outputs(*args, result);
+}
+
+void execute(std::string_view line) {
+    std::string result = run_line(line);
+    if (!result.empty()) report(result);
 }
 
 }  // namespace
