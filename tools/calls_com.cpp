@@ -10,6 +10,8 @@
 #include <cstring>
 #include <variant>
 
+#include <pthread.h>
+
 #include "sdk_bsp.h"
 #include "shell.h"
 
@@ -90,6 +92,17 @@ const Registration com_calls{
      }}},
 };
 
+// A thread routine taking a pointer to its port index, started and left running.
+Result in_thread(void* (*routine)(void*), int port) {
+    static std::array<int, 16> ports{};
+    if (port < 0 || port >= static_cast<int>(ports.size())) return -1;
+    ports[static_cast<std::size_t>(port)] = port;
+    pthread_t t;
+    if (pthread_create(&t, nullptr, routine, &ports[static_cast<std::size_t>(port)]) != 0) return -1;
+    pthread_detach(t);
+    return 0;
+}
+
 std::uint32_t u(const Call& c, std::size_t k) { return static_cast<std::uint32_t>(c.i(k)); }
 std::uint8_t u8(const Call& c, std::size_t k) { return static_cast<std::uint8_t>(c.i(k)); }
 
@@ -103,7 +116,19 @@ Result with_count(const Call& c, std::size_t out, F call) {
 }
 
 const Registration serial_calls{
-    // start-up routines
+    // start-up routines; the thread routines are started in a thread of their own
+    {"M_COM_READ_THREAD", {"i", [](const Call& c) { return in_thread(M_COM_READ_THREAD, c.i(0)); }}},
+    {"EXT_COM_READ_THREAD", {"i", [](const Call& c) { return in_thread(EXT_COM_READ_THREAD, c.i(0)); }}},
+    {"ENV_COM_READ_THREAD", {"i", [](const Call& c) { return in_thread(ENV_COM_READ_THREAD, c.i(0)); }}},
+    // acc (hex), fill, msg out, new fill out
+    {"read_a_msg", {"xiop", [](const Call& c) -> Result {
+         std::array<unsigned char, 5120> acc{};
+         std::memcpy(acc.data(), c.x(0), std::min<std::size_t>(static_cast<std::size_t>(c.x_len(0)), acc.size()));
+         std::array<unsigned char, 5120> msg{};
+         int n = read_a_msg(acc.data(), msg.data(), c.i(1), c.p(3));
+         if (unsigned char* out = c.o(2)) std::memcpy(out, msg.data(), std::min(out_size(c, 2), msg.size()));
+         return n;
+     }}},
     {"FSU_COM_READ_THREAD_START", {"", [](const Call&) { return none(FSU_COM_READ_THREAD_START); }}},
     {"BSP_BAU_INIT", {"", [](const Call&) { return none(BSP_BAU_INIT); }}},
     // uart api
