@@ -301,6 +301,23 @@ typedef struct {
 
 SDK_BSP_API extern STR_BSP_ENV_INFO_T STR_BSP_ENV_INFO;
 
+/* 1 when any of the eight output request flags is set (printing "ready set do <n>" for the
+ * first), else -1. */
+SDK_BSP_API int DO_API_SET_CHECK(void) SDK_BSP_NOEXCEPT;
+/* Builds the output-command frame into frame (at least 38 bytes, not NUL-terminated): the mask of
+ * DO 1..4 carries the requested value of each output with a pending request (consuming it) and the
+ * present state of the others. Returns the frame's length (38), 0 for a null frame. */
+SDK_BSP_API int SET_DO_CMD(char *frame) SDK_BSP_NOEXCEPT;
+/* A one-shot latch for the host: SET sets it; REAG returns it (1 once after a SET) and resets it. */
+SDK_BSP_API void SET_ENV_BOARD_RIGHT_FG(void) SDK_BSP_NOEXCEPT;
+SDK_BSP_API uint32_t REAG_ENV_BOARD_RIGHT_FG(void) SDK_BSP_NOEXCEPT;
+/* The environment send loop, for the host to run in a thread of its own (the library never starts
+ * it): sets the environment channel to 9600 8N1, prints "fun-ENV_COM_SEND_THREAD=<port>\r\n", then
+ * once a second sends either the output-command frame (when a request is pending) or the poll
+ * "~FFFF03540000FD5C\r" to the environment equipment. arg points at an int (a port index, used
+ * only in the traces). Without it, output requests stay pending. Never returns. */
+SDK_BSP_API void *ENV_COM_SEND_THREAD(void *arg) SDK_BSP_NOEXCEPT;
+
 /* The GPS read loop (port 6 at 9600 8N1): gathers the receiver's bytes in buffer 15 and hands
  * batches of more than 1024 bytes to BSP_GPS_READ, then logs "GPS:J:<lon>;W:<lat>" at level 5.
  * arg points at an int holding the port index. Never returns. */

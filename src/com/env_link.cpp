@@ -1,7 +1,10 @@
-// The environment-board link's receive side: the environment record and the GPS read loop, which
-// gathers the receiver's bytes in receive buffer 15 and hands them to the sentence parser in
+// The environment-board link: the environment record, the send loop that polls the environment
+// equipment once a second or carries the host's output requests to it, and the GPS read loop,
+// which gathers the receiver's bytes in receive buffer 15 and hands them to the sentence parser in
 // batches.
 #include <array>
+#include <atomic>
+#include <cstdio>
 #include <cstring>
 
 #include "com/com.h"
@@ -17,6 +20,33 @@ namespace {
 constexpr long kGpsPaceMs = 100;
 constexpr std::size_t kGpsBuffer = 15;  // Uart ID 16, the receiver's bytes
 constexpr std::uint32_t kGpsBaud = 9600;
+constexpr std::uint32_t kEnvBaud = 9600;
+constexpr long kSendPaceMs = 1000;
+constexpr std::size_t kOutputs = 4;  // DO 1..4 travel in the output command's mask
+constexpr std::size_t kRequestFlags = 8;
+
+std::int32_t ENV_BOARD_RIGHT_FG = 0;
+
+// The request hand-over with the value API: the requester stores the value, then sets the flag
+// (release); the send loop takes the flag with an exchange (acquire), then reads the value. A
+// request made while the previous one is consumed stays pending for the next second: never lost.
+std::atomic_ref<std::uint8_t> byte(std::uint8_t& b) noexcept { return std::atomic_ref(b); }
+
+// Zeroes the record field by field, as single words and bytes: the host may be reading it.
+void clear_env_record() noexcept {
+    auto& env = STR_BSP_ENV_INFO;
+    for (auto* ai : {&env.ai_kind0, &env.ai_other})
+        for (float& v : *ai) std::atomic_ref(v).store(0.0f, std::memory_order_relaxed);
+    for (auto* bytes : {&env.do_state, &env.do_request, &env.do_value})
+        for (std::uint8_t& b : *bytes) byte(b).store(0, std::memory_order_relaxed);
+    for (std::uint8_t& b : env.di) byte(b).store(0, std::memory_order_relaxed);
+    std::memset(env.reserved0, 0, sizeof env.reserved0);
+    std::memset(env.reserved1, 0, sizeof env.reserved1);
+}
+
+bool take_request(std::size_t n) noexcept {
+    return byte(STR_BSP_ENV_INFO.do_request[n]).exchange(0, std::memory_order_acquire) == 1;
+}
 
 }  // namespace
 }  // namespace bsp::com
@@ -25,11 +55,60 @@ using namespace bsp::com;
 
 extern "C" {
 
+SDK_BSP_API int DO_API_SET_CHECK(void) noexcept {
+    for (std::size_t n = 0; n < kRequestFlags; ++n) {
+        if (byte(STR_BSP_ENV_INFO.do_request[n]).load(std::memory_order_acquire) == 1) {
+            std::printf("ready set do %d", static_cast<int>(n + 1));
+            return 1;
+        }
+    }
+    return -1;
+}
+
+SDK_BSP_API int SET_DO_CMD(char* frame) noexcept {
+    if (!frame) return 0;
+    auto& env = STR_BSP_ENV_INFO;
+    std::uint8_t mask = 0;
+    for (std::size_t n = 0; n < kOutputs; ++n) {
+        // A pending request gives its requested value; the others keep their present state.
+        bool on = take_request(n) ? byte(env.do_value[n]).load(std::memory_order_relaxed) == 1
+                                  : byte(env.do_state[n]).load(std::memory_order_relaxed) == 1;
+        if (on) mask = static_cast<std::uint8_t>(mask | 1u << n);
+    }
+    const STR_POWER_CMD cmd = output_command(mask);
+    return POWER_7E_CMDSend(&cmd, frame);
+}
+
+SDK_BSP_API void SET_ENV_BOARD_RIGHT_FG(void) noexcept { std::atomic_ref(ENV_BOARD_RIGHT_FG).store(1); }
+
+SDK_BSP_API std::uint32_t REAG_ENV_BOARD_RIGHT_FG(void) noexcept {
+    return static_cast<std::uint32_t>(std::atomic_ref(ENV_BOARD_RIGHT_FG).exchange(0));
+}
+
+SDK_BSP_API void* ENV_COM_SEND_THREAD(void* arg) noexcept {
+    const int port = port_argument(arg);
+    stump(port, __func__, __LINE__);
+    ENV_TTYSCOM_SET_BAU(kEnvBaud, 8, 1, 0);
+    std::printf("fun-ENV_COM_SEND_THREAD=%d\r\n", port);
+    std::array<char, SDK_BSP_POWER_FRAME_MAX> frame;
+    for (;;) {
+        bsp::os::sleep_ms(kSendPaceMs);
+        // One frame a second: a pending output change replaces that second's poll.
+        if (DO_API_SET_CHECK() == 1) {
+            int len = SET_DO_CMD(frame.data());
+            ENV_TTYSCOM_SEND_INFO(reinterpret_cast<const std::uint8_t*>(frame.data()), static_cast<std::uint32_t>(len));
+        } else {
+            ENV_TTYSCOM_SEND_INFO(reinterpret_cast<const std::uint8_t*>(kPollFrame.data()),
+                                  static_cast<std::uint32_t>(kPollFrame.size()));
+        }
+    }
+}
+
 SDK_BSP_API void* ENV_COM_READ_THREAD(void* arg) noexcept {
     const int port = port_argument(arg);
     stump(port, __func__, __LINE__);
     M_BAU_SET_COM(kPortGps, kGpsBaud, 8, 1, 0);  // the port named, not the argument
-    std::memset(&STR_BSP_ENV_INFO, 0, sizeof STR_BSP_ENV_INFO);
+    clear_env_record();
     std::array<std::uint8_t, kReadArea> area;
     MCOM_RECV_INFO& gps = LIST_MCOM_RECV_INFO[kGpsBuffer];
     for (;;) {
