@@ -3,6 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <regex>
 
@@ -200,6 +204,16 @@ TEST_F(SerialLink, ReceiverSentencesReachTheFixRecord) {
         "$GNGGA,083559.00,2236.12345,N,11356.78901,E,1,08,1.0,56.7,M,-2.1,M,,*50\r\n";
     std::string batch;
     while (batch.size() <= 1100) batch += sentences;
+    // The read loop flushes the port when it sets 9600 baud as it starts: send after that.
+    auto at_9600 = [&] {
+        int fd = open(box.port(7).slave().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        termios tio{};
+        bool set = fd >= 0 && tcgetattr(fd, &tio) == 0 && cfgetispeed(&tio) == B9600;
+        if (fd >= 0) close(fd);
+        return set;
+    };
+    auto end = std::chrono::steady_clock::now() + 5s;
+    while (!at_9600() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(20ms);
     box.port(7).push(batch);
     EXPECT_TRUE(wait_log("]:GPS:J:113.946480;W:22.602058")) << log();
     EXPECT_EQ(shell->finish(), 0);
