@@ -531,6 +531,93 @@ SDK_BSP_API char *SET_GPS_BD_dB(void) SDK_BSP_NOEXCEPT;
 SDK_BSP_API int Read_GPS_dB_Flag(void) SDK_BSP_NOEXCEPT;
 
 /* ==============================================================================================
+ * GPS positioning mode and API
+ *
+ * The positioning mode chooses the satellite systems the receiver uses. It is kept in the UCI
+ * keys vqm.sys.pcas and vqm.sys.pcas_sdk (/etc/config/vqm, decimal; absent or empty reads 0;
+ * 99999 means positioning off). Both setters write both keys; a non-zero pcas_sdk overrides pcas.
+ * The receiver follows pcas_sdk and is sent a CASIC sentence on /dev/ttymxc7:
+ *   pcas_sdk 1       "$PCAS04,1*18\r\n"   GPS only
+ *   pcas_sdk 2       "$PCAS04,2*1B\r\n"   BeiDou only
+ *   pcas_sdk 99999   nothing            the receiver keeps its mode
+ *   any other        "$PCAS04,3*1A\r\n"   GPS and BeiDou (also 0, a mode stored only in pcas)
+ * one second later followed by "$PCAS00*01\r\n" (the receiver keeps its configuration across
+ * power cycles). Every application of the mode then waits 2 s and resets the fix record: it is
+ * zeroed, the files /tmp/gps_* are deleted, and the next batch the parser receives is discarded.
+ * A mode change therefore blocks its caller for about 3 s (2 s when nothing is sent); concurrent
+ * mode calls are served one after the other. Keys are written with the box's uci tool
+ * ("uci set vqm.sys.pcas=<mode>", "uci set vqm.sys.pcas_sdk=<mode>", "uci commit").
+ * Log lines (level 5): "sdk gps_pcas=<pcas_sdk>", "gps_pcas=<pcas_sdk>,PositionMode=<mode>",
+ * "gps_pcas sdkk=<pcas>", "gps_pcas sdk=99999", "gps_pcas web=<pcas>", "gps_pcas set :<command>",
+ * "pcas set <mode>", "web pcas set <mode>", and one "<result>=GPS_COM_WRITE(<fd>,<text>,<len>)\r\n"
+ * per write to the receiver.
+ * ============================================================================================== */
+
+/* Applies the stored mode: reads both keys, sets the effective mode (pcas, or pcas_sdk when that
+ * is not 0), commands the receiver, waits, and resets the fix record. InitializeSDK calls it as
+ * its last step. Returns the status of the command deleting /tmp/gps_*, as system() reports it
+ * (0 when files were deleted, non-zero when there were none; -1 when it could not be run). */
+SDK_BSP_API int GPS_MODE_UPDATE(void) SDK_BSP_NOEXCEPT;
+
+/* The SDK-side setter. A non-zero mode becomes the effective mode; when pcas differs from it,
+ * both keys are set to it and committed (when pcas already holds it nothing is written, even if
+ * pcas_sdk differs); then the stored mode is applied (GPS_MODE_UPDATE) and its result returned.
+ * Mode 0 switches positioning off: both keys become 99999 (unless pcas_sdk already is), the
+ * effective mode 99999, and 0 is returned at once; the receiver and the fix record are left alone. */
+SDK_BSP_API int SDK_GPS_SET_PCAS(uint32_t mode) SDK_BSP_NOEXCEPT;
+
+/* The web-side setter: when pcas differs from mode, both keys are set to it and committed (0
+ * included: it commands GPS and BeiDou while Read_PositionMode reports 0); then the stored mode is
+ * applied. Returns GPS_MODE_UPDATE's result. */
+SDK_BSP_API int GPS_SET_PCAS(uint32_t mode) SDK_BSP_NOEXCEPT;
+
+/* The effective mode: 0 before the first GPS_MODE_UPDATE and while positioning is off (99999),
+ * else the mode number (1 GPS, 2 BeiDou, others GPS and BeiDou). */
+SDK_BSP_API int Read_PositionMode(void) SDK_BSP_NOEXCEPT;
+
+/* The first-start default: returns 1 when the marker file /etc/bd_gps_default exists. Otherwise
+ * creates it ("echo 1 >/etc/bd_gps_default"), stores 2 in vqm.sys.pcas only
+ * ("uci set vqm.sys.pcas=2;uci commit") and returns that command's status. Not called by the
+ * library itself. */
+SDK_BSP_API int GPS_DEFAULT_SET(void) SDK_BSP_NOEXCEPT;
+
+/* Writes len bytes to the receiver's port (index 6) through SDK_BSP_ComWrite; *written receives
+ * the count written (0 on failure; written may be null). Returns BSP_COM_OK, BSP_COM_ERR_DEVICE
+ * when the port is not open, BSP_COM_ERR_IO when the write fails, BSP_COM_ERR_PARAM for a
+ * negative len or null data, after printing the port layer's error line for
+ * FUNCTION:GPS_COM_WRITE. Logs the trace line above. */
+SDK_BSP_API uint32_t GPS_COM_WRITE(const char *data, int len, uint32_t *written) SDK_BSP_NOEXCEPT;
+
+/* The buffer GET_BSP_GPS_INFO and GET_BSP_GPS_CSV_INFO write into, terminator included: no value
+ * the receiver's sentences give makes a longer line (with a real fix it is about 90 characters). */
+#define SDK_BSP_GPS_INFO_SIZE 384
+
+/* Writes the fix as one line into buffer:
+ *   "lon=%.8lf,lat=%.8lf,high=%f,gpsnum=%.0f,gpslook=%.0f,bdnum=%.0f,bdlook=%.0f\r\n"
+ * e.g. "lon=113.94647980,lat=22.60205841,high=56.700001,gpsnum=8,gpslook=12,bdnum=6,bdlook=10\r\n".
+ * While Read_PositionMode is 0 all seven values are written as 0. Returns the number of characters
+ * written (zero-terminated; 0 for a null buffer). Not logged. */
+SDK_BSP_API int GET_BSP_GPS_INFO(char *buffer) SDK_BSP_NOEXCEPT;
+
+/* The same seven values as "%.8lf,%.8lf,%f,%.0f,%.0f,%.0f,%.0f", without a line end, whatever the
+ * mode. Returns the number of characters written (0 for a null buffer). Not logged. */
+SDK_BSP_API int GET_BSP_GPS_CSV_INFO(char *buffer) SDK_BSP_NOEXCEPT;
+
+/* Copies the satellite-signal text (see SET_GPS_BD_dB), rebuilt from the current record, into
+ * buffer, which must hold SDK_BSP_GPS_DB_TEXT_SIZE (1024) bytes. Returns 0, or -1 without writing
+ * while the parser has not yet completed a GSV cycle (or for a null buffer); once it has, every
+ * call returns 0. */
+SDK_BSP_API int GET_GPS_dB_INFO(char *buffer) SDK_BSP_NOEXCEPT;
+
+/* Sets the mode from the SDK side (SDK_GPS_SET_PCAS); mode 0 switches positioning off, stored as
+ * 99999 in both keys. Logs "pcas set <mode>" (and "pcas set 99999" for 0). Always returns 0. */
+SDK_BSP_API int SetPositionMode(uint32_t mode) SDK_BSP_NOEXCEPT;
+
+/* Sets the mode from the web side (GPS_SET_PCAS); mode 0 is stored as 0 and commands GPS and
+ * BeiDou. Logs "web pcas set <mode>". Always returns 0. */
+SDK_BSP_API int BSP_SET_GPS_PCAS(int mode) SDK_BSP_NOEXCEPT;
+
+/* ==============================================================================================
  * Configuration reader
  * ============================================================================================== */
 

@@ -102,9 +102,9 @@ void arm_clear() noexcept {
     update_record([](STR_GPS_INFO_T& r) { r.clear = 1; });
 }
 
-void remove_gps_files() noexcept {
+int remove_gps_files() noexcept {
     os::Command cmd;
-    if (cmd.format(kRemoveCommandBuffer, "rm %s", os::Path("/tmp/gps_*"))) os::run(cmd.c_str());
+    return cmd.format(kRemoveCommandBuffer, "rm %s", os::Path("/tmp/gps_*")) ? os::run(cmd.c_str()) : -1;
 }
 
 std::size_t copy_signal_text(char* out, std::size_t size) noexcept {

@@ -1,0 +1,204 @@
+// The receiver's positioning mode: which satellite systems the GPS/BeiDou receiver on port index 6
+// uses. The mode is kept in the UCI keys vqm.sys.pcas (web side, first-start default) and
+// vqm.sys.pcas_sdk (SDK side; non-zero overrides pcas) and sent to the receiver as CASIC $PCAS04.
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string_view>
+
+#include <sys/stat.h>
+
+#include "com/com.h"
+#include "gps/gps.h"
+#include "os/os.h"
+#include "sdk/sdk.h"
+
+namespace bsp::gps {
+namespace {
+
+using sdk::kLogSys;
+
+constexpr const char* kPcasQuery = "uci get vqm.sys.pcas";
+constexpr const char* kPcasSdkQuery = "uci get vqm.sys.pcas_sdk";
+constexpr const char* kMarkerFile = "/etc/bd_gps_default";
+
+// "uci set vqm.sys.pcas_sdk=-2147483648" is 36 characters; the box builds its commands in 100.
+constexpr std::size_t kCommandBuffer = 100;
+
+// Switching positioning off from the SDK side: both keys to 99999, the overriding one first.
+constexpr std::array<const char*, 3> kSwitchOff{"uci set vqm.sys.pcas_sdk=99999", "uci set vqm.sys.pcas=99999",
+                                                "uci commit"};
+
+// Makes the receiver keep its configuration across power cycles.
+constexpr char kSaveSentence[] = "$PCAS00*01\r\n";
+
+// The receiver command for a pcas_sdk value, and how many bytes of the save sentence follow it.
+struct ModeSentence {
+    std::int32_t mode;
+    std::string_view sentence;
+    int save_bytes;
+};
+constexpr std::array<ModeSentence, 2> kModeSentences{{
+    {1, "$PCAS04,1*18\r\n", 12},  // GPS only
+    {2, "$PCAS04,2*1B\r\n", 12},  // BeiDou only
+}};
+// Every other value (0 and 3 included): GPS and BeiDou together. The box sends the save sentence
+// after this one with its terminating zero byte; the receiver ignores the byte.
+constexpr ModeSentence kBothSystems{3, "$PCAS04,3*1A\r\n", sizeof kSaveSentence};
+
+constexpr long kSaveDelayMs = 1000;   // between the mode command and the save sentence
+constexpr long kSettleDelayMs = 2000;  // before the record is reset
+
+// The effective mode; read by the GPS API on host threads.
+std::atomic<std::int32_t> PositionMode{0};
+
+std::mutex g_mode_lock;
+
+// A key as a number: absent, empty or not a number reads 0. The reader's copies are dropped first
+// so that the host's next sdkuci_get_ram sees what a mode change commits. The file itself is read
+// afresh (sdkuci_get_flash): the copies load in a fixed order and stop at the first unreadable
+// package, which would hide vqm on a box without /etc/config/Device.
+std::int32_t read_key(const char* query) noexcept {
+    sdkuci_free();
+    long v = std::strtol(sdkuci_get_flash(query), nullptr, 10);
+    return static_cast<std::int32_t>(std::clamp<long>(v, INT32_MIN, INT32_MAX));
+}
+
+// Runs a command built from a format and one number; returns the command for the log.
+os::Command run_command(const char* format, std::int32_t value) noexcept {
+    os::Command cmd;
+    if (cmd.format(kCommandBuffer, format, static_cast<int>(value))) os::run(cmd.c_str());
+    return cmd;
+}
+
+// Writes the mode into both keys and commits them.
+void store_mode(std::int32_t mode) noexcept {
+    run_command("uci set vqm.sys.pcas=%d", mode);
+    os::Command last = run_command("uci set vqm.sys.pcas_sdk=%d", mode);
+    os::run("uci commit");
+    SDK_LOG_WRITE(kLogSys, "gps_pcas set :%s", last.c_str());
+}
+
+// The receiver follows pcas_sdk, not PositionMode: a mode stored only in pcas (the first-start
+// default) puts the receiver into GPS and BeiDou. Write failures are left to GPS_COM_WRITE's
+// report: a receiver that cannot be written keeps its old mode.
+void command_receiver(std::int32_t pcas_sdk) noexcept {
+    if (pcas_sdk == kPositionOff) return;  // the receiver is left as it is
+    auto it = std::find_if(kModeSentences.begin(), kModeSentences.end(),
+                           [&](const ModeSentence& m) { return m.mode == pcas_sdk; });
+    const ModeSentence& m = it != kModeSentences.end() ? *it : kBothSystems;
+    std::uint32_t written = 0;
+    GPS_COM_WRITE(m.sentence.data(), static_cast<int>(m.sentence.size()), &written);
+    os::sleep_ms(kSaveDelayMs);
+    GPS_COM_WRITE(kSaveSentence, m.save_bytes, &written);
+}
+
+// GPS_MODE_UPDATE's work; the caller holds the mode lock.
+int apply_stored_mode() noexcept {
+    PositionMode.store(read_key(kPcasQuery));
+    std::int32_t pcas_sdk = read_key(kPcasSdkQuery);
+    SDK_LOG_WRITE(kLogSys, "sdk gps_pcas=%d", pcas_sdk);
+    if (pcas_sdk != 0) PositionMode.store(pcas_sdk);
+    SDK_LOG_WRITE(kLogSys, "gps_pcas=%d,PositionMode=%d", pcas_sdk, PositionMode.load());
+    command_receiver(pcas_sdk);
+    os::sleep_ms(kSettleDelayMs);
+    // No position measured under the old mode is reported: the record is zeroed now, and once more
+    // when the parser discards the next batch, which may still hold sentences from before.
+    reset_record();
+    int status = remove_gps_files();
+    arm_clear();
+    return status;
+}
+
+// The port layer's error line, printed before an error return.
+std::uint32_t fail(int line, std::uint32_t code) noexcept {
+    std::printf("ERROR: FILE:%s, FUNCTION:%s, LINE:%d, ErrNo:0x%08x.\n", com::kPortModule, "GPS_COM_WRITE", line,
+                code);
+    return code;
+}
+
+}  // namespace
+
+int API_IsFileExist(const char* path) noexcept {
+    struct stat st {};
+    return path && os::stat(path, &st) == 0 ? 1 : 0;
+}
+
+}  // namespace bsp::gps
+
+using namespace bsp::gps;
+
+extern "C" {
+
+SDK_BSP_API int GPS_MODE_UPDATE(void) noexcept {
+    std::lock_guard lock(g_mode_lock);
+    return apply_stored_mode();
+}
+
+SDK_BSP_API int SDK_GPS_SET_PCAS(std::uint32_t mode) noexcept {
+    std::lock_guard lock(g_mode_lock);
+    const auto m = static_cast<std::int32_t>(mode);
+    std::int32_t pcas = read_key(kPcasQuery);
+    std::int32_t pcas_sdk = read_key(kPcasSdkQuery);
+    if (m == 0) {
+        // Off: the receiver and the record are left as they are.
+        if (pcas_sdk != kPositionOff)
+            for (const char* cmd : kSwitchOff) bsp::os::run(cmd);
+        SDK_LOG_WRITE(kLogSys, "gps_pcas sdk=%d", kPositionOff);
+        PositionMode.store(kPositionOff);
+        return 0;
+    }
+    PositionMode.store(m);
+    SDK_LOG_WRITE(kLogSys, "gps_pcas sdkk=%d", pcas);
+    if (pcas != m) store_mode(m);  // only pcas is compared: a differing pcas_sdk alone is kept
+    return apply_stored_mode();
+}
+
+SDK_BSP_API int GPS_SET_PCAS(std::uint32_t mode) noexcept {
+    std::lock_guard lock(g_mode_lock);
+    const auto m = static_cast<std::int32_t>(mode);
+    std::int32_t pcas = read_key(kPcasQuery);
+    SDK_LOG_WRITE(kLogSys, "gps_pcas web=%d", pcas);
+    if (pcas != m) store_mode(m);
+    return apply_stored_mode();
+}
+
+SDK_BSP_API int Read_PositionMode(void) noexcept {
+    std::int32_t m = PositionMode.load();
+    return m == kPositionOff ? 0 : m;
+}
+
+SDK_BSP_API int GPS_DEFAULT_SET(void) noexcept {
+    std::lock_guard lock(g_mode_lock);
+    if (API_IsFileExist(kMarkerFile)) return 1;
+    bsp::os::Command marker;
+    if (marker.format(kCommandBuffer, "echo 1 >%s", bsp::os::Path(kMarkerFile))) bsp::os::run(marker.c_str());
+    return bsp::os::run("uci set vqm.sys.pcas=2;uci commit");
+}
+
+// Goes through the port layer's write (under the port's write lock), which keeps writing until
+// every byte is out; the trace therefore shows one line per sentence. A failed write prints the
+// port layer's own error line first, then this function's.
+SDK_BSP_API std::uint32_t GPS_COM_WRITE(const char* data, int len, std::uint32_t* written) noexcept {
+    using bsp::com::kPortGps;
+    if (written) *written = 0;
+    if (len < 0 || (!data && len > 0)) return fail(__LINE__, BSP_COM_ERR_PARAM);
+    int fd = bsp::com::port_fd(kPortGps);
+    if (fd < 0) return fail(__LINE__, BSP_COM_ERR_DEVICE);
+    std::uint32_t count = 0;
+    std::uint32_t r = SDK_BSP_ComWrite(kPortGps, reinterpret_cast<const std::uint8_t*>(data),
+                                       static_cast<std::uint32_t>(len), &count);
+    // The text is not necessarily terminated: it is printed up to len characters or a zero byte.
+    SDK_LOG_WRITE(kLogSys, "%d=GPS_COM_WRITE(%d,%.*s,%d)\r\n", r == BSP_COM_OK ? static_cast<int>(count) : -1, fd,
+                  len, data ? data : "", len);
+    if (r == BSP_COM_ERR_DEVICE) return fail(__LINE__, BSP_COM_ERR_DEVICE);  // closed meanwhile
+    if (r != BSP_COM_OK) return fail(__LINE__, BSP_COM_ERR_IO);
+    if (written) *written = count;
+    return BSP_COM_OK;
+}
+
+}  // extern "C"
