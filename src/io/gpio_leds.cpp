@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <string_view>
 
@@ -82,7 +81,7 @@ int write_number(const char* path, int gpio, Messages say) noexcept {
 constexpr std::array<const char*, 4> kEdges{"none", "rising", "falling", "both"};
 
 // The first LED operation of the process initialises the lines; callers that race it wait until
-// the lines are ready.
+// the lines are ready. The mutex is held only while the lines are set up, and no other lock with it.
 std::atomic<bool> g_led_ready{false};
 std::mutex g_led_init;
 

@@ -41,9 +41,6 @@ SoftDog soft_dog() noexcept;
 // The wall clock in whole seconds, through the replaceable clock.
 std::uint32_t ReadSysTime_Value() noexcept;
 
-// Seconds of grace the watchdog allows on top of its interval.
-constexpr std::uint32_t kSoftDogGrace = 60;
-
 // One pass of the watchdog thread: the link keep-alive tick, a second's sleep, the expiry check
 // and, once expired, the log line, another second and the reboot command.
 void soft_dog_pass() noexcept;

@@ -19,6 +19,7 @@ using bsp::sdk::kLogDebug;
 using bsp::sdk::kLogSys;
 
 constexpr std::uint32_t kDefaultInterval = 600;  // seconds
+constexpr std::uint32_t kGrace = 60;             // seconds allowed on top of the interval
 constexpr std::uint32_t kMsPerSecond = 1000;
 constexpr long kPassMs = 1000;
 
@@ -63,7 +64,7 @@ void soft_dog_pass() noexcept {
     // The time before the record: a feed that lands in between only moves the deadline later.
     std::uint32_t now = ReadSysTime_Value();
     SoftDog d = soft_dog();
-    std::uint32_t deadline = d.last_feed + d.interval + kSoftDogGrace;  // 32-bit, as the box counts
+    std::uint32_t deadline = d.last_feed + d.interval + kGrace;  // 32-bit, as the box counts
     if (now <= deadline) return;
     SDK_LOG_WRITE(kLogSys, "soft dog start,ready reboot=%d", static_cast<int>(d.interval));
     bsp::os::sleep_ms(kPassMs);
