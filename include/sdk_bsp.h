@@ -24,6 +24,7 @@
 #ifndef SDK_BSP_H
 #define SDK_BSP_H
 
+#include <pthread.h>
 #include <stdint.h>
 
 #if defined(__GNUC__)
@@ -357,6 +358,160 @@ SDK_BSP_API int WriteUart(const char *name, const unsigned char *data, int lengt
 /* The start-up defaults: 9600 8N1 stored for all sixteen Uarts and applied (ports 0..3 set, nine
  * settings frames to the boards). */
 SDK_BSP_API void BSP_BAU_INIT(void) SDK_BSP_NOEXCEPT;
+
+/* ==============================================================================================
+ * Input and output values
+ *
+ * Served from the environment record STR_BSP_ENV_INFO, by resource name:
+ *   "Local/AI/1".."Local/AI/16"   analog inputs, from ai_kind0 (value kind 0) or ai_other (any
+ *                                 other kind), element n-1 for AI n
+ *   "Local/DI/1".."Local/DI/16"   digital inputs, from di
+ *   "Local/DI/17".."Local/DI/24"  the present states of the outputs, from do_state (DI 16+n is
+ *                                 output n)
+ *   "Local/DO/1".."Local/DO/4"    output requests
+ * The other AI, DI and battery names exist but serve no value. Nothing here touches a device:
+ * reads return what the record holds (all 0 unless something stores values there), and an output
+ * request waits in the record until the environment send loop (ENV_COM_SEND_THREAD), when the
+ * host runs it, sends it within a second. Each host call logs one line at level 8 after its work,
+ * whatever its result.
+ * ============================================================================================== */
+
+/* The text GetAIValue_String writes, terminator included: room for "%f" of any float. */
+#define SDK_BSP_AI_TEXT_SIZE 48
+
+/* The AI value of the name into *value: 0, or -1 with *value untouched (a name that is not
+ * AI 1..16, or a null value). Logs "Local/AI/ Resources error" at level 8 for a name that is not
+ * AI 1..16, then "GetAIValue resourceName:%s type=%d,Value=%f;result=%d" with *value as it is
+ * after the call. */
+SDK_BSP_API int GetAIValue(const char *resourceName, int type, float *value) SDK_BSP_NOEXCEPT;
+/* As GetAIValue, the value written as text with "%f" (six decimals, e.g. "12.500000") into text,
+ * which must hold SDK_BSP_AI_TEXT_SIZE (48) bytes. After a failed read the text is "0.000000".
+ * Returns -1 also for a null text (nothing written). Logs
+ * "GetAIValue resourceName:%s type=%d,Value=%s;result=%d". */
+SDK_BSP_API int GetAIValue_String(const char *resourceName, int type, char *text) SDK_BSP_NOEXCEPT;
+/* The DI value of the name (0..255, in practice 0 or 1) into *value: 0, or -1 with *value
+ * untouched (a name that is not DI 1..24, or a null value). Logs
+ * "GetDIValue resourceName:%s,Value=%d" with *value as it is after the call. */
+SDK_BSP_API int GetDIValue(const char *resourceName, int *value) SDK_BSP_NOEXCEPT;
+/* Battery values are not served: always -1, *value untouched. Logs
+ * "GetBatValue resourceName:%s,Value=%f" with *value as the caller left it. */
+SDK_BSP_API int GetBatValue(const char *resourceName, float *value) SDK_BSP_NOEXCEPT;
+/* Requests output DO 1..4 on (value 1) or off (any other value; only its low 8 bits are kept, so
+ * 257 means on). A later request for the same output before it is sent replaces it. Returns 0,
+ * or -1 for a name that is not DO 1..4 (nothing recorded). Logs
+ * "SetDOValue resourceName:%s,Value=%d" with the value as given. */
+SDK_BSP_API int SetDOValue(const char *resourceName, int value) SDK_BSP_NOEXCEPT;
+
+/* The same by resource ID (101..116, 201..224, 301..304), without the API log line. */
+SDK_BSP_API int Read_AI_VALUE_FromResourceName(int id, int type, float *value) SDK_BSP_NOEXCEPT;
+SDK_BSP_API int Read_DI_VALUE_FromResourceName(int id, int *value) SDK_BSP_NOEXCEPT;
+/* Always -1, nothing written. */
+SDK_BSP_API int Read_Bat_VALUE_FromResourceName(int id, float *value) SDK_BSP_NOEXCEPT;
+/* Stores the value's low 8 bits as output (id - 300)'s requested value, then marks the request
+ * pending. */
+SDK_BSP_API int SetDOValue_FromResourceName(int id, int value) SDK_BSP_NOEXCEPT;
+/* Kept for hosts that call them; no effect. The first two return 1. */
+SDK_BSP_API int OFFSET_VALUE_INIT(void) SDK_BSP_NOEXCEPT;
+SDK_BSP_API int AI_Calibration_Check(void) SDK_BSP_NOEXCEPT;
+SDK_BSP_API void BSP_AIDI_INIT(void) SDK_BSP_NOEXCEPT;
+
+/* ==============================================================================================
+ * GPIO, LEDs and the switched 12 V output
+ *
+ * GPIO lines through sysfs: /sys/class/gpio/export and unexport, /sys/class/gpio/gpio<N>/direction,
+ * value and edge. Each primitive opens the file, writes or reads, closes it, and returns 0, or -1
+ * after printing on standard output:
+ *   bsp_gpio_export     "Failed to open export for writing!\n"      "Failed to export gpio!"
+ *   bsp_gpio_unexport   "Failed to open unexport for writing!\n"    "Failed to unexport gpio!"
+ *   bsp_gpio_direction  "Failed to open gpio direction for writing!\n"  "Failed to set direction!\n"
+ *   SDK_bsp_gpio_write  "Failed to open gpio value for writing!\n"  "Failed to write value!\n"
+ *   bsp_gpio_read       "Failed to open gpio value for reading!\n"  "Failed to read value!\n"
+ *   bsp_gpio_edge       "Failed to open gpio edge for writing!\n"   "Failed to set edge!\n"
+ * (the first when the file cannot be opened, the second when the write or read fails).
+ *
+ * LEDs hang on active-low lines (lit while the line is 0): "Local/Led/run" GPIO 1,
+ * "Local/Led/alarm" GPIO 18, "Local/Led/net" GPIO 0, "Local/Led/1" GPIO 4; the other LEDs have no
+ * line. The first LED operation of the process exports these four lines, sets them to output and
+ * dark, printing "LED_GPIO_INIT=<n>\r\n" and "LED_GPIO_INIT=<n> ok\r\n" for each; they are never
+ * unexported.
+ * ============================================================================================== */
+
+/* GPIO number of an LED without a line. */
+#define SDK_BSP_NO_GPIO 65535
+#define SDK_BSP_LED_ROWS 22
+
+/* One LED: its resource ID and GPIO number (SDK_BSP_NO_GPIO for none). */
+typedef struct {
+    int32_t resource;
+    int32_t gpio;
+} LED_GPIO_T;
+
+/* The LEDs 501..522 in ID order (read-only). */
+SDK_BSP_API extern const LED_GPIO_T LED_GPIO_LIST[SDK_BSP_LED_ROWS];
+
+/* Writes the number (decimal, no line end) to /sys/class/gpio/export or unexport. */
+SDK_BSP_API int bsp_gpio_export(int gpio) SDK_BSP_NOEXCEPT;
+SDK_BSP_API int bsp_gpio_unexport(int gpio) SDK_BSP_NOEXCEPT;
+/* Writes "out" (out not 0) or "in" to the line's direction. */
+SDK_BSP_API int bsp_gpio_direction(int gpio, int out) SDK_BSP_NOEXCEPT;
+/* Writes "1" (value not 0) or "0" to the line's value. */
+SDK_BSP_API int SDK_bsp_gpio_write(int gpio, int value) SDK_BSP_NOEXCEPT;
+/* The line's value: the number at the start of the file's first 3 characters (0 or 1), or -1
+ * when the file cannot be opened or holds nothing. */
+SDK_BSP_API int bsp_gpio_read(int gpio) SDK_BSP_NOEXCEPT;
+/* Writes the edge word: 1 "rising", 2 "falling", 3 "both", any other value "none". */
+SDK_BSP_API int bsp_gpio_edge(int gpio, int edge) SDK_BSP_NOEXCEPT;
+
+/* Lights (value not 0) or darkens (0) the LED of the name; LEDs without a line and names that
+ * are no LED change nothing. Always returns -1. Logs "SetLEDValue resourceName:%s,Value=%d" at
+ * level 8. */
+SDK_BSP_API int SetLEDValue(const char *resourceName, int value) SDK_BSP_NOEXCEPT;
+/* The same by resource ID (501..522), without the log line. Always returns -1. */
+SDK_BSP_API int SetLEDValue_FromResourceName(int id, int value) SDK_BSP_NOEXCEPT;
+/* The LED lamp test InitializeSDK runs: prints "SDK:open all led\r\n", lights run, alarm, net and
+ * "Local/Led/1".."Local/Led/14", waits 1 second, prints "SDK:close all led\r\n", puts the same
+ * LEDs out and prints "sdk_start_log end\r\n". Power, update and extension LEDs are not touched. */
+SDK_BSP_API void sdk_start_log(void) SDK_BSP_NOEXCEPT;
+/* Switches the 12 V output channel (0 is the one in use) off, waits the given seconds and
+ * switches it on again before returning; blocks the caller for that long. Logs
+ * "SET AO 12V RESTART CH=%d" at level 5. Returns 0. */
+SDK_BSP_API int SET_AO_12V_RESTART(int channel, unsigned int seconds) SDK_BSP_NOEXCEPT;
+/* No effect (the box has no beeper the library drives). */
+SDK_BSP_API void BSP_BEEP_START(void) SDK_BSP_NOEXCEPT;
+
+/* ==============================================================================================
+ * Software watchdog
+ *
+ * Disabled after InitializeSDK (interval 600 s). Once enabled, the host must call one of the three
+ * calls below at least every interval: a watchdog that has not been fed for more than interval +
+ * 60 seconds (whole seconds of the wall clock, checked once a second) logs
+ * "soft dog start,ready reboot=<interval>" at level 5 and, a second later, runs the shell command
+ * "reboot"; both repeat about every 2 seconds while the deadline stays passed. Setting the clock
+ * back postpones the deadline; setting it forward may pass it. Intervals are given in milliseconds
+ * and kept in whole seconds (rounded down). Each host call logs "fun=<name>,line =<n>" at level 8.
+ * ============================================================================================== */
+
+/* Arms the watchdog when enable's low 8 bits are exactly 1 (1 or 257; 0 or 2 disarm), sets the
+ * interval and feeds it. Returns 0. */
+SDK_BSP_API int SoftDogEnable(int enable, unsigned int interval_ms) SDK_BSP_NOEXCEPT;
+/* Sets the interval and feeds the watchdog. Returns 0. */
+SDK_BSP_API int SoftDogFeedInterval(unsigned int interval_ms) SDK_BSP_NOEXCEPT;
+/* Feeds the watchdog: the countdown starts again now. Returns 0. */
+SDK_BSP_API int SoftDogFeed(void) SDK_BSP_NOEXCEPT;
+/* The same three without the log line. */
+SDK_BSP_API int bsp_SoftDogEnable(int enable, unsigned int interval_ms) SDK_BSP_NOEXCEPT;
+SDK_BSP_API int bsp_SoftDogFeedInterval(unsigned int interval_ms) SDK_BSP_NOEXCEPT;
+SDK_BSP_API int bsp_SoftDogFeed(void) SDK_BSP_NOEXCEPT;
+/* Disarms the watchdog, sets the interval to 600 seconds and feeds it (InitializeSDK does this). */
+SDK_BSP_API void bsp_SoftDog_Init(void) SDK_BSP_NOEXCEPT;
+/* Once per process: starts the watchdog thread (App_SoftDogFeed, handle in thread_dog). Later calls
+ * do nothing. */
+SDK_BSP_API void soft_dog_run(void) SDK_BSP_NOEXCEPT;
+/* The watchdog thread: every second the extension boards' link keep-alive tick (RunComDog), then
+ * the watchdog check. arg is not used. Never returns. */
+SDK_BSP_API void *App_SoftDogFeed(void *arg) SDK_BSP_NOEXCEPT;
+/* The watchdog thread, once soft_dog_run has started it. */
+SDK_BSP_API extern pthread_t thread_dog;
 
 /* ==============================================================================================
  * Power-protocol codec

@@ -10,6 +10,7 @@
 //   buf:N               an output buffer of N bytes (reported as a string)
 //   bytes:N             an output buffer of N bytes (reported as hex:, cut to a count result)
 //   out:int             an output integer
+//   out:float           an output float (reported with "%g")
 // and is answered with one line on the result channel (file descriptor N, default 2, unbuffered,
 // because the library prints on standard output):
 //   NAME -> RESULT [OUTPUT...]          e.g.  ReadFSUResource -> 0 "[\"Local/Uart/1\",...]"
@@ -65,6 +66,10 @@ unsigned char* Call::o(std::size_t k) const {
 }
 int* Call::p(std::size_t k) const {
     auto* out = std::get_if<OutInt>(&args_[k]);
+    return out ? &out->value : nullptr;
+}
+float* Call::f(std::size_t k) const {
+    auto* out = std::get_if<OutFloat>(&args_[k]);
     return out ? &out->value : nullptr;
 }
 
@@ -152,6 +157,7 @@ std::optional<std::string> parse_string(std::string_view line, size_t& at) {
 std::optional<Arg> parse_word(std::string_view w) {
     if (w == "null") return Null{};
     if (w == "out:int") return OutInt{};
+    if (w == "out:float") return OutFloat{};
     if (w.starts_with("buf:") || w.starts_with("bytes:")) {
         bool text = w.starts_with("buf:");
         long n = std::strtol(std::string(w.substr(text ? 4 : 6)).c_str(), nullptr, 10);
@@ -207,6 +213,7 @@ bool fits(char sig, const Arg& a) {
         case 'b': return std::holds_alternative<OutBuffer>(a) || std::holds_alternative<Null>(a);
         case 'o': return std::holds_alternative<OutBytes>(a) || std::holds_alternative<Null>(a);
         case 'p': return std::holds_alternative<OutInt>(a) || std::holds_alternative<Null>(a);
+        case 'f': return std::holds_alternative<OutFloat>(a) || std::holds_alternative<Null>(a);
         case 'v': return std::holds_alternative<long long>(a) || std::holds_alternative<std::string>(a);
     }
     return false;
@@ -241,6 +248,10 @@ std::string outputs(const std::vector<Arg>& args, const Result& result) {
             out += " " + hex(bytes->bytes, count ? static_cast<std::size_t>(*result) : bytes->bytes.size());
         } else if (auto* v = std::get_if<OutInt>(&a)) {
             out += " " + std::to_string(v->value);
+        } else if (auto* fv = std::get_if<OutFloat>(&a)) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%g", static_cast<double>(fv->value));
+            out += " " + std::string(text);
         }
     }
     return out;

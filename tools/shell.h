@@ -24,11 +24,14 @@ struct OutBytes {  // bytes:N, reported as hex: (the first RESULT bytes when the
 struct OutInt {  // out:int
     int value = 0;
 };
+struct OutFloat {  // out:float
+    float value = 0;
+};
 // What a function that returns a text (char *) gave back: reported as the result, quoted, or null.
 struct ReturnedText {
     std::optional<std::string> text;
 };
-using Arg = std::variant<long long, std::string, Null, Bytes, OutBuffer, OutBytes, OutInt, ReturnedText>;
+using Arg = std::variant<long long, std::string, Null, Bytes, OutBuffer, OutBytes, OutInt, OutFloat, ReturnedText>;
 
 // Typed access to one call's arguments, already checked against the function's signature.
 class Call {
@@ -41,6 +44,7 @@ class Call {
     char* b(std::size_t k) const;                 // buf:N or null
     unsigned char* o(std::size_t k) const;        // bytes:N or null
     int* p(std::size_t k) const;                  // out:int or null
+    float* f(std::size_t k) const;                // out:float or null
     std::vector<Arg>& args() const { return args_; }
 
   private:
@@ -61,7 +65,7 @@ inline Result returns_text(const Call& c, const char* returned) {
 }
 
 // Signature letters, one per argument: i int, s string or null, x hex bytes or null, b buf:N or
-// null, o bytes:N or null, p out:int or null, and a final v for any number of printf arguments
+// null, o bytes:N or null, p out:int or null, f out:float or null, and a final v for any number of printf arguments
 // (integers and strings).
 struct Function {
     const char* sig;

@@ -1,0 +1,119 @@
+// The value API: analog and digital inputs read from the environment record, output requests
+// written into it for the environment send loop, battery values refused.
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "io/io.h"
+#include "sdk/sdk.h"
+
+namespace bsp::io {
+namespace {
+
+using bsp::sdk::kLogDebug;
+
+// Served resource IDs.
+constexpr int kAiFirst = 101, kAiLast = 116;
+constexpr int kDiFirst = 201, kDiLast = 224;
+constexpr int kDiStates = 16;  // DI 1..16; DI 17..24 are the outputs' present states
+constexpr int kDoFirst = 301, kDoLast = 304;
+
+// The text GetAIValue_String formats: "%f" of any float, sign and terminator included.
+static_assert(SDK_BSP_AI_TEXT_SIZE >= sizeof "-340282346638528859811704183484516925440.000000");
+
+// Printed in place of a missing name, as the C library would print it.
+const char* shown(const char* name) noexcept { return name ? name : "(null)"; }
+
+// The record is shared with the send loop and the host without a lock: every element is read and
+// written as one atomic word or byte.
+template <typename T>
+T load(T& field) noexcept {
+    return std::atomic_ref<T>(field).load(std::memory_order_relaxed);
+}
+
+}  // namespace
+}  // namespace bsp::io
+
+using namespace bsp::io;
+
+extern "C" {
+
+SDK_BSP_API int Read_AI_VALUE_FromResourceName(int id, int type, float* value) noexcept {
+    if (id < kAiFirst || id > kAiLast) {
+        SDK_LOG_WRITE(kLogDebug, "Local/AI/ Resources error");
+        return -1;
+    }
+    if (!value) return -1;
+    auto& values = type == 0 ? STR_BSP_ENV_INFO.ai_kind0 : STR_BSP_ENV_INFO.ai_other;
+    *value = load(values[id - kAiFirst]);
+    return 0;
+}
+
+SDK_BSP_API int Read_DI_VALUE_FromResourceName(int id, int* value) noexcept {
+    if (id < kDiFirst || id > kDiLast || !value) return -1;
+    // DI 1..24 are 24 consecutive bytes of the record: the DI states, then the outputs' states.
+    int i = id - kDiFirst;
+    *value = i < kDiStates ? load(STR_BSP_ENV_INFO.di[i]) : load(STR_BSP_ENV_INFO.do_state[i - kDiStates]);
+    return 0;
+}
+
+SDK_BSP_API int Read_Bat_VALUE_FromResourceName(int, float*) noexcept { return -1; }
+
+SDK_BSP_API int SetDOValue_FromResourceName(int id, int value) noexcept {
+    if (id < kDoFirst || id > kDoLast) return -1;
+    int i = id - kDoFirst;
+    // The value before the flag: the send loop takes the flag (an exchange to 0) and then reads
+    // the value, so it never sends a request without its value, and a request stored while it
+    // consumes the previous one stays pending for the next frame.
+    std::atomic_ref(STR_BSP_ENV_INFO.do_value[i]).store(static_cast<std::uint8_t>(value), std::memory_order_relaxed);
+    std::atomic_ref(STR_BSP_ENV_INFO.do_request[i]).store(1, std::memory_order_release);
+    return 0;
+}
+
+SDK_BSP_API int GetAIValue(const char* resourceName, int type, float* value) noexcept {
+    int result = Read_AI_VALUE_FromResourceName(READ_resourceName(resourceName), type, value);
+    SDK_LOG_WRITE(kLogDebug, "GetAIValue resourceName:%s type=%d,Value=%f;result=%d", shown(resourceName), type,
+                  value ? static_cast<double>(*value) : 0.0, result);
+    return result;
+}
+
+SDK_BSP_API int GetAIValue_String(const char* resourceName, int type, char* text) noexcept {
+    // A failed read leaves the value at 0, so the text then reads "0.000000".
+    float value = 0.0f;
+    int result = Read_AI_VALUE_FromResourceName(READ_resourceName(resourceName), type, &value);
+    std::array<char, SDK_BSP_AI_TEXT_SIZE> formatted{};
+    std::snprintf(formatted.data(), formatted.size(), "%f", static_cast<double>(value));
+    if (text)
+        std::memcpy(text, formatted.data(), std::strlen(formatted.data()) + 1);
+    else
+        result = -1;
+    SDK_LOG_WRITE(kLogDebug, "GetAIValue resourceName:%s type=%d,Value=%s;result=%d", shown(resourceName), type,
+                  formatted.data(), result);
+    return result;
+}
+
+SDK_BSP_API int GetDIValue(const char* resourceName, int* value) noexcept {
+    int result = Read_DI_VALUE_FromResourceName(READ_resourceName(resourceName), value);
+    SDK_LOG_WRITE(kLogDebug, "GetDIValue resourceName:%s,Value=%d", shown(resourceName), value ? *value : 0);
+    return result;
+}
+
+SDK_BSP_API int GetBatValue(const char* resourceName, float* value) noexcept {
+    SDK_LOG_WRITE(kLogDebug, "GetBatValue resourceName:%s,Value=%f", shown(resourceName),
+                  value ? static_cast<double>(*value) : 0.0);
+    return Read_Bat_VALUE_FromResourceName(READ_resourceName(resourceName), value);
+}
+
+SDK_BSP_API int SetDOValue(const char* resourceName, int value) noexcept {
+    int result = SetDOValue_FromResourceName(READ_resourceName(resourceName), value);
+    SDK_LOG_WRITE(kLogDebug, "SetDOValue resourceName:%s,Value=%d", shown(resourceName), value);
+    return result;
+}
+
+// Entry points kept for hosts that call them; the inputs need no calibration or set-up here.
+SDK_BSP_API int OFFSET_VALUE_INIT(void) noexcept { return 1; }
+SDK_BSP_API int AI_Calibration_Check(void) noexcept { return 1; }
+SDK_BSP_API void BSP_AIDI_INIT(void) noexcept {}
+
+}  // extern "C"

@@ -1,0 +1,170 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "io/io.h"
+#include "support.h"
+
+namespace {
+
+using testing::ElementsAre;
+using testing::HasSubstr;
+namespace fs = std::filesystem;
+
+constexpr int kLedLines[] = {1, 18, 0, 4};  // run, alarm, net, LED 1: table order
+constexpr int kOther = 7;                   // a line of no LED
+
+class Gpio : public unit::RootedTest {
+  protected:
+    void SetUp() override {
+        RootedTest::SetUp();
+        bsp::io::forget_led_lines();
+        unit::write_file(gpio("export"), "");
+        unit::write_file(gpio("unexport"), "");
+        for (int n : kLedLines) exported(n);
+        exported(kOther);
+        STR_LOG_PAR.debug = 2;
+        STR_LOG_PAR.sys = 2;
+    }
+    void TearDown() override {
+        SDK_LOG_PAR_INIT_NOPRINTF();
+        RootedTest::TearDown();
+    }
+    fs::path gpio(const std::string& rel) { return box("sys/class/gpio/" + rel); }
+    void exported(int n) {
+        for (const char* a : {"direction", "value", "edge"}) unit::write_file(gpio("gpio" + std::to_string(n) + "/" + a), "");
+    }
+    std::string attr(int n, const char* name) { return unit::read_file(gpio("gpio" + std::to_string(n) + "/" + name)); }
+    // The value files of the LED lines, in table order.
+    std::string leds() {
+        std::string s;
+        for (int n : kLedLines) s += attr(n, "value");
+        return s;
+    }
+    std::string log() { return unit::read_file(box("tmp/sdklog.log")); }
+};
+
+TEST_F(Gpio, PrimitivesWriteTheSysfsTexts) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(bsp_gpio_export(kOther), 0);
+    EXPECT_EQ(unit::read_file(gpio("export")), "7");
+    EXPECT_EQ(bsp_gpio_unexport(123), 0);
+    EXPECT_EQ(unit::read_file(gpio("unexport")), "123");
+    EXPECT_EQ(bsp_gpio_direction(kOther, 5), 0);
+    EXPECT_EQ(attr(kOther, "direction"), "out");
+    EXPECT_EQ(bsp_gpio_direction(kOther, 0), 0);
+    EXPECT_EQ(attr(kOther, "direction"), "in");
+    EXPECT_EQ(SDK_bsp_gpio_write(kOther, -2), 0);
+    EXPECT_EQ(attr(kOther, "value"), "1");
+    unit::write_file(gpio("gpio7/value"), "0\n");
+    EXPECT_EQ(bsp_gpio_read(kOther), 0);
+    for (auto [edge, word] : {std::pair{1, "rising"}, {2, "falling"}, {3, "both"}, {0, "none"}, {4, "none"}, {-1, "none"}}) {
+        EXPECT_EQ(bsp_gpio_edge(kOther, edge), 0);
+        EXPECT_EQ(attr(kOther, "edge"), word) << edge;
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+TEST_F(Gpio, EveryFailurePrintsItsMessage) {
+    fs::remove(gpio("export"));
+    fs::remove(gpio("unexport"));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(bsp_gpio_export(9), -1);
+    EXPECT_EQ(bsp_gpio_unexport(9), -1);
+    EXPECT_EQ(bsp_gpio_direction(9, 1), -1);  // line 9 is not exported
+    EXPECT_EQ(SDK_bsp_gpio_write(9, 1), -1);
+    EXPECT_EQ(bsp_gpio_read(9), -1);
+    EXPECT_EQ(bsp_gpio_edge(9, 1), -1);
+    // Files that open but refuse the write (a full device) or the read (a directory, an empty file).
+    fs::create_symlink("/dev/full", gpio("export"));
+    fs::create_symlink("/dev/full", gpio("unexport"));
+    fs::remove_all(gpio("gpio7"));
+    fs::create_directories(gpio("gpio7"));
+    for (const char* a : {"direction", "value", "edge"}) fs::create_symlink("/dev/full", gpio("gpio7") / a);
+    EXPECT_EQ(bsp_gpio_export(9), -1);
+    EXPECT_EQ(bsp_gpio_unexport(9), -1);
+    EXPECT_EQ(bsp_gpio_direction(kOther, 1), -1);
+    EXPECT_EQ(SDK_bsp_gpio_write(kOther, 1), -1);
+    EXPECT_EQ(bsp_gpio_edge(kOther, 1), -1);
+    fs::create_directories(gpio("gpio9/value"));
+    EXPECT_EQ(bsp_gpio_read(9), -1);
+    EXPECT_EQ(bsp_gpio_read(1), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Failed to open export for writing!\nFailed to open unexport for writing!\n"
+              "Failed to open gpio direction for writing!\nFailed to open gpio value for writing!\n"
+              "Failed to open gpio value for reading!\nFailed to open gpio edge for writing!\n"
+              "Failed to export gpio!Failed to unexport gpio!Failed to set direction!\nFailed to write value!\n"
+              "Failed to set edge!\nFailed to read value!\nFailed to read value!\n");
+}
+
+TEST_F(Gpio, FirstLedOperationSetsUpTheLinesEvenWhenExportedBefore) {
+    fs::remove(gpio("export"));
+    fs::create_symlink("/dev/full", gpio("export"));  // sysfs refuses to export a line twice
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(SetLEDValue("Local/Led/run", 1), -1);
+    std::string init;
+    for (int n : kLedLines)
+        init += "LED_GPIO_INIT=" + std::to_string(n) + "\r\nFailed to export gpio!LED_GPIO_INIT=" + std::to_string(n) + " ok\r\n";
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), init);
+    for (int n : kLedLines) EXPECT_EQ(attr(n, "direction"), "out") << n;
+    EXPECT_EQ(leds(), "0111") << "active-low: run lit, the others dark";
+
+    testing::internal::CaptureStdout();
+    SetLEDValue("Local/Led/alarm", 3);
+    SetLEDValue("Local/Led/run", 0);
+    EXPECT_EQ(SetLEDValue_FromResourceName(509, 1), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "the lines are set up once";
+    EXPECT_EQ(leds(), "1010");
+    // LEDs without a line and names of no LED change nothing, and still log.
+    for (const char* name : {"Local/Led/power", "Local/Led/5", "Local/DO/1", static_cast<const char*>(nullptr)})
+        EXPECT_EQ(SetLEDValue(name, 0), -1);
+    EXPECT_EQ(leds(), "1010");
+    EXPECT_EQ(attr(kOther, "value"), "");
+    EXPECT_THAT(log(), HasSubstr("]:SetLEDValue resourceName:Local/Led/run,Value=1"));
+    EXPECT_THAT(log(), HasSubstr("]:SetLEDValue resourceName:Local/Led/power,Value=0"));
+}
+
+// Sleeps return at once, after noting what the snapshot function sees.
+class Snapshots : public unit::FixedClock {
+  public:
+    explicit Snapshots(std::function<std::string()> snap) : FixedClock(1719822600), snap_(std::move(snap)) {}
+    void sleep_ms(long ms) noexcept override {
+        FixedClock::sleep_ms(ms);
+        during.push_back(snap_());
+    }
+    std::vector<std::string> during;
+
+  private:
+    std::function<std::string()> snap_;
+};
+
+TEST_F(Gpio, LampTestLightsTheLedsForASecondAndLeavesThemDark) {
+    Snapshots clock([this] { return leds(); });
+    testing::internal::CaptureStdout();
+    sdk_start_log();
+    std::string init;
+    for (int n : kLedLines) init += "LED_GPIO_INIT=" + std::to_string(n) + "\r\nLED_GPIO_INIT=" + std::to_string(n) + " ok\r\n";
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "SDK:open all led\r\n" + init + "SDK:close all led\r\nsdk_start_log end\r\n");
+    EXPECT_EQ(unit::read_file(gpio("export")), "4") << "the last line exported";
+    EXPECT_EQ(clock.slept_ms, 1000);
+    EXPECT_THAT(clock.during, ElementsAre("0000"));
+    EXPECT_EQ(leds(), "1111");
+}
+
+TEST_F(Gpio, TwelveVoltRestartIsOffForTheGivenSeconds) {
+    Snapshots clock([] { return std::to_string(bsp::io::ao_12v_state(0)); });
+    EXPECT_EQ(SET_AO_12V_RESTART(0, 3), 0);
+    EXPECT_THAT(clock.during, ElementsAre("0", "0", "0"));
+    EXPECT_EQ(bsp::io::ao_12v_state(0), 1);
+    EXPECT_EQ(SET_AO_12V_RESTART(2, 0), 0);  // no pause at all
+    EXPECT_EQ(SET_AO_12V_RESTART(-1, 0), 0);
+    EXPECT_EQ(clock.slept_ms, 3000);
+    EXPECT_THAT(log(), HasSubstr("]:SET AO 12V RESTART CH=0\r\n"));
+}
+
+}  // namespace
