@@ -58,13 +58,13 @@ std::atomic<std::int32_t> PositionMode{0};
 
 std::mutex g_mode_lock;
 
-// A key as a number: absent, empty or not a number reads 0. The reader's copies are dropped first
-// so that the host's next sdkuci_get_ram sees what a mode change commits. The file itself is read
-// afresh (sdkuci_get_flash): the copies load in a fixed order and stop at the first unreadable
-// package, which would hide vqm on a box without /etc/config/Device.
+// A key as a number: absent, empty or not a number reads 0. The reader's copies are dropped first,
+// so the fresh copies see what a mode change committed a moment before. (The copies load the
+// packages in a fixed order and stop at the first unreadable one: a box without
+// /etc/config/Device reads every key as 0.)
 std::int32_t read_key(const char* query) noexcept {
     sdkuci_free();
-    long v = std::strtol(sdkuci_get_flash(query), nullptr, 10);
+    long v = std::strtol(sdkuci_get_ram(query), nullptr, 10);
     return static_cast<std::int32_t>(std::clamp<long>(v, INT32_MIN, INT32_MAX));
 }
 

@@ -60,6 +60,9 @@ class GpsBox : public RootedTest, public bsp::os::Clock {
         if (pcas) text += std::string("\toption pcas '") + pcas + "'\n";
         if (pcas_sdk) text += std::string("\toption pcas_sdk '") + pcas_sdk + "'\n";
         write_file(box("etc/config/vqm"), text);
+        // The reader's memory copies load these packages in order, stopping at a missing one.
+        for (const char* pkg : {"Device", "EnvironmentPar", "monitor", "network", "ks"})
+            if (!std::filesystem::exists(box(std::string("etc/config/") + pkg))) write_file(box(std::string("etc/config/") + pkg), "\n");
     }
     std::string key(const std::string& name) { return sdkuci_get_flash(("uci get vqm.sys." + name).c_str()); }
 
