@@ -41,6 +41,27 @@ extern "C" {
 #endif
 
 /* ==============================================================================================
+ * Start-up
+ * ============================================================================================== */
+
+/* Brings the whole box up, once per process, in this order: log modes on (SDK_LOG_PAR_INIT), the
+ * log line "InitializeSDK", board presence flags cleared, the LED lamp test (1 s), the seven ports
+ * opened at 115200 8N1, 9600 8N1 stored and applied for the sixteen Uarts (nine settings frames to
+ * the boards), the seven receive threads started, the watchdog record reset, a 2 s pause for the
+ * extension boards to announce themselves, the resources counted ("COM=...;AI=..."), the watchdog
+ * thread started, the stored GPS positioning mode applied. About 6 s in all. Returns 0; -1 (doing
+ * nothing) on every later call. The environment send loop (ENV_COM_SEND_THREAD) and the LTE
+ * supervisor are not started: the host starts them itself. */
+SDK_BSP_API int InitializeSDK(void) SDK_BSP_NOEXCEPT;
+/* Logs "UninitializeSDK" and nothing else: threads and ports live until the process ends, and the
+ * library cannot be started again. Always returns 0. */
+SDK_BSP_API int UninitializeSDK(void) SDK_BSP_NOEXCEPT;
+/* Once per process: BOARD_HARDWARE_RESOURCES_INIT. */
+SDK_BSP_API void SYSTEM_INIT(void) SDK_BSP_NOEXCEPT;
+/* Clears the four board presence flags. */
+SDK_BSP_API void BOARD_HARDWARE_RESOURCES_INIT(void) SDK_BSP_NOEXCEPT;
+
+/* ==============================================================================================
  * SDK log
  *
  * One record per call: "\r\n[YYYY-MM-DD hh:mm:ss <tag> Line=<number, 10 digits>]:<message>".

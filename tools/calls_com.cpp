@@ -120,6 +120,17 @@ const Registration serial_calls{
     {"M_COM_READ_THREAD", {"i", [](const Call& c) { return in_thread(M_COM_READ_THREAD, c.i(0)); }}},
     {"EXT_COM_READ_THREAD", {"i", [](const Call& c) { return in_thread(EXT_COM_READ_THREAD, c.i(0)); }}},
     {"ENV_COM_READ_THREAD", {"i", [](const Call& c) { return in_thread(ENV_COM_READ_THREAD, c.i(0)); }}},
+    {"ENV_COM_SEND_THREAD", {"i", [](const Call& c) { return in_thread(ENV_COM_SEND_THREAD, c.i(0)); }}},
+    // environment link
+    {"DO_API_SET_CHECK", {"", [](const Call&) -> Result { return DO_API_SET_CHECK(); }}},
+    {"SET_DO_CMD", {"b", [](const Call& c) -> Result {
+         std::array<char, SDK_BSP_POWER_FRAME_MAX + 1> frame{};
+         int n = SET_DO_CMD(frame.data());
+         if (char* out = c.b(0)) std::memcpy(out, frame.data(), std::min(out_size(c, 0), frame.size()));
+         return n;
+     }}},
+    {"SET_ENV_BOARD_RIGHT_FG", {"", [](const Call&) { return none(SET_ENV_BOARD_RIGHT_FG); }}},
+    {"REAG_ENV_BOARD_RIGHT_FG", {"", [](const Call&) -> Result { return REAG_ENV_BOARD_RIGHT_FG(); }}},
     // acc (hex), fill, msg out, new fill out
     {"read_a_msg", {"xiop", [](const Call& c) -> Result {
          std::array<unsigned char, 5120> acc{};

@@ -32,6 +32,11 @@ Result setter(const Call& c) {
 }
 
 const Registration sdk_calls{
+    // start-up
+    {"InitializeSDK", {"", [](const Call&) -> Result { return InitializeSDK(); }}},
+    {"UninitializeSDK", {"", [](const Call&) -> Result { return UninitializeSDK(); }}},
+    {"SYSTEM_INIT", {"", [](const Call&) { return none(SYSTEM_INIT); }}},
+    {"BOARD_HARDWARE_RESOURCES_INIT", {"", [](const Call&) { return none(BOARD_HARDWARE_RESOURCES_INIT); }}},
     // log
     {"SDK_LOG_WRITE", {"isv", [](const Call& c) -> Result {
          if (c.args().size() > 2 + kMaxPrintfArgs) return -999;
