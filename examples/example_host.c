@@ -1,24 +1,66 @@
-/* The shortest honest host: turn the log on, list the box's resources, look one up by name. */
+/* The shortest honest host: start the box, list its resources, talk through an extension board's
+ * serial channel, switch an output of the environment equipment and read its answer, read the GPS
+ * position and satellite levels. Run it on the box, or on a PC against the simulated box
+ * (scripts/demo). */
+#include <pthread.h>
 #include <stdio.h>
+#include <string.h>
+#include <unistd.h>
 
 #include "sdk_bsp.h"
+
+static void print_hex(const char *what, const unsigned char *data, int n)
+{
+    int i;
+    printf("\n%s (%d bytes):", what, n);
+    for (i = 0; i < n; ++i)
+        printf(" %02X", data[i]);
+    printf("\n");
+}
+
+/* Reads a Uart until something arrives or about `tries` waits of 500 ms have passed. */
+static int read_some(const char *name, unsigned char *buf, int size, int tries)
+{
+    int n = 0;
+    while (n == 0 && tries-- > 0)
+        n = ReadUart(name, buf, size, 500);
+    return n;
+}
 
 int main(void)
 {
     char list[SDK_BSP_RESOURCE_LIST_SIZE];
-    char alias[64];
-    int state = -1;
+    char gps[SDK_BSP_GPS_INFO_SIZE];
+    char levels[SDK_BSP_GPS_DB_TEXT_SIZE];
+    unsigned char buf[512];
+    static int env_port = 6;
+    pthread_t sender;
+    int n;
 
-    SDK_LOG_PAR_INIT();
-    SDK_LOG_WRITE(5, "example host started");
+    if (InitializeSDK() != 0)
+        return 1;
 
     ReadFSUResource(list, (int)sizeof list);
     printf("\nresources: %s\n", list);
 
-    printf("\"Local/Uart/6\" is resource %d, \"Local/Led/run\" is %d\n", READ_resourceName("Local/Uart/6"),
-           READ_resourceName("Local/Led/run"));
-    ReadResourceAlias("Local/Uart/6", alias, (int)sizeof alias);
-    GetResourceState("Local/Uart/6", &state);
-    printf("\nalias %s, state %d\n", alias, state);
+    /* A round trip through extension board 1, channel 1. */
+    WriteUart("Local/Uart/6", (const unsigned char *)"hello", 5);
+    n = read_some("Local/Uart/6", buf, (int)sizeof buf, 6);
+    print_hex("Local/Uart/6 answered", buf, n);
+
+    /* Output requests travel once a second with the environment send loop, which the host runs. */
+    pthread_create(&sender, NULL, ENV_COM_SEND_THREAD, &env_port);
+    SetDOValue("Local/DO/2", 1);
+    sleep(3);
+    n = read_some("Local/Uart/14", buf, (int)sizeof buf - 1, 4);
+    buf[n] = 0;
+    printf("\nenvironment equipment answered on Local/Uart/14: %s\n", (const char *)buf);
+
+    /* Position and satellite levels, once the receiver has sent a fix and a full GSV cycle. */
+    sleep(3);
+    GET_BSP_GPS_INFO(gps);
+    printf("\nGPS: %s", gps);
+    if (GET_GPS_dB_INFO(levels) == 0)
+        printf("satellite levels: %s\n", levels);
     return 0;
 }
