@@ -62,5 +62,9 @@ int main(void)
     printf("\nGPS: %s", gps);
     if (GET_GPS_dB_INFO(levels) == 0)
         printf("satellite levels: %s\n", levels);
-    return 0;
+
+    /* The library's threads run until the process ends: leave without running exit handlers
+     * under them. */
+    fflush(NULL);
+    _exit(0);
 }

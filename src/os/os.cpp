@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -177,9 +178,11 @@ Pipe::~Pipe() {
 }
 
 Clock& clock() noexcept {
-    static Clock real;
+    // Never destroyed: the library's threads still sleep through it while the process exits.
+    alignas(Clock) static unsigned char storage[sizeof(Clock)];
+    static Clock* const real = new (storage) Clock;
     Clock* c = g_clock.load(std::memory_order_acquire);
-    return c ? *c : real;
+    return c ? *c : *real;
 }
 
 void set_clock(Clock* c) noexcept { g_clock.store(c, std::memory_order_release); }

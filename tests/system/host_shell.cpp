@@ -110,7 +110,19 @@ int HostShell::finish() {
     if (in_ >= 0) close(in_);
     in_ = -1;
     int status = -1;
-    if (pid_ > 0) waitpid(pid_, &status, 0);
+    if (pid_ > 0) {
+        // A shell that does not end within the deadline is killed: a hung host fails its test
+        // rather than the whole run.
+        auto end = std::chrono::steady_clock::now() + 30s;
+        while (waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > end) {
+                kill(pid_, SIGKILL);
+                waitpid(pid_, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+    }
     pid_ = -1;
     if (out_reader_.joinable()) out_reader_.join();
     if (result_reader_.joinable()) result_reader_.join();
