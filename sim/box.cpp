@@ -364,7 +364,11 @@ void BoxState::on_files() {
         for (std::size_t at = 0; at < static_cast<std::size_t>(n);) {
             const auto* e = reinterpret_cast<const inotify_event*>(buf.data() + at);
             at += sizeof(inotify_event) + e->len;
-            if (!files.gpio->on_event(*e, changes)) files.standins->on_event(*e, calls);
+            try {
+                if (!files.gpio->on_event(*e, changes)) files.standins->on_event(*e, calls);
+            } catch (const std::exception& x) {  // the host (or a test) took the files away
+                changes.push_back(std::string("files: ") + x.what());
+            }
         }
         for (auto& c : changes) note(std::move(c));
         for (auto& c : calls) {

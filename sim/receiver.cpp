@@ -32,19 +32,19 @@ constexpr std::array<Fix, 4> kTrack{{
 }};
 constexpr std::size_t kEpochsPerFix = 10;
 
-// cn0 0: in view but not tracked, sent with an empty CN0 field.
+// cn0 0: in view but not tracked, sent with an empty CN0 field. The GPS sky's first message is
+// the system's worked example of a GSV sentence.
 struct Satellite {
     int id, elevation, azimuth, cn0;
     bool used;
 };
-constexpr std::array<Satellite, 8> kGpsSky{{
+constexpr std::array<Satellite, 7> kGpsSky{{
     {3, 45, 120, 40, true},
     {7, 30, 200, 38, true},
     {16, 10, 50, 0, false},
     {19, 60, 300, 42, true},
     {22, 25, 80, 35, true},
     {26, 55, 160, 44, true},
-    {27, 12, 330, 29, false},
     {31, 40, 250, 39, true},
 }};
 constexpr std::array<Satellite, 7> kBeiDouSky{{
@@ -215,7 +215,7 @@ std::string GpsReceiver::epoch(std::size_t index, std::time_t utc) const {
             used += static_cast<int>(std::count_if(s.sky.begin(), s.sky.end(), [](const Satellite& x) { return x.used; }));
     const std::string lat = format("%02d%08.5f,N", f.lat_deg, f.lat_min);
     const std::string lon = format("%03d%08.5f,E", f.lon_deg, f.lon_min);
-    std::string out = nmea::sentence(format("%sGGA,%s,%s,%s,1,%02d,0.9,%.1f,M,%.1f,M,,", talker, time.data(),
+    std::string out = nmea::sentence(format("%sGGA,%s,%s,%s,1,%02d,1.0,%.1f,M,%.1f,M,,", talker, time.data(),
                                             lat.c_str(), lon.c_str(), used, f.altitude, f.separation));
     for (const auto& s : kSystems)
         if (mode_ & s.mask) out += gsa(s);

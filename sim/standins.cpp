@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 
 // Appends the stand-in's name and arguments, joined by blanks, as one line of the record.
 constexpr std::string_view kRecord =
-    "line=$(basename \"$0\"); for a in \"$@\"; do line=\"$line $a\"; done\n"
+    "line=${0##*/}; for a in \"$@\"; do line=\"$line $a\"; done\n"
     "printf '%s\\n' \"$line\" >> ";
 
 struct Standin {
