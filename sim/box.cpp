@@ -1,33 +1,28 @@
-// The simulated box, serial side: one thread polls the seven pty masters, the bridge sockets and
-// a wake-up descriptor; everything it learns is kept in BoxState under one mutex, and every
-// change wakes the tests waiting in Box::wait_for.
+// The simulated box: one thread polls the seven pty masters, the bridge sockets, an inotify
+// descriptor on the box's files and a wake-up descriptor, and paces the receiver; everything it
+// learns is kept in BoxState under one mutex, and every change wakes the tests waiting in
+// Box::wait_for.
 #include "sim/box.h"
 
-#include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
-#include <mutex>
+#include <ctime>
 #include <stdexcept>
-#include <thread>
 
-#include "sim/io.h"
+#include "sim/box_state.h"
+#include "sim/standins.h"
 
 namespace sim {
 namespace {
 
-using TimePoint = SteadyClock::time_point;
-constexpr TimePoint kNever = TimePoint::max();
-
-constexpr std::size_t kTtys = kLastTty - kFirstTty + 1;
 constexpr std::size_t kReadChunk = 4096;
 // Bytes waiting toward the host on one port; beyond this (a host that stopped reading) new
 // bytes are dropped, with a trace line, rather than kept without bound.
@@ -38,10 +33,26 @@ constexpr std::size_t kMaxQueued = 1 << 20;
 constexpr std::array<std::uint8_t, 5> kGarbage{0x0D, kFrameStart, 0xFF, 0xFF, 0x55};
 // Bytes shown per trace line.
 constexpr std::size_t kTraceBytes = 48;
+// Room for a burst of inotify events (each at most the header and a file name).
+constexpr std::size_t kEventBuffer = 16 * (sizeof(inotify_event) + NAME_MAX + 1);
 
-std::string tty_name(int tty) { return "ttymxc" + std::to_string(tty); }
+// The fsu-uci built with the simulator, and how this build runs its programs (an emulator in a
+// cross build).
+#ifndef SIM_FSU_UCI
+#define SIM_FSU_UCI "fsu-uci"
+#endif
+#ifndef SIM_LAUNCHER
+#define SIM_LAUNCHER ""
+#endif
 
-std::string count(std::size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
+std::string local_time_now() {
+    std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    std::array<char, 32> buf{};
+    std::strftime(buf.data(), buf.size(), "%Y-%m-%d %H:%M:%S", &tm);
+    return buf.data();
+}
 
 std::string hex(std::span<const std::uint8_t> b) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -73,80 +84,6 @@ std::span<const std::uint8_t> as_bytes(std::string_view text) {
 
 }  // namespace
 
-// Bytes toward the host, not to be written before `due` (the split fault's pauses).
-struct Chunk {
-    Bytes bytes;
-    TimePoint due;
-};
-
-struct PortState {
-    io::Pty pty;
-    std::filesystem::path link;
-    std::deque<Chunk> out;
-    std::size_t queued = 0;
-    bool blocked = false;  // the host's input queue is full: wait until the master is writable
-    bool dead = false;     // the master failed: no longer served
-    Bytes received;
-    FrameCutter cutter;  // board ports
-};
-
-struct Bridge {
-    io::Fd listener;  // empty: the channel loops back
-    io::Fd client;
-};
-
-struct BoardState {
-    int tty = 0;
-    int channels = 0;
-    Faults faults;
-    std::vector<Frame> frames;
-    std::array<std::optional<LineSettings>, kChannels> settings;
-    int keepalives = 0;
-    std::size_t garbage = 0;  // bytes received that were no frame
-    std::array<Bridge, kChannels> bridges;
-    TimePoint next_announce;
-};
-
-// What one poll entry stands for.
-struct Watch {
-    enum Kind { kWake, kPort, kListener, kClient } kind;
-    int a = 0;  // tty, or board index
-    int b = 0;  // channel
-};
-
-struct BoxState {
-    std::filesystem::path dir;
-    Options opt;
-    mutable std::mutex mu;
-    mutable std::condition_variable cv;
-    std::uint64_t events = 0;  // counts serving rounds; wait_for wakes on every change
-    std::array<PortState, kTtys> ports;
-    std::array<BoardState, 2> boards;
-    io::Fd wake;
-    bool stop = false;
-    std::vector<std::string> trace;  // lines for opt.trace, handed over outside the lock
-    std::thread thread;
-
-    PortState& port(int tty) { return ports[static_cast<std::size_t>(tty - kFirstTty)]; }
-    void wake_up() const;
-    void serve();
-
-    // The rest runs with mu held.
-    void note(std::string line) {
-        if (opt.trace) trace.push_back(std::move(line));
-    }
-    void enqueue(int tty, Bytes bytes, TimePoint due);
-    void board_send(int b, std::uint8_t cid, std::span<const std::uint8_t> payload);
-    TimePoint announce(TimePoint now);
-    TimePoint flush(TimePoint now);
-    void watch(std::vector<pollfd>& fds, std::vector<Watch>& watches);
-    void on_readable(int tty);
-    void on_frame(int b, Frame f);
-    void on_channel_data(int b, int ch, const Bytes& payload);
-    void on_listener(int b, int ch);
-    void on_client(int b, int ch);
-};
-
 void BoxState::wake_up() const {
     std::uint64_t one = 1;
     [[maybe_unused]] auto n = ::write(wake.get(), &one, sizeof one);
@@ -160,7 +97,8 @@ void BoxState::serve() {
     while (!stop) {
         auto now = SteadyClock::now();
         const auto next_announce = announce(now);  // queued first, so that it goes out now
-        const auto wake_at = std::min(next_announce, flush(now));
+        const auto next_gps = pace_gps(now);
+        const auto wake_at = std::min({next_announce, next_gps, flush(now)});
         watch(fds, watches);
         int timeout = -1;
         if (wake_at != kNever)
@@ -186,6 +124,7 @@ void BoxState::serve() {
                     break;
                 case Watch::kListener: on_listener(w.a, w.b); break;
                 case Watch::kClient: on_client(w.a, w.b); break;
+                case Watch::kFiles: on_files(); break;
             }
         }
         ++events;
@@ -201,6 +140,7 @@ void BoxState::watch(std::vector<pollfd>& fds, std::vector<Watch>& watches) {
         watches.push_back(w);
     };
     add(wake.get(), POLLIN, {Watch::kWake});
+    add(files.inotify.get(), POLLIN, {Watch::kFiles});
     for (int tty = kFirstTty; tty <= kLastTty; ++tty) {
         auto& p = port(tty);
         if (!p.dead) add(p.pty.master.get(), static_cast<short>(POLLIN | (p.blocked ? POLLOUT : 0)), {Watch::kPort, tty});
@@ -232,6 +172,7 @@ void BoxState::board_send(int b, std::uint8_t cid, std::span<const std::uint8_t>
     if (f.bad_checksum) ++frame[frame.size() - 2];
     if (f.garbage) frame.insert(frame.begin(), kGarbage.begin(), kGarbage.end());
     auto& p = port(bd.tty);
+    ++boards[b].frames_out;
     auto due = SteadyClock::now();
     if (!p.out.empty()) due = std::max(due, p.out.back().due);
     if (!f.split) return enqueue(bd.tty, std::move(frame), due);
@@ -250,6 +191,7 @@ TimePoint BoxState::announce(TimePoint now) {
         if (bd.faults.silent) continue;
         if (now >= bd.next_announce) {
             board_send(b, cid::kPresent, {});  // no payload: the host reads none
+            ++bd.announcements;
             bd.next_announce = opt.announce_period.count() > 0 ? now + opt.announce_period : kNever;
         }
         next = std::min(next, bd.next_announce);
@@ -281,6 +223,7 @@ TimePoint BoxState::flush(TimePoint now) {
                 n = static_cast<ssize_t>(c.bytes.size());
             }
             p.queued -= static_cast<std::size_t>(n);
+            p.bytes_out += static_cast<std::size_t>(n);
             if (static_cast<std::size_t>(n) < c.bytes.size()) {
                 c.bytes.erase(c.bytes.begin(), c.bytes.begin() + n);
                 p.blocked = true;
@@ -303,11 +246,13 @@ void BoxState::on_readable(int tty) {
         return;
     }
     auto got = std::span(buf).first(static_cast<std::size_t>(n));
+    p.bytes_in += got.size();
     if (opt.record) p.received.insert(p.received.end(), got.begin(), got.end());
+    if (tty == kGpsTty) return on_gps_bytes(got);
     auto board = std::find_if(boards.begin(), boards.end(), [&](const BoardState& bd) { return bd.tty == tty; });
     if (board == boards.end()) {
         note(tty_name(tty) + " <- " + count(got.size()) + " " + quoted(got));
-        if (tty != kGpsTty) enqueue(tty, Bytes(got.begin(), got.end()), SteadyClock::now());  // echo
+        enqueue(tty, Bytes(got.begin(), got.end()), SteadyClock::now());  // echo
         return;
     }
     const int b = static_cast<int>(board - boards.begin());
@@ -329,6 +274,8 @@ void BoxState::on_frame(int b, Frame f) {
     note(tty_name(bd.tty) + " board " + std::to_string(b + 1) + " <- CID=" + hex(std::span(&f.cid, 1)) +
          " len=" + std::to_string(f.payload.size()) + (f.checksum_ok ? " sum=ok" : " sum=BAD") +
          (f.payload.empty() ? "" : " " + hex(f.payload)));
+    ++bd.frames_in;
+    bd.bad_sums += !f.checksum_ok;
     const int set_ch = f.cid - cid::kSetBaud;
     const int data_ch = f.cid - cid::kSendInfo;
     auto has_channel = [&](int ch) { return ch >= 0 && ch < bd.channels; };
@@ -346,6 +293,7 @@ void BoxState::on_frame(int b, Frame f) {
 void BoxState::on_channel_data(int b, int ch, const Bytes& payload) {
     auto& bd = boards[b];
     auto& br = bd.bridges[static_cast<std::size_t>(ch)];
+    if (!br.listener && b == 0 && ch == kEnvChannel && opt.environment) return on_environment_data(payload);
     if (!br.listener) {
         if (!bd.faults.silent) board_send(b, static_cast<std::uint8_t>(cid::kRecvInfo + ch), payload);
         return;
@@ -355,6 +303,81 @@ void BoxState::on_channel_data(int b, int ch, const Bytes& payload) {
         note("board " + std::to_string(b + 1) + " channel " + std::to_string(ch) + ": " +
              count(payload.size() - static_cast<std::size_t>(std::max<ssize_t>(sent, 0))) +
              " dropped (no client, or it is not reading)");
+    }
+}
+
+// The receiver's bytes due now. A host that is not reading loses them, as on a serial line:
+// nothing piles up for it.
+TimePoint BoxState::pace_gps(TimePoint now) {
+    Bytes bytes = gps.receiver.take(now);
+    if (!bytes.empty()) {
+        if (port(kGpsTty).out.empty()) enqueue(kGpsTty, std::move(bytes), now);
+        else gps.dropped += bytes.size();
+    }
+    return gps.receiver.next_due();
+}
+
+void BoxState::on_gps_bytes(std::span<const std::uint8_t> bytes) {
+    const int mode = gps.receiver.mode();
+    const int saves = gps.receiver.saves();
+    for (auto& s : gps.receiver.feed(bytes)) {
+        note(tty_name(kGpsTty) + " receiver <- " + quoted(as_bytes(s.text)) + (s.checksum_ok ? " ok" : " BAD"));
+        gps.last = s;
+        if (opt.record) gps.sentences.push_back(std::move(s));
+    }
+    if (gps.receiver.mode() != mode) note("receiver mode " + mode_name(gps.receiver.mode()));
+    if (gps.receiver.saves() != saves) note("receiver saved mode " + mode_name(gps.receiver.mode()));
+}
+
+// The host's bytes for the environment channel: the equipment's replies go back as channel 4's
+// received data, unless the board is silent.
+void BoxState::on_environment_data(const Bytes& payload) {
+    auto replies = env.equipment.feed(payload);
+    for (const auto& f : env.equipment.last_frames()) {
+        ++env.frames_in;
+        env.bad_frames += !f.ok();
+        std::string verdict = f.ok() ? " ok" : "";
+        if (!f.complete) verdict += " too short";
+        else if (!f.hex_ok) verdict += " not hexadecimal";
+        if (f.complete && !f.chksum_ok) verdict += " CHKSUM BAD";
+        if (f.complete && !f.lchksum_ok) verdict += " LCHKSUM BAD";
+        if (f.complete && !f.lenid_ok) verdict += " LENID BAD";
+        note("environment <- " + quoted(as_bytes(f.text)) + verdict);
+        if (opt.record) env.frames.push_back(f);
+    }
+    if (boards[0].faults.silent) return;
+    for (auto& r : replies) {
+        ++env.replies_out;
+        note("environment -> " + quoted(as_bytes(r)));
+        board_send(0, static_cast<std::uint8_t>(cid::kRecvInfo + kEnvChannel), as_bytes(r));
+        if (opt.record) env.replies.push_back(std::move(r));
+    }
+}
+
+// Writes to the GPIO tree and lines added to the stand-ins' record.
+void BoxState::on_files() {
+    alignas(inotify_event) std::array<char, kEventBuffer> buf;
+    for (;;) {
+        const auto n = ::read(files.inotify.get(), buf.data(), buf.size());
+        if (n <= 0) return;
+        std::vector<std::string> changes, calls;
+        for (std::size_t at = 0; at < static_cast<std::size_t>(n);) {
+            const auto* e = reinterpret_cast<const inotify_event*>(buf.data() + at);
+            at += sizeof(inotify_event) + e->len;
+            try {
+                if (!files.gpio->on_event(*e, changes)) files.standins->on_event(*e, calls);
+            } catch (const std::exception& x) {  // the host (or a test) took the files away
+                changes.push_back(std::string("files: ") + x.what());
+            }
+        }
+        for (auto& c : changes) note(std::move(c));
+        for (auto& c : calls) {
+            if (c == "reboot" || c.starts_with("reboot ")) {
+                ++files.reboots;
+                files.last_reboot = local_time_now();
+            }
+            note("stand-in: " + c);
+        }
     }
 }
 
@@ -385,10 +408,12 @@ void BoxState::on_client(int b, int ch) {
 
 // ---- Box
 
-Box::Box(const std::filesystem::path& dir, Options options) : s_(std::make_unique<BoxState>()) {
+BoxState::BoxState(const std::filesystem::path& d, Options o)
+    : dir(std::filesystem::absolute(d)), opt(std::move(o)), gps(GpsReceiver(opt.gps, SteadyClock::now())) {}
+
+Box::Box(const std::filesystem::path& dir, Options options)
+    : s_(std::make_unique<BoxState>(dir, std::move(options))) {
     namespace fs = std::filesystem;
-    s_->dir = fs::absolute(dir);
-    s_->opt = std::move(options);
     for (const char* sub : {"dev", "tmp", "bin", "etc/config"}) fs::create_directories(s_->dir / sub);
     for (int tty = kFirstTty; tty <= kLastTty; ++tty) {
         auto& p = s_->port(tty);
@@ -409,6 +434,16 @@ Box::Box(const std::filesystem::path& dir, Options options) : s_(std::make_uniqu
         bd.faults = s_->opt.faults[static_cast<std::size_t>(b)];
         bd.next_announce = now;
     }
+    const fs::path uci = s_->opt.uci_program.empty() ? fs::path(SIM_FSU_UCI) : s_->opt.uci_program;
+    install_standins(s_->dir, std::string(SIM_LAUNCHER) + " " + sh_quote(uci.string()));
+    auto& files = s_->files;
+    files.inotify = io::Fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (!files.inotify) throw std::system_error(errno, std::generic_category(), "inotify_init1");
+    files.gpio = std::make_unique<GpioTree>(s_->dir, files.inotify.get());
+    files.standins = std::make_unique<StandinLog>(s_->dir / kStandinLog, files.inotify.get());
+    std::vector<std::string> exports;
+    for (int n : s_->opt.exported) files.gpio->export_line(n, exports);
+    for (auto& line : exports) s_->note(std::move(line));
     s_->wake = io::Fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!s_->wake) throw std::system_error(errno, std::generic_category(), "eventfd");
     s_->thread = std::thread(&BoxState::serve, s_.get());
@@ -562,6 +597,97 @@ void Board::clear() const {
     bd.settings = {};
     bd.keepalives = 0;
     bd.garbage = 0;
+}
+
+}  // namespace sim
+
+namespace sim {
+
+// ---- Gps
+
+int Gps::mode() const {
+    std::lock_guard lock(s_->mu);
+    return s_->gps.receiver.mode();
+}
+
+int Gps::saves() const {
+    std::lock_guard lock(s_->mu);
+    return s_->gps.receiver.saves();
+}
+
+std::optional<int> Gps::saved_mode() const {
+    std::lock_guard lock(s_->mu);
+    return s_->gps.receiver.saved_mode();
+}
+
+std::vector<Sentence> Gps::sentences() const {
+    std::lock_guard lock(s_->mu);
+    return s_->gps.sentences;
+}
+
+std::optional<Position> Gps::position() const {
+    std::lock_guard lock(s_->mu);
+    return s_->gps.receiver.position();
+}
+
+void Gps::clear() const {
+    std::lock_guard lock(s_->mu);
+    s_->gps.sentences.clear();
+}
+
+// ---- Environment
+
+std::vector<power::Frame> Environment::frames() const {
+    std::lock_guard lock(s_->mu);
+    return s_->env.frames;
+}
+
+std::vector<std::string> Environment::replies() const {
+    std::lock_guard lock(s_->mu);
+    return s_->env.replies;
+}
+
+std::array<bool, kOutputs> Environment::outputs() const {
+    std::lock_guard lock(s_->mu);
+    return s_->env.equipment.outputs();
+}
+
+std::size_t Environment::junk() const {
+    std::lock_guard lock(s_->mu);
+    return s_->env.equipment.junk();
+}
+
+void Environment::clear() const {
+    std::lock_guard lock(s_->mu);
+    s_->env.frames.clear();
+    s_->env.replies.clear();
+}
+
+// ---- Gpio
+
+std::map<int, GpioLine> Gpio::lines() const {
+    std::lock_guard lock(s_->mu);
+    return s_->files.gpio->lines();
+}
+
+std::optional<GpioLine> Gpio::line(int n) const {
+    std::lock_guard lock(s_->mu);
+    const auto& lines = s_->files.gpio->lines();
+    auto it = lines.find(n);
+    return it == lines.end() ? std::nullopt : std::optional(it->second);
+}
+
+// ---- Box, the rest
+
+Gps Box::gps() const { return Gps(s_.get()); }
+Environment Box::environment() const { return Environment(s_.get()); }
+Gpio Box::gpio() const { return Gpio(s_.get()); }
+
+std::vector<std::string> Box::standins() const { return StandinLog::read(s_->dir / kStandinLog); }
+
+std::string Box::status() const {
+    std::lock_guard lock(s_->mu);
+    return s_->status();
 }
 
 }  // namespace sim

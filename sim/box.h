@@ -1,13 +1,22 @@
-// The simulated box, serial side: the seven serial ports as pseudo-terminals in a directory, the
-// two extension boards on ttymxc5 and ttymxc6, echoing pass-through ports on ttymxc1..4 and the
-// GPS port on ttymxc7. One thread serves every port; tests read what it recorded through
-// thread-safe accessors that return copies, and wait with a deadline.
+// The simulated box: the seven serial ports as pseudo-terminals in a directory, the two extension
+// boards on ttymxc5 and ttymxc6 (board 1's channel 4 leading to the environment equipment),
+// echoing pass-through ports on ttymxc1..4, the GPS/BeiDou receiver on ttymxc7, the sysfs GPIO
+// tree, the UCI configuration and the box's tools in bin/. One thread serves it all; tests read
+// what it recorded through thread-safe accessors that return copies, and wait with a deadline.
 //
-//   sim::Box box(dir);                                  // dir/dev/ttymxc1..7, tmp/, bin/, etc/config/
+//   sim::Options opt;
+//   opt.environment = true;                             // channel 4: the environment equipment
+//   opt.gps.enabled = true;                             // NMEA from the built-in track
+//   sim::Box box(dir, opt);                             // dir/dev/ttymxc1..7, sys/, etc/, bin/, tmp/
 //   host.start(box.env());                              // SDK_BSP_ROOT, PATH, SDK_BSP_CMDLOG
 //   box.wait_for([&] { return !box.board(1).frames(0x80).empty(); }, 5s);
 //   box.board(1).frames(0x80)[0].payload;               // what the host sent to channel 0
 //   box.port(sim::kGpsTty).push("$GPGGA,...\r\n");       // NMEA toward the host
+//   box.gps().sentences();                              // the $PCAS commands the host sent
+//   box.environment().outputs();                        // the four outputs
+//   box.gpio().line(1);                                 // value and direction of GPIO 1
+//   box.standins();                                     // "uci set vqm.sys.pcas=2", "reboot", ...
+//   box.status();                                       // the status view, as fsu-sim shows it
 #pragma once
 
 #include <array>
@@ -16,6 +25,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -23,7 +33,11 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/environment.h"
 #include "sim/frame.h"
+#include "sim/gpio.h"
+#include "sim/power_frame.h"
+#include "sim/receiver.h"
 
 namespace sim {
 
@@ -56,6 +70,16 @@ struct Options {
     // One line per frame or chunk received, and per bridge event; called on the serving thread,
     // never with the box locked, so it may not block for long (it may call the accessors).
     std::function<void(const std::string&)> trace;
+    // The GPS/BeiDou receiver on ttymxc7. It takes $PCAS commands always, but streams only when
+    // enabled: tests that push their own sentences leave it off.
+    GpsOptions gps;
+    // Board 1's channel 4 leads to the environment equipment, which answers the host's
+    // power-protocol frames (sim/environment.h). Off, the channel loops back like the others.
+    bool environment = false;
+    // GPIO lines exported when the box is built, as an earlier run of the host leaves them.
+    std::vector<int> exported;
+    // The fsu-uci program that bin/uci runs; empty: the one built with the simulator.
+    std::filesystem::path uci_program;
 };
 
 class Box;
@@ -114,10 +138,57 @@ class Board {
     int number_;
 };
 
+// The GPS/BeiDou receiver. A handle, valid while its Box lives.
+class Gps {
+  public:
+    int mode() const;                       // the CASIC mask in effect: 1 GPS, 2 BeiDou, 3 both
+    int saves() const;                      // $PCAS00 commands obeyed
+    std::optional<int> saved_mode() const;  // the mask the last one saved
+    // Every sentence received from the host, in order, with its checksum verdict.
+    std::vector<Sentence> sentences() const;
+    std::optional<Position> position() const;  // the track's present fix
+    void clear() const;                         // forgets the sentences
+
+  private:
+    friend class Box;
+    explicit Gps(BoxState* s) : s_(s) {}
+    BoxState* s_;
+};
+
+// The environment equipment behind board 1's channel 4. A handle, valid while its Box lives.
+class Environment {
+  public:
+    // Every power-protocol frame received, in order, with its verdicts.
+    std::vector<power::Frame> frames() const;
+    std::vector<std::string> replies() const;  // every reply sent, in order
+    std::array<bool, kOutputs> outputs() const;
+    std::size_t junk() const;  // characters received outside any frame
+    void clear() const;        // forgets frames and replies; the outputs stay
+
+  private:
+    friend class Box;
+    explicit Environment(BoxState* s) : s_(s) {}
+    BoxState* s_;
+};
+
+// The sysfs GPIO tree. A handle, valid while its Box lives.
+class Gpio {
+  public:
+    std::map<int, GpioLine> lines() const;  // the exported lines
+    std::optional<GpioLine> line(int n) const;
+
+  private:
+    friend class Box;
+    explicit Gpio(BoxState* s) : s_(s) {}
+    BoxState* s_;
+};
+
 class Box {
   public:
     // Builds the box in dir (created when missing): dev/ttymxc1..7 (links to raw pty slaves,
-    // replacing old links), tmp/, bin/, etc/config/; then starts serving. Throws on failure.
+    // replacing old links), sys/class/gpio/ (lines of an earlier box removed), bin/ stand-ins,
+    // etc/config/vqm (when missing), tmp/ with an empty tmp/standins.log; then starts serving.
+    // Throws on failure.
     explicit Box(const std::filesystem::path& dir, Options options = {});
     // Stops serving and removes the dev/ links; the rest of the directory stays.
     ~Box();
@@ -131,6 +202,13 @@ class Box {
 
     Port port(int tty) const;      // 1..7; std::out_of_range otherwise
     Board board(int number) const;  // 1 or 2; std::out_of_range otherwise
+    Gps gps() const;
+    Environment environment() const;
+    Gpio gpio() const;
+    // Every line the stand-ins in bin/ recorded, in order: "uci set vqm.sys.pcas=2", "reboot".
+    std::vector<std::string> standins() const;
+    // The status view: LEDs, outputs, boards, traffic per port, the receiver, reboot requests.
+    std::string status() const;
 
     // Calls done() (without the box locked) until it is true or the timeout has passed; wakes
     // whenever the box has received or sent something. Returns done()'s last answer.

@@ -1,6 +1,8 @@
 // fsu-sim: the simulated box as a command. Builds the box in DIR (or in a new temporary
 // directory), prints the environment a host needs, then serves the box until SIGINT or SIGTERM,
-// printing one line per frame or chunk it receives.
+// printing one line per frame, chunk, command or file change it sees. The status view is kept in
+// DIR/status (rewritten within a second of a change), printed on SIGUSR1 and by
+// `fsu-sim --status DIR`.
 #include <signal.h>
 
 #include <chrono>
@@ -8,6 +10,8 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <fstream>
+#include <iostream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -30,7 +34,17 @@ constexpr const char* kUsage =
     "  --bad-checksum BOARD       every frame the board sends with a wrong sum\n"
     "  --bridge BOARD:CHANNEL:PORT  serve a board channel on 127.0.0.1:PORT instead of looping\n"
     "                             it back (channels 0-3; 4 is board 1's environment channel)\n"
-    "  --quiet                    no trace\n";
+    "  --no-env                   board 1's channel 4 loops back instead of leading to the\n"
+    "                             environment equipment\n"
+    "  --no-gps                   the receiver on ttymxc7 sends nothing (it still takes $PCAS)\n"
+    "  --gps-capture FILE         replay a receiver capture, looping, instead of the track\n"
+    "  --gps-pace BYTES           receiver bytes per second (default 960: 9600 baud)\n"
+    "  --gps-mode N               receiver mode at power-up: 1 GPS, 2 BeiDou, 3 both (default)\n"
+    "  --export N                 GPIO line N exported when the box is built (repeatable)\n"
+    "  --quiet                    no trace\n"
+    "\n"
+    "usage: fsu-sim --status DIR\n"
+    "Prints the status view of the box served in DIR (kill -USR1 prints it on fsu-sim's output).\n";
 
 struct Bridge {
     int board, channel, port;
@@ -41,6 +55,7 @@ struct Args {
     sim::Options options;
     std::vector<Bridge> bridges;
     bool quiet = false;
+    std::filesystem::path status_of;  // --status DIR
 };
 
 [[noreturn]] void usage(const std::string& complaint) {
@@ -58,6 +73,9 @@ int number(const char* text, int lo, int hi, const char* what) {
 
 Args parse(int argc, char** argv) {
     Args a;
+    // A box for people: the receiver streams and the environment equipment answers.
+    a.options.gps.enabled = true;
+    a.options.environment = true;
     // The switches that set one fault of one board.
     const std::pair<std::string_view, bool sim::Faults::*> faults[] = {
         {"--silent", &sim::Faults::silent},
@@ -76,7 +94,28 @@ Args parse(int argc, char** argv) {
             ++i;
         }
         if (matched) continue;
-        if (arg == "--announce") {
+        if (arg == "--no-env") {
+            a.options.environment = false;
+        } else if (arg == "--no-gps") {
+            a.options.gps.enabled = false;
+        } else if (arg == "--gps-capture") {
+            if (!value) usage("--gps-capture needs a file");
+            a.options.gps.capture = value;
+            ++i;
+        } else if (arg == "--gps-pace") {
+            a.options.gps.bytes_per_second = number(value, 1, 1000000, "pace");
+            ++i;
+        } else if (arg == "--gps-mode") {
+            a.options.gps.mode = number(value, 1, sim::gnss::kAll, "mode");
+            ++i;
+        } else if (arg == "--export") {
+            a.options.exported.push_back(number(value, 0, 1023, "GPIO line"));
+            ++i;
+        } else if (arg == "--status") {
+            if (!value) usage("--status needs the box's directory");
+            a.status_of = value;
+            ++i;
+        } else if (arg == "--announce") {
             a.options.announce_period = std::chrono::milliseconds(number(value, 0, 3600000, "period"));
             ++i;
         } else if (arg == "--bridge") {
@@ -101,6 +140,30 @@ Args parse(int argc, char** argv) {
     return a;
 }
 
+// The fsu-uci installed beside this program, when there is one.
+std::filesystem::path uci_beside_me() {
+    std::error_code ec;
+    auto me = std::filesystem::read_symlink("/proc/self/exe", ec);
+    auto uci = me.parent_path() / "fsu-uci";
+    return !ec && std::filesystem::exists(uci) ? uci : std::filesystem::path();
+}
+
+int print_status(const std::filesystem::path& dir) {
+    std::ifstream in(dir / "status");
+    if (!in) {
+        std::fprintf(stderr, "fsu-sim: no box is served in %s\n", dir.c_str());
+        return 1;
+    }
+    std::cout << in.rdbuf();
+    return 0;
+}
+
+// DIR/status, replaced whole so that a reader never sees half of it.
+void write_status(const std::filesystem::path& dir, const std::string& text) {
+    std::ofstream(dir / ".status.new") << text;
+    std::filesystem::rename(dir / ".status.new", dir / "status");
+}
+
 std::filesystem::path make_temp_dir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "fsu-sim-XXXXXX").string();
     if (!mkdtemp(tmpl.data())) throw std::runtime_error("cannot create a temporary directory");
@@ -111,12 +174,14 @@ std::filesystem::path make_temp_dir() {
 
 int main(int argc, char** argv) {
     Args args = parse(argc, argv);
+    if (!args.status_of.empty()) return print_status(args.status_of);
     const bool temporary = args.dir.empty();
-    // Blocked before the serving thread starts, so that only sigwait below sees them.
+    // Blocked before the serving thread starts, so that only sigtimedwait below sees them.
     sigset_t stop;
     sigemptyset(&stop);
     sigaddset(&stop, SIGINT);
     sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
     try {
         if (temporary) args.dir = make_temp_dir();
@@ -129,6 +194,7 @@ int main(int argc, char** argv) {
             };
         }
         args.options.record = false;  // a long run keeps nothing; the trace shows it all
+        args.options.uci_program = uci_beside_me();
         {
             sim::Box box(args.dir, args.options);
             const std::string dir = box.dir().string();
@@ -140,8 +206,20 @@ int main(int argc, char** argv) {
             for (const auto& b : args.bridges)
                 box.board(b.board).bridge(b.channel, static_cast<std::uint16_t>(b.port));
             std::fprintf(stderr, "fsu-sim: serving %s/dev/ttymxc1..7; Ctrl-C stops\n", dir.c_str());
-            int sig = 0;
-            sigwait(&stop, &sig);
+            // Once a second: the status file, when something changed.
+            const timespec second{1, 0};
+            std::string shown;
+            for (;;) {
+                const int sig = sigtimedwait(&stop, nullptr, &second);
+                if (sig == SIGINT || sig == SIGTERM) break;
+                const std::string now = box.status();
+                if (sig == SIGUSR1) {
+                    std::fputs(now.c_str(), stdout);
+                    std::fflush(stdout);
+                }
+                if (now != shown) write_status(box.dir(), shown = now);
+            }
+            std::filesystem::remove(box.dir() / "status");
         }
         if (temporary) std::filesystem::remove_all(args.dir);
         return 0;

@@ -140,10 +140,10 @@ TEST(BoardLinkSum, SumsModulo256) {
 // only whole frames with good sums, and every payload arrives once, in each thread's order.
 TEST_F(BoardLink, Threads_ConcurrentSendersNeverInterleave) {
     constexpr int kThreads = 8, kFrames = 200;
-    std::atomic<bool> done{false};
+    std::atomic<bool> done{false}, ticking{true};
     std::thread ticker([&] {
         testing::internal::CaptureStdout();  // the keep-alive's log line is not wanted here
-        while (!done) RunComDog();
+        while (ticking) RunComDog();
         testing::internal::GetCapturedStdout();
     });
     std::vector<std::thread> senders;
@@ -170,8 +170,10 @@ TEST_F(BoardLink, Threads_ConcurrentSendersNeverInterleave) {
     });
     for (auto& s : senders) s.join();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    done = true;
+    // The ticker stops while the reader still drains: a full pty would block its last write.
+    ticking = false;
     ticker.join();
+    done = true;
     reader.join();
     for (int b = 0; b < 2; ++b) {
         Bytes rest = (b == 0 ? board1 : board2)->drain();

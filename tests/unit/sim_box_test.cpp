@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <string>
 
 #include "sim/box.h"
@@ -198,6 +199,72 @@ TEST_F(SimBoxThreads, BridgesAChannelToTcp) {
     ASSERT_EQ(::recv(client, buf, sizeof buf, 0), 3);
     EXPECT_EQ(std::string(buf, 3), "xyz");
     ::close(client);
+}
+
+TEST_F(SimBoxThreads, EnvironmentEquipmentAnswersOnChannel4) {
+    sim::Options opt;
+    opt.environment = true;
+    sim::Box box(root_, opt);
+    HostEnd ext1(dev(5));
+    tcflush(ext1.fd(), TCIOFLUSH);
+    // The poll, then the output command for output 1 alone, as the host sends them.
+    ASSERT_TRUE(ext1.write(sim::build_frame(0x84, "~FFFF03540000FD5C\r")));
+    const Bytes poll_reply = sim::build_frame(0x54, "~FFFF0300E00200FCEE\r");
+    EXPECT_TRUE(contains(ext1.read_until(poll_reply), poll_reply));
+    ASSERT_TRUE(ext1.write(sim::build_frame(0x84, "~FFFF0555B014FF01FFFFFFFFFFFFFFFFF7F5\r")));
+    const Bytes output_reply = sim::build_frame(0x54, "~FFFF0500E00201FCEB\r");
+    EXPECT_TRUE(contains(ext1.read_until(output_reply), output_reply));
+    auto env = box.environment();
+    EXPECT_EQ(env.outputs(), (std::array<bool, 4>{true, false, false, false}));
+    ASSERT_EQ(env.frames().size(), 2u);
+    EXPECT_TRUE(env.frames()[1].ok());
+    EXPECT_EQ(env.replies().back(), "~FFFF0500E00201FCEB\r");
+    EXPECT_NE(box.status().find("outputs   1 on, 2 off, 3 off, 4 off; 2 frames (0 bad), 2 replies"), std::string::npos)
+        << box.status();
+}
+
+TEST_F(SimBoxThreads, ReceiverStreamsAtItsPaceAndTakesCommands) {
+    sim::Options opt;
+    opt.gps.enabled = true;
+    sim::Box box(root_, opt);
+    HostEnd gps(dev(sim::kGpsTty));
+    tcflush(gps.fd(), TCIOFLUSH);
+    // Fixes one a second, the first at the system's worked example position.
+    const auto t0 = std::chrono::steady_clock::now();
+    Bytes got = gps.read_until(bytes("$GNRMC"));
+    got = join({got, gps.read_until(bytes("$GNRMC"))});
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, 500ms);
+    EXPECT_TRUE(contains(got, bytes(",2236.12345,N,11356.78901,E,")));
+
+    ASSERT_TRUE(gps.write(bytes("$PCAS04,1*18\r\n")));
+    ASSERT_TRUE(box.wait_for([&] { return box.gps().mode() == 1; }, 5s));
+    got = gps.read_until(bytes("$GPRMC"), 5s);
+    EXPECT_TRUE(contains(got, bytes("$GPGGA")));
+    EXPECT_EQ(box.gps().sentences(), (std::vector<sim::Sentence>{{"$PCAS04,1*18", true}}));
+    EXPECT_NE(box.status().find("GPS       mode GPS, track at 960 bytes/s, 22.60205"), std::string::npos) << box.status();
+}
+
+TEST_F(SimBoxThreads, StandInsRecordWhatTheyWereAskedAndUciWritesThePackage) {
+    sim::Options opt;
+    opt.exported = {1, 18};
+    sim::Box box(root_, opt);
+    const std::string bin = (root_ / "bin").string();
+    // One shell line as the system runs it, then the rest of the box's tools.
+    const std::string line = "PATH=" + bin + ":$PATH; uci set vqm.sys.pcas=2;uci commit; reboot; killall lte.sh; "
+                             "date -s '2024-07-01 08:30:00'; hwclock -w";
+    ASSERT_EQ(std::system(line.c_str()), 0);
+    EXPECT_EQ(box.standins(), (std::vector<std::string>{"uci set vqm.sys.pcas=2", "uci commit", "reboot",
+                                                        "killall lte.sh", "date -s 2024-07-01 08:30:00", "hwclock -w"}));
+    EXPECT_EQ(unit::read_file(root_ / "etc/config/vqm"), "\nconfig sys 'sys'\n\toption pcas '2'\n\n");
+    EXPECT_TRUE(box.wait_for([&] { return box.status().find("reboot    1 request, the last at ") != std::string::npos; }, 5s))
+        << box.status();
+
+    // The LEDs of the status view follow the GPIO files: run lit, alarm dark.
+    unit::write_file(root_ / "sys/class/gpio/gpio1/direction", "out");
+    unit::write_file(root_ / "sys/class/gpio/gpio18/direction", "high");
+    ASSERT_TRUE(box.wait_for([&] { return box.gpio().line(18) == sim::GpioLine{1, "out", "none"}; }, 5s));
+    EXPECT_EQ(box.gpio().line(1), (sim::GpioLine{0, "out", "none"}));
+    EXPECT_EQ(box.status().substr(0, box.status().find('\n')), "LEDs      run lit, alarm dark, net -, 1 -");
 }
 
 }  // namespace

@@ -1,0 +1,145 @@
+// What the box's own files share: the state the serving thread keeps under one mutex (box.cpp
+// serves it, status.cpp shows it).
+#pragma once
+
+#include <poll.h>
+
+#include <array>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/box.h"
+#include "sim/io.h"
+#include "sim/standins.h"
+
+namespace sim {
+
+using TimePoint = SteadyClock::time_point;
+constexpr TimePoint kNever = TimePoint::max();
+constexpr std::size_t kTtys = kLastTty - kFirstTty + 1;
+
+inline std::string tty_name(int tty) { return "ttymxc" + std::to_string(tty); }
+inline std::string count(std::size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
+// A receiver mode as people say it: "GPS", "BeiDou", "GPS+BeiDou" or "mask N".
+std::string mode_name(int mode);
+
+// Bytes toward the host, not to be written before `due` (the split fault's pauses).
+struct Chunk {
+    Bytes bytes;
+    TimePoint due;
+};
+
+struct PortState {
+    io::Pty pty;
+    std::filesystem::path link;
+    std::deque<Chunk> out;
+    std::size_t queued = 0;
+    bool blocked = false;  // the host's input queue is full: wait until the master is writable
+    bool dead = false;     // the master failed: no longer served
+    Bytes received;
+    FrameCutter cutter;  // board ports
+    std::size_t bytes_in = 0, bytes_out = 0;
+};
+
+struct Bridge {
+    io::Fd listener;  // empty: the channel loops back
+    io::Fd client;
+};
+
+struct BoardState {
+    int tty = 0;
+    int channels = 0;
+    Faults faults;
+    std::vector<Frame> frames;
+    std::array<std::optional<LineSettings>, kChannels> settings;
+    int keepalives = 0;
+    std::size_t garbage = 0;  // bytes received that were no frame
+    std::array<Bridge, kChannels> bridges;
+    TimePoint next_announce;
+    std::size_t announcements = 0, frames_in = 0, bad_sums = 0, frames_out = 0;
+};
+
+// The environment equipment and what it received and sent.
+struct EnvironmentState {
+    EnvironmentEquipment equipment;
+    std::vector<power::Frame> frames;
+    std::vector<std::string> replies;
+    std::size_t frames_in = 0, bad_frames = 0, replies_out = 0;
+};
+
+// The receiver and what the host sent it.
+struct GpsState {
+    explicit GpsState(GpsReceiver r) : receiver(std::move(r)) {}
+    GpsReceiver receiver;
+    std::vector<Sentence> sentences;
+    std::optional<Sentence> last;
+    std::size_t dropped = 0;  // bytes not sent because the host was not reading
+};
+
+// The files the box follows: the GPIO tree and the stand-ins' record.
+struct FilesState {
+    io::Fd inotify;
+    std::unique_ptr<GpioTree> gpio;
+    std::unique_ptr<StandinLog> standins;
+    std::size_t reboots = 0;
+    std::string last_reboot;  // local time the box saw it
+};
+
+// What one poll entry stands for.
+struct Watch {
+    enum Kind { kWake, kPort, kListener, kClient, kFiles } kind;
+    int a = 0;  // tty, or board index
+    int b = 0;  // channel
+};
+
+struct BoxState {
+    BoxState(const std::filesystem::path& d, Options o);
+
+    std::filesystem::path dir;
+    Options opt;
+    mutable std::mutex mu;
+    mutable std::condition_variable cv;
+    std::uint64_t events = 0;  // counts serving rounds; wait_for wakes on every change
+    std::array<PortState, kTtys> ports;
+    std::array<BoardState, 2> boards;
+    GpsState gps;
+    EnvironmentState env;
+    FilesState files;
+    io::Fd wake;
+    bool stop = false;
+    std::vector<std::string> trace;  // lines for opt.trace, handed over outside the lock
+    std::thread thread;
+
+    PortState& port(int tty) { return ports[static_cast<std::size_t>(tty - kFirstTty)]; }
+    const PortState& port(int tty) const { return ports[static_cast<std::size_t>(tty - kFirstTty)]; }
+    void wake_up() const;
+    void serve();
+
+    // The rest runs with mu held.
+    void note(std::string line) {
+        if (opt.trace) trace.push_back(std::move(line));
+    }
+    void enqueue(int tty, Bytes bytes, TimePoint due);
+    void board_send(int b, std::uint8_t cid, std::span<const std::uint8_t> payload);
+    TimePoint announce(TimePoint now);
+    TimePoint pace_gps(TimePoint now);
+    TimePoint flush(TimePoint now);
+    void watch(std::vector<pollfd>& fds, std::vector<Watch>& watches);
+    void on_readable(int tty);
+    void on_gps_bytes(std::span<const std::uint8_t> bytes);
+    void on_frame(int b, Frame f);
+    void on_channel_data(int b, int ch, const Bytes& payload);
+    void on_environment_data(const Bytes& payload);
+    void on_listener(int b, int ch);
+    void on_client(int b, int ch);
+    void on_files();
+    std::string status() const;  // status.cpp
+};
+
+}  // namespace sim
