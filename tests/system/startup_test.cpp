@@ -39,13 +39,6 @@ void write_text(const std::filesystem::path& p, const std::string& text) {
     std::ofstream(p) << text;
 }
 
-// A stand-in for one of the box's tools: records its arguments, one line each.
-void stand_in(const TempRoot& root, const std::string& tool) {
-    const auto path = root / ("bin/" + tool);
-    write_text(path, "#!/bin/sh\necho \"" + tool + " $*\" >> " + (root / "tmp/standins").string() + "\n");
-    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
-}
-
 std::vector<sim::Frame> payloads_of(const sim::Board& b, std::uint8_t cid, std::string_view payload) {
     std::vector<sim::Frame> out;
     for (auto& f : b.frames(cid))
@@ -61,16 +54,22 @@ class WholeBox : public testing::Test {
         write_text(root / "etc/config/vqm", "\nconfig vqm 'sys'\n\toption pcas '3'\n");
         for (const char* pkg : {"Device", "EnvironmentPar", "monitor", "network", "ks"})
             write_text(root / (std::string("etc/config/") + pkg), "\n");
-        stand_in(root, "uci");
-        stand_in(root, "reboot");
     }
     static sim::Options options() {
         sim::Options o;
         o.announce_period = 300ms;
+        o.environment = true;
+        o.exported = {kLedLines.begin(), kLedLines.end()};
         return o;
     }
+    // The LEDs that have a line: run, alarm, net and Local/Led/1.
+    static constexpr std::array<int, 4> kLedLines{1, 18, 0, 4};
     std::string log() { return systest::read_file(root / "tmp/sdklog.log"); }
-    std::string standins() { return systest::read_file(root / "tmp/standins"); }
+    std::string standins() {
+        std::string all;
+        for (auto& line : box.standins()) all += line + "\n";
+        return all;
+    }
 
     TempRoot root;
     sim::Box box;
@@ -106,6 +105,13 @@ TEST_F(WholeBox, StartsInOrderOnceAndServesTheHost) {
         std::snprintf(stump, sizeof stump, "STUMP[%03d]: FILE: com_process", n);
         EXPECT_THAT(out, HasSubstr(stump));
     }
+    // The LED lines: set up as outputs, and all off again after the lamp test (active-low: 1).
+    for (int line : kLedLines) {
+        auto l = box.gpio().line(line);
+        ASSERT_TRUE(l.has_value()) << "gpio" << line;
+        EXPECT_EQ(l->direction, "out") << "gpio" << line;
+        EXPECT_EQ(l->value, 1) << "gpio" << line;
+    }
     // The wire: nine settings frames, then the receiver commanded into mode 3.
     EXPECT_EQ(b1.frames(0x60).size() + b1.frames(0x61).size() + b1.frames(0x62).size() + b1.frames(0x63).size() +
                   b1.frames(0x64).size(),
@@ -136,12 +142,14 @@ TEST_F(WholeBox, StartsInOrderOnceAndServesTheHost) {
     EXPECT_EQ(shell.call("SetDOValue \"Local/DO/2\" 1"), "SetDOValue -> 0");
     ASSERT_TRUE(box.wait_for([&] { return !payloads_of(b1, 0x84, kOutput2On).empty(); }, 5s));
     EXPECT_EQ(shell.call("DO_API_SET_CHECK"), "DO_API_SET_CHECK -> -1");
-    // What comes back on the environment channel is read on Local/Uart/14.
+    // The equipment switched output 2 on; its answers come back on Local/Uart/14 as power-protocol
+    // frames ("~" ... "\r").
+    EXPECT_TRUE(box.wait_for([&] { return box.environment().outputs() == std::array<bool, 4>{false, true, false, false}; }, 5s));
     std::string back;
     auto end = std::chrono::steady_clock::now() + 5s;
     while (back.find("hex:7E") == std::string::npos && std::chrono::steady_clock::now() < end)
         back = shell.call("ReadUart \"Local/Uart/14\" bytes:512 512 200");
-    EXPECT_THAT(back, ContainsRegex("ReadUart -> [1-9][0-9]* hex:7E"));
+    EXPECT_THAT(back, ContainsRegex("ReadUart -> [1-9][0-9]* hex:7E([0-9A-F]{2})+0D"));
 
     // The receiver's sentences reach the GPS API. The batch after a mode change is discarded, so
     // keep sending, as a receiver does.
@@ -158,8 +166,13 @@ TEST_F(WholeBox, StartsInOrderOnceAndServesTheHost) {
     box.port(7).clear();
     EXPECT_EQ(shell.call("SetPositionMode 1", 15s), "SetPositionMode -> 0");
     EXPECT_THAT(standins(), HasSubstr("uci set vqm.sys.pcas=1\nuci set vqm.sys.pcas_sdk=1\nuci commit\n"));
+    EXPECT_THAT(systest::read_file(root / "etc/config/vqm"), HasSubstr("option pcas_sdk '1'"));
+    ASSERT_TRUE(box.wait_for([&] { return box.port(7).received().size() >= 14; }, 5s));
+    const Bytes sentences = box.port(7).received();
+    EXPECT_EQ(std::string(sentences.begin(), sentences.begin() + 14), "$PCAS04,1*18\r\n");
     EXPECT_THAT(shell.call("BSP_SET_GPS_PCAS 2", 15s), testing::StartsWith("BSP_SET_GPS_PCAS -> "));
     EXPECT_THAT(standins(), HasSubstr("uci set vqm.sys.pcas=2\nuci set vqm.sys.pcas_sdk=2\nuci commit\n"));
+    EXPECT_THAT(systest::read_file(root / "etc/config/vqm"), HasSubstr("option pcas '2'"));
     EXPECT_EQ(shell.finish(), 0);
 }
 
@@ -176,7 +189,7 @@ TEST_F(WholeBox, RealTime_UnfedWatchdogReboots) {
     auto end = t0 + 75s;
     while (standins().find("reboot") == std::string::npos && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(200ms);
-    EXPECT_THAT(standins(), HasSubstr("reboot \n"));
+    EXPECT_THAT(standins(), HasSubstr("reboot\n"));
     EXPECT_GE(std::chrono::steady_clock::now() - t0, 59s);
     shell.finish();
 }
