@@ -54,6 +54,10 @@ void install_standins(const fs::path& dir, const std::string& uci_command) {
     write_script(dir / "bin/uci", "#!/bin/sh\n# uci of the simulated box: fsu-uci on its etc/config; it records the call.\n"
                                   "SDK_BSP_ROOT=" + sh_quote(dir.string()) + " exec " + uci_command + " \"$@\"\n");
     if (!fs::exists(dir / "etc/config/vqm")) std::ofstream(dir / "etc/config/vqm", std::ios::binary) << kVqmPackage;
+    // The box's other packages the library's configuration copies load (in an order that stops at
+    // the first one missing), empty where the box has nothing to say.
+    for (const char* package : {"Device", "EnvironmentPar", "monitor", "network", "ks"})
+        if (!fs::exists(dir / "etc/config" / package)) std::ofstream(dir / "etc/config" / package, std::ios::binary) << "\n";
     std::ofstream(dir / kStandinLog, std::ios::binary | std::ios::trunc);
 }
 
