@@ -51,7 +51,9 @@ extern "C" {
  * extension boards to announce themselves, the resources counted ("COM=...;AI=..."), the watchdog
  * thread started, the stored GPS positioning mode applied. About 6 s in all. Returns 0; -1 (doing
  * nothing) on every later call. The environment send loop (ENV_COM_SEND_THREAD) and the LTE
- * supervisor are not started: the host starts them itself. */
+ * supervisor are not started: the host starts them itself. The library's threads run until the
+ * process ends: a host that ends should leave with _exit() rather than return from main, so that no
+ * exit handler or static destructor runs under them. */
 SDK_BSP_API int InitializeSDK(void) SDK_BSP_NOEXCEPT;
 /* Logs "UninitializeSDK" and nothing else: threads and ports live until the process ends, and the
  * library cannot be started again. Always returns 0. */
