@@ -25,32 +25,16 @@
 #include <vector>
 
 #include "os/os.h"
+#include "task_cpu.h"
 #include "sdk_bsp.h"
 #include "sim/box.h"
 
 namespace {
 
+using bench::task_cpu_ms;
+using bench::tasks;
+
 using Clock = std::chrono::steady_clock;
-
-std::set<int> tasks() {
-    std::set<int> ids;
-    if (DIR* d = opendir("/proc/self/task")) {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.') ids.insert(std::atoi(e->d_name));
-        closedir(d);
-    }
-    return ids;
-}
-
-double task_cpu_ms(const std::set<int>& ids) {
-    double ns = 0;
-    for (int id : ids) {
-        std::ifstream f("/proc/self/task/" + std::to_string(id) + "/schedstat");
-        double run = 0;
-        if (f >> run) ns += run;
-    }
-    return ns / 1e6;
-}
 
 double thread_cpu_ms() {
     timespec ts{};

@@ -19,30 +19,14 @@
 #include <thread>
 
 #include "os/os.h"
+#include "task_cpu.h"
 #include "sdk_bsp.h"
 #include "sim/box.h"
 
 namespace {
 
-std::set<int> tasks() {
-    std::set<int> ids;
-    if (DIR* d = opendir("/proc/self/task")) {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.') ids.insert(std::atoi(e->d_name));
-        closedir(d);
-    }
-    return ids;
-}
-
-double cpu_ms(const std::set<int>& ids) {
-    double ns = 0;
-    for (int id : ids) {
-        std::ifstream f("/proc/self/task/" + std::to_string(id) + "/schedstat");
-        double run = 0;
-        if (f >> run) ns += run;
-    }
-    return ns / 1e6;
-}
+using bench::task_cpu_ms;
+using bench::tasks;
 
 constexpr double kPausesSeconds = 1 + 2 + 1 + 2;
 
@@ -75,9 +59,9 @@ int main(int argc, char** argv) {
         std::set<int> library;
         for (int id : tasks())
             if (!before.count(id)) library.insert(id);
-        double idle0 = cpu_ms(library);
+        double idle0 = task_cpu_ms(library);
         std::this_thread::sleep_for(std::chrono::seconds(idle_seconds));
-        double idle = cpu_ms(library) - idle0;
+        double idle = task_cpu_ms(library) - idle0;
 
         std::fflush(stdout);
         dup2(saved, 1);
