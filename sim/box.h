@@ -67,8 +67,9 @@ struct Options {
     std::array<Faults, 2> faults{};  // board 1, board 2
     // Keep what arrives (frames, bytes) for the accessors; a long-running box may turn it off.
     bool record = true;
-    // One line per frame or chunk received, and per bridge event; called on the serving thread,
-    // never with the box locked, so it may not block for long (it may call the accessors).
+    // One line per frame or chunk received, receiver command, environment frame and reply, GPIO
+    // change, stand-in call and bridge event; called on the serving thread, never with the box
+    // locked, so it may not block for long (it may call the accessors).
     std::function<void(const std::string&)> trace;
     // The GPS/BeiDou receiver on ttymxc7. It takes $PCAS commands always, but streams only when
     // enabled: tests that push their own sentences leave it off.
