@@ -130,9 +130,7 @@ int main(int argc, char** argv) {
         for (std::uint32_t port = 0; port < 4; ++port) M_BAU_SET_COM(port, 115200, 8, 1, 0);
         FSU_COM_READ_THREAD_START();
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        std::set<int> library;
-        for (int id : tasks())
-            if (!before.count(id)) library.insert(id);
+        const std::set<int> library = bench::tasks_since(before);
 
         double idle0 = task_cpu_ms(library);
         std::this_thread::sleep_for(std::chrono::seconds(idle_seconds));

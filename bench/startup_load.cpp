@@ -56,9 +56,7 @@ int main(int argc, char** argv) {
         auto t0 = std::chrono::steady_clock::now();
         InitializeSDK();
         double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        std::set<int> library;
-        for (int id : tasks())
-            if (!before.count(id)) library.insert(id);
+        const std::set<int> library = bench::tasks_since(before);
         double idle0 = task_cpu_ms(library);
         std::this_thread::sleep_for(std::chrono::seconds(idle_seconds));
         double idle = task_cpu_ms(library) - idle0;

@@ -33,4 +33,12 @@ inline double task_cpu_ms(const std::set<int>& ids) {
     return ns / 1e6;
 }
 
+// The threads started since `before` was taken.
+inline std::set<int> tasks_since(const std::set<int>& before) {
+    std::set<int> ids;
+    for (int id : tasks())
+        if (!before.count(id)) ids.insert(id);
+    return ids;
+}
+
 }  // namespace bench
