@@ -26,6 +26,9 @@ constexpr std::size_t kTtys = kLastTty - kFirstTty + 1;
 
 inline std::string tty_name(int tty) { return "ttymxc" + std::to_string(tty); }
 inline std::string count(std::size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
+inline std::span<const std::uint8_t> as_bytes(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
 // A receiver mode as people say it: "GPS", "BeiDou", "GPS+BeiDou" or "mask N".
 std::string mode_name(int mode);
 
@@ -101,20 +104,23 @@ struct Watch {
 struct BoxState {
     BoxState(const std::filesystem::path& d, Options o);
 
+    // Set when the box is built, then only read: no lock needed.
     std::filesystem::path dir;
     Options opt;
+    io::Fd wake;  // written by any thread to end the serving thread's poll
+    std::thread thread;
+
     mutable std::mutex mu;
     mutable std::condition_variable cv;
+    // ---- guarded by mu: everything below ----
     std::uint64_t events = 0;  // counts serving rounds; wait_for wakes on every change
     std::array<PortState, kTtys> ports;
     std::array<BoardState, 2> boards;
     GpsState gps;
     EnvironmentState env;
     FilesState files;
-    io::Fd wake;
     bool stop = false;
     std::vector<std::string> trace;  // lines for opt.trace, handed over outside the lock
-    std::thread thread;
 
     PortState& port(int tty) { return ports[static_cast<std::size_t>(tty - kFirstTty)]; }
     const PortState& port(int tty) const { return ports[static_cast<std::size_t>(tty - kFirstTty)]; }
