@@ -12,6 +12,7 @@
 #include <sys/select.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace bsp::os {
 
@@ -41,6 +42,45 @@ class Path {
     std::array<char, kRootMax + kPathMax> buf_{};
     bool ok_ = false;
 };
+
+// The one owner of whatever the library opens (a descriptor, a stream, a directory): released
+// exactly once, by its deleter, when the owner goes or is reset. Move-only.
+template <typename T, T kNone, auto kRelease>
+class Owned {
+  public:
+    Owned() noexcept = default;
+    explicit Owned(T handle) noexcept : h_(handle) {}
+    ~Owned() { reset(); }
+    Owned(Owned&& o) noexcept : h_(o.release()) {}
+    Owned& operator=(Owned&& o) noexcept {
+        if (this != &o) reset(o.release());
+        return *this;
+    }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+
+    T get() const noexcept { return h_; }
+    explicit operator bool() const noexcept { return h_ != kNone; }
+    T release() noexcept {
+        T h = h_;
+        h_ = kNone;
+        return h;
+    }
+    void reset(T handle = kNone) noexcept {
+        if (h_ != kNone) kRelease(h_);
+        h_ = handle;
+    }
+
+  private:
+    T h_ = kNone;
+};
+
+inline void close_fd(int fd) noexcept { ::close(fd); }
+inline void close_file(std::FILE* f) noexcept { std::fclose(f); }
+inline void close_dir(DIR* d) noexcept { ::closedir(d); }
+using Fd = Owned<int, -1, close_fd>;
+using File = Owned<std::FILE*, nullptr, close_file>;
+using Dir = Owned<DIR*, nullptr, close_dir>;
 
 // Rooted file-system calls: on a refused path they fail with errno EACCES (or ENAMETOOLONG).
 int open(const char* path, int flags, mode_t mode = 0) noexcept;
