@@ -80,6 +80,38 @@ std::uint32_t poll_port(int port, std::uint8_t* into, std::uint32_t room) noexce
 // its receive buffer. Returns the buffer filled, -1 for none.
 int handle_frame(int port, const std::uint8_t* frame, int size) noexcept;
 
+// What one board-link thread keeps between its passes: the bytes that do not form a frame yet.
+class LinkReceiver {
+  public:
+    explicit LinkReceiver(int port) noexcept : port_(port) {}
+    // One pass of the thread's loop: an area full without a whole frame is emptied (all of it is
+    // lost), read(into, room) adds what the port has, then every whole frame is cut out and
+    // handled. Returns the frames handled.
+    template <typename Read>
+    int step(Read&& read) noexcept {
+        if (fill_ == static_cast<int>(kFrameArea)) {
+            acc_.fill(0);
+            fill_ = 0;
+        }
+        fill_ += static_cast<int>(read(acc_.data() + fill_, static_cast<std::uint32_t>(kFrameArea) - fill_));
+        int frames = 0;
+        for (int size; (size = read_a_msg(acc_.data(), msg_.data(), fill_, &fill_)) != 0; ++frames)
+            handle_frame(port_, msg_.data(), size);
+        return frames;
+    }
+    int fill() const noexcept { return fill_; }
+
+  private:
+    int port_;
+    std::array<std::uint8_t, kFrameArea> acc_{}, msg_{};
+    int fill_ = 0;
+};
+
+// ---- environment link ----
+// One second of the environment send loop: the output command when a request is pending (taking
+// the requests), else the poll. Returns the frame to send, built in area.
+std::string_view next_env_frame(std::array<char, SDK_BSP_POWER_FRAME_MAX>& area) noexcept;
+
 // ---- uart api ----
 constexpr std::uint32_t kUartCount = 16;
 constexpr int kEnvUart = 14;  // the environment channel

@@ -49,6 +49,13 @@ bool take_request(std::size_t n) noexcept {
 }
 
 }  // namespace
+
+// One frame a second: a pending output change replaces that second's poll.
+std::string_view next_env_frame(std::array<char, SDK_BSP_POWER_FRAME_MAX>& area) noexcept {
+    if (DO_API_SET_CHECK() != 1) return kPollFrame;
+    return {area.data(), static_cast<std::size_t>(SET_DO_CMD(area.data()))};
+}
+
 }  // namespace bsp::com
 
 using namespace bsp::com;
@@ -90,17 +97,11 @@ SDK_BSP_API void* ENV_COM_SEND_THREAD(void* arg) noexcept {
     stump(port, __func__, __LINE__);
     ENV_TTYSCOM_SET_BAU(kEnvBaud, 8, 1, 0);
     std::printf("fun-ENV_COM_SEND_THREAD=%d\r\n", port);
-    std::array<char, SDK_BSP_POWER_FRAME_MAX> frame;
+    std::array<char, SDK_BSP_POWER_FRAME_MAX> area;
     for (;;) {
         bsp::os::sleep_ms(kSendPaceMs);
-        // One frame a second: a pending output change replaces that second's poll.
-        if (DO_API_SET_CHECK() == 1) {
-            int len = SET_DO_CMD(frame.data());
-            ENV_TTYSCOM_SEND_INFO(reinterpret_cast<const std::uint8_t*>(frame.data()), static_cast<std::uint32_t>(len));
-        } else {
-            ENV_TTYSCOM_SEND_INFO(reinterpret_cast<const std::uint8_t*>(kPollFrame.data()),
-                                  static_cast<std::uint32_t>(kPollFrame.size()));
-        }
+        std::string_view frame = next_env_frame(area);
+        ENV_TTYSCOM_SEND_INFO(reinterpret_cast<const std::uint8_t*>(frame.data()), static_cast<std::uint32_t>(frame.size()));
     }
 }
 

@@ -120,16 +120,10 @@ SDK_BSP_API void* EXT_COM_READ_THREAD(void* arg) noexcept {
     if (port != static_cast<int>(kPortBoard1) && port != static_cast<int>(kPortBoard2))
         SDK_LOG_WRITE(kLogError, "COM_index err %d", port);
     // Bytes wait in the accumulation area until they form a frame; one frame at a time is cut out.
-    std::array<std::uint8_t, kFrameArea> acc{}, msg{};
-    int fill = 0;
+    LinkReceiver area(port);
     for (;;) {
         bsp::os::sleep_ms(kBoardLinkPaceMs);
-        if (fill == static_cast<int>(kFrameArea)) {  // full without a frame: all of it is lost
-            acc.fill(0);
-            fill = 0;
-        }
-        fill += static_cast<int>(poll_port(port, acc.data() + fill, static_cast<std::uint32_t>(kFrameArea) - fill));
-        while (int size = read_a_msg(acc.data(), msg.data(), fill, &fill)) handle_frame(port, msg.data(), size);
+        area.step([port](std::uint8_t* into, std::uint32_t room) { return poll_port(port, into, room); });
     }
 }
 
