@@ -6,31 +6,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string_view>
 
 namespace systest {
-
-TempRoot::TempRoot() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "sdkbsp-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
-    std::filesystem::create_directories(path_ / "tmp");
-}
-
-TempRoot::~TempRoot() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
-std::string read_file(const std::filesystem::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
 
 HostShell::HostShell(const TempRoot& root, std::vector<std::string> env) {
     int in[2], out[2], res[2];
@@ -93,6 +72,16 @@ std::string HostShell::call(const std::string& line, std::chrono::milliseconds d
     if (end == std::string::npos) return "";
     std::string result = results_.substr(results_taken_, end - results_taken_);
     results_taken_ = end + 1;
+    return result;
+}
+
+std::string HostShell::call_until(const std::string& line, const std::string& wanted, std::chrono::milliseconds deadline) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    std::string result = call(line);
+    while (result.find(wanted) == std::string::npos && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(50ms);
+        result = call(line);
+    }
     return result;
 }
 

@@ -11,23 +11,14 @@
 #include <thread>
 #include <vector>
 
+#include "../common/files.h"
+
 namespace systest {
 
 using namespace std::chrono_literals;
 
-// A fresh box directory (with tmp/), removed with everything in it at the end.
-class TempRoot {
-  public:
-    TempRoot();
-    ~TempRoot();
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& rel) const { return path_ / rel; }
-
-  private:
-    std::filesystem::path path_;
-};
-
-std::string read_file(const std::filesystem::path& p);
+using testfiles::read_file;
+using TempRoot = testfiles::TempDir;
 
 // The host shell, started in its own process group with SDK_BSP_ROOT (and SDK_BSP_CMDLOG) set.
 class HostShell {
@@ -39,6 +30,8 @@ class HostShell {
 
     // Sends one call line and returns its result line ("" when none came before the deadline).
     std::string call(const std::string& line, std::chrono::milliseconds deadline = 10s);
+    // Repeats a call until its result contains `wanted`; returns the last result.
+    std::string call_until(const std::string& line, const std::string& wanted, std::chrono::milliseconds deadline = 10s);
     // What the library printed on standard output so far.
     std::string out();
     // Waits until standard output contains text; false at the deadline.

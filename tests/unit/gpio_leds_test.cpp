@@ -48,52 +48,42 @@ class Gpio : public unit::RootedTest {
     std::string log() { return unit::read_file(box("tmp/sdklog.log")); }
 };
 
-TEST_F(Gpio, PrimitivesWriteTheSysfsTexts) {
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(bsp_gpio_export(kOther), 0);
-    EXPECT_EQ(unit::read_file(gpio("export")), "7");
-    EXPECT_EQ(bsp_gpio_unexport(123), 0);
-    EXPECT_EQ(unit::read_file(gpio("unexport")), "123");
-    EXPECT_EQ(bsp_gpio_direction(kOther, 5), 0);
-    EXPECT_EQ(attr(kOther, "direction"), "out");
-    EXPECT_EQ(bsp_gpio_direction(kOther, 0), 0);
-    EXPECT_EQ(attr(kOther, "direction"), "in");
-    EXPECT_EQ(SDK_bsp_gpio_write(kOther, -2), 0);
-    EXPECT_EQ(attr(kOther, "value"), "1");
-    unit::write_file(gpio("gpio7/value"), "0\n");
-    EXPECT_EQ(bsp_gpio_read(kOther), 0);
-    for (auto [edge, word] : {std::pair{1, "rising"}, {2, "falling"}, {3, "both"}, {0, "none"}, {4, "none"}, {-1, "none"}}) {
-        EXPECT_EQ(bsp_gpio_edge(kOther, edge), 0);
-        EXPECT_EQ(attr(kOther, "edge"), word) << edge;
-    }
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-}
-
-TEST_F(Gpio, EveryFailurePrintsItsMessage) {
+TEST_F(Gpio, PrimitivesWriteTheSysfsTextsAndPrintEveryFailure) {
+    EXPECT_EQ(unit::printed([&] {
+                  EXPECT_EQ(bsp_gpio_export(kOther) + bsp_gpio_unexport(123), 0);
+                  EXPECT_EQ(unit::read_file(gpio("export")) + unit::read_file(gpio("unexport")), "7123");
+                  EXPECT_EQ(bsp_gpio_direction(kOther, 5), 0);
+                  EXPECT_EQ(attr(kOther, "direction"), "out");
+                  EXPECT_EQ(bsp_gpio_direction(kOther, 0) + SDK_bsp_gpio_write(kOther, -2), 0);
+                  EXPECT_EQ(attr(kOther, "direction") + attr(kOther, "value"), "in1");
+                  unit::write_file(gpio("gpio7/value"), "0\n");
+                  EXPECT_EQ(bsp_gpio_read(kOther), 0);
+                  for (auto [edge, word] : {std::pair{1, "rising"}, {2, "falling"}, {3, "both"}, {0, "none"}, {4, "none"}}) {
+                      EXPECT_EQ(bsp_gpio_edge(kOther, edge), 0);
+                      EXPECT_EQ(attr(kOther, "edge"), word) << edge;
+                  }
+              }),
+              "");
+    // Files that cannot be opened (line 9 is not exported); files that open but refuse the write
+    // (a full device) or the read (a directory, an empty file).
     fs::remove(gpio("export"));
     fs::remove(gpio("unexport"));
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(bsp_gpio_export(9), -1);
-    EXPECT_EQ(bsp_gpio_unexport(9), -1);
-    EXPECT_EQ(bsp_gpio_direction(9, 1), -1);  // line 9 is not exported
-    EXPECT_EQ(SDK_bsp_gpio_write(9, 1), -1);
-    EXPECT_EQ(bsp_gpio_read(9), -1);
-    EXPECT_EQ(bsp_gpio_edge(9, 1), -1);
-    // Files that open but refuse the write (a full device) or the read (a directory, an empty file).
-    fs::create_symlink("/dev/full", gpio("export"));
-    fs::create_symlink("/dev/full", gpio("unexport"));
+    const std::string unopened = unit::printed([] {
+        EXPECT_EQ(bsp_gpio_export(9) + bsp_gpio_unexport(9) + bsp_gpio_direction(9, 1) + SDK_bsp_gpio_write(9, 1) +
+                      bsp_gpio_read(9) + bsp_gpio_edge(9, 1),
+                  -6);
+    });
+    for (const char* f : {"export", "unexport"}) fs::create_symlink("/dev/full", gpio(f));
     fs::remove_all(gpio("gpio7"));
     fs::create_directories(gpio("gpio7"));
     for (const char* a : {"direction", "value", "edge"}) fs::create_symlink("/dev/full", gpio("gpio7") / a);
-    EXPECT_EQ(bsp_gpio_export(9), -1);
-    EXPECT_EQ(bsp_gpio_unexport(9), -1);
-    EXPECT_EQ(bsp_gpio_direction(kOther, 1), -1);
-    EXPECT_EQ(SDK_bsp_gpio_write(kOther, 1), -1);
-    EXPECT_EQ(bsp_gpio_edge(kOther, 1), -1);
     fs::create_directories(gpio("gpio9/value"));
-    EXPECT_EQ(bsp_gpio_read(9), -1);
-    EXPECT_EQ(bsp_gpio_read(1), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    const std::string refused = unit::printed([] {
+        EXPECT_EQ(bsp_gpio_export(9) + bsp_gpio_unexport(9) + bsp_gpio_direction(kOther, 1) +
+                      SDK_bsp_gpio_write(kOther, 1) + bsp_gpio_edge(kOther, 1) + bsp_gpio_read(9) + bsp_gpio_read(1),
+                  -7);
+    });
+    EXPECT_EQ(unopened + refused,
               "Failed to open export for writing!\nFailed to open unexport for writing!\n"
               "Failed to open gpio direction for writing!\nFailed to open gpio value for writing!\n"
               "Failed to open gpio value for reading!\nFailed to open gpio edge for writing!\n"
@@ -104,20 +94,19 @@ TEST_F(Gpio, EveryFailurePrintsItsMessage) {
 TEST_F(Gpio, FirstLedOperationSetsUpTheLinesEvenWhenExportedBefore) {
     fs::remove(gpio("export"));
     fs::create_symlink("/dev/full", gpio("export"));  // sysfs refuses to export a line twice
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(SetLEDValue("Local/Led/run", 1), -1);
     std::string init;
     for (int n : kLedLines)
         init += "LED_GPIO_INIT=" + std::to_string(n) + "\r\nFailed to export gpio!LED_GPIO_INIT=" + std::to_string(n) + " ok\r\n";
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), init);
+    EXPECT_EQ(unit::printed([] { EXPECT_EQ(SetLEDValue("Local/Led/run", 1), -1); }), init);
     for (int n : kLedLines) EXPECT_EQ(attr(n, "direction"), "out") << n;
     EXPECT_EQ(leds(), "0111") << "active-low: run lit, the others dark";
-
-    testing::internal::CaptureStdout();
-    SetLEDValue("Local/Led/alarm", 3);
-    SetLEDValue("Local/Led/run", 0);
-    EXPECT_EQ(SetLEDValue_FromResourceName(509, 1), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "the lines are set up once";
+    EXPECT_EQ(unit::printed([] {
+                  SetLEDValue("Local/Led/alarm", 3);
+                  SetLEDValue("Local/Led/run", 0);
+                  EXPECT_EQ(SetLEDValue_FromResourceName(509, 1), -1);
+              }),
+              "")
+        << "the lines are set up once";
     EXPECT_EQ(leds(), "1010");
     // LEDs without a line and names of no LED change nothing, and still log.
     for (const char* name : {"Local/Led/power", "Local/Led/5", "Local/DO/1", static_cast<const char*>(nullptr)})
@@ -144,12 +133,9 @@ class Snapshots : public unit::FixedClock {
 
 TEST_F(Gpio, LampTestLightsTheLedsForASecondAndLeavesThemDark) {
     Snapshots clock([this] { return leds(); });
-    testing::internal::CaptureStdout();
-    sdk_start_log();
     std::string init;
     for (int n : kLedLines) init += "LED_GPIO_INIT=" + std::to_string(n) + "\r\nLED_GPIO_INIT=" + std::to_string(n) + " ok\r\n";
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "SDK:open all led\r\n" + init + "SDK:close all led\r\nsdk_start_log end\r\n");
+    EXPECT_EQ(unit::printed(sdk_start_log), "SDK:open all led\r\n" + init + "SDK:close all led\r\nsdk_start_log end\r\n");
     EXPECT_EQ(unit::read_file(gpio("export")), "4") << "the last line exported";
     EXPECT_EQ(clock.slept_ms, 1000);
     EXPECT_THAT(clock.during, ElementsAre("0000"));

@@ -2,12 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "gps_box.h"
+#include "nmea.h"
 
 namespace {
 
@@ -72,19 +72,10 @@ TEST_F(GpsApi, LinesStayWithinTheirBuffer) {
     EXPECT_EQ(text(GET_BSP_GPS_CSV_INFO).size(), SDK_BSP_GPS_INFO_SIZE - 1u);
 }
 
-void feed(const std::vector<std::string>& sentences) {  // checksummed, in one batch
-    std::string batch;
-    for (const auto& s : sentences) {
-        unsigned x = 0;
-        for (char c : s.substr(1)) x ^= static_cast<unsigned char>(c);
-        char tail[6];
-        std::snprintf(tail, sizeof tail, "*%02X\r\n", x);
-        batch += s + tail;
-    }
-    batch.resize(1100, ' ');
-    testing::internal::CaptureStdout();
-    BSP_GPS_READ(batch.data(), static_cast<int>(batch.size()));
-    testing::internal::GetCapturedStdout();
+void feed(const std::vector<std::string>& sentences) {
+    std::vector<std::string> sent;
+    for (const auto& body : sentences) sent.push_back(checksummed(body));
+    unit::feed(batch(sent));
 }
 
 TEST_F(GpsApi, SignalTextOnceAGsvCycleIsComplete) {

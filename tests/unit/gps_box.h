@@ -16,32 +16,17 @@
 
 namespace unit {
 
-// "set vqm.sys.KEY=VALUE" stages; "commit" rewrites each staged key at the end of the file.
-constexpr const char* kUciStandIn = R"(#!/bin/sh
-root=$(dirname "$0")/..
-case "$1" in
-set) echo "${2#vqm.sys.}" >>"$root/staged" ;;
-commit) [ -f "$root/staged" ] || exit 0
-    while IFS='=' read -r key value; do
-        sed -i "/option $key '/d" "$root/etc/config/vqm"
-        printf "\toption %s '%s'\n" "$key" "$value" >>"$root/etc/config/vqm"
-    done <"$root/staged"; rm "$root/staged" ;;
-esac
-)";
-
 class GpsBox : public RootedTest, public bsp::os::Clock {
   protected:
     void SetUp() override {
         RootedTest::SetUp();
-        write_file(box("bin/uci"), kUciStandIn);
+        // The box's own uci, built with the simulator, on this box's etc/config.
+        write_file(box("bin/uci"), std::string("#!/bin/sh\nexec ") + FSU_UCI + " \"$@\"\n");
         std::filesystem::permissions(box("bin/uci"), std::filesystem::perms::owner_all);
-        setenv("SDK_BSP_CMDLOG", box("cmdlog").c_str(), 1);
-        bsp::os::reload_environment();
+        journal_commands();
         STR_LOG_PAR.sys = 2;  // level 5 to the file only
         pty_ = std::make_unique<PtyDevice>(root_, "ttymxc7");
-        testing::internal::CaptureStdout();
-        BSP_ComCreate(6);
-        testing::internal::GetCapturedStdout();
+        printed([] { BSP_ComCreate(6); });
         bsp::os::set_clock(this);
         bsp::gps::reset_record();
         Read_GPS_dB_Flag();
@@ -66,20 +51,9 @@ class GpsBox : public RootedTest, public bsp::os::Clock {
     }
     std::string key(const std::string& name) { return sdkuci_get_flash(("uci get vqm.sys." + name).c_str()); }
 
-    // Gathered since the last call: what the receiver got (with the pauses), the commands run,
-    // the messages logged.
+    // Gathered since the last call: what the receiver got (with the pauses) and the commands run.
     std::string wire() { return std::exchange(transcript_, "") + received(); }
-    std::string commands() { return take_file("cmdlog"); }
-    std::vector<std::string> logged() {
-        const std::string text = take_file("tmp/sdklog.log");
-        std::vector<std::string> out;
-        for (auto at = text.find("\r\n["); at != std::string::npos;) {
-            auto start = text.find("]:", at) + 2;
-            at = text.find("\r\n[", start);
-            out.push_back(text.substr(start, at == std::string::npos ? at : at - start));
-        }
-        return out;
-    }
+    std::string commands() { return take("cmdlog"); }
     std::string rm_line() const { return "rm " + (root_ / "tmp/gps_*").string() + "\n"; }
     static std::string trace(const std::string& text, int len) {
         return std::to_string(len) + "=GPS_COM_WRITE(" + std::to_string(bsp::com::port_fd(6)) + "," + text + "," +
@@ -90,11 +64,6 @@ class GpsBox : public RootedTest, public bsp::os::Clock {
     std::string received() {
         Bytes b = pty_->read(SIZE_MAX, std::chrono::milliseconds(30));
         return {b.begin(), b.end()};
-    }
-    std::string take_file(const std::string& rel) {
-        std::string text = read_file(box(rel));
-        std::filesystem::remove(box(rel));
-        return text;
     }
     std::unique_ptr<PtyDevice> pty_;
     std::string transcript_;

@@ -46,9 +46,7 @@ TEST_F(OsSeam, CommandsRootTheirPathsAndAreRefusedRatherThanCut) {
 }
 
 TEST_F(OsSeam, RunnerJournalsEachCommandAndFindsTheBoxToolsFirst) {
-    const auto journal = box("cmdlog");
-    setenv("SDK_BSP_CMDLOG", journal.c_str(), 1);
-    bsp::os::reload_environment();
+    journal_commands();
     unit::write_file(box("bin/reboot"), "#!/bin/sh\necho stand-in > " + box("tmp/rebooted").string() + "\n");
     std::filesystem::permissions(box("bin/reboot"), std::filesystem::perms::owner_all);
 
@@ -62,7 +60,7 @@ TEST_F(OsSeam, RunnerJournalsEachCommandAndFindsTheBoxToolsFirst) {
         EXPECT_STREQ(line, "one\n");
     }
     EXPECT_EQ(bsp::os::run(nullptr), -1);
-    EXPECT_EQ(unit::read_file(journal), "reboot\necho one; echo two\n");
+    EXPECT_EQ(take("cmdlog"), "reboot\necho one; echo two\n");
 }
 
 TEST(OsRoot, AnUnusableRootOpensNothingAndRunsNothing) {
@@ -74,10 +72,16 @@ TEST(OsRoot, AnUnusableRootOpensNothingAndRunsNothing) {
         EXPECT_EQ(bsp::os::open("/tmp", O_RDONLY), -1) << bad;
         EXPECT_EQ(bsp::os::run("true"), -1) << bad;
     }
-    setenv("SDK_BSP_ROOT", "", 1);
-    bsp::os::reload_environment();
-    EXPECT_TRUE(bsp::os::usable());
-    EXPECT_STREQ(Path("/dev/ttymxc1").c_str(), "/dev/ttymxc1");
+    // Empty or "/" is the box itself; a root written with a trailing "/" is the same root.
+    unit::TempDir dir;
+    const std::string slashed = dir.path().string() + "//";
+    for (auto [root, rooted] : {std::pair<std::string, std::string>{"", "/dev/ttymxc1"}, {"/", "/dev/ttymxc1"},
+                                {slashed, dir.path().string() + "/dev/ttymxc1"}}) {
+        setenv("SDK_BSP_ROOT", root.c_str(), 1);
+        bsp::os::reload_environment();
+        EXPECT_TRUE(bsp::os::usable()) << root;
+        EXPECT_EQ(Path("/dev/ttymxc1").c_str(), rooted) << root;
+    }
     unsetenv("SDK_BSP_ROOT");
     bsp::os::reload_environment();
 }

@@ -2,12 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "../common/power_frames.h"
 #include "com/com.h"
 #include "support.h"
 
@@ -97,61 +95,31 @@ TEST(PowerCodec, NibbleAndCharacterConversions) {
     EXPECT_EQ(READ_SYSTEM_UnixTime(), 1719822600);
 }
 
-// frames.tsv: per row the frame ("~" to a carriage return written as the two characters \r), the
-// validity of its CHKSUM and LCHKSUM, VER, ADR, CID1, CID2 and the INFO bytes present.
-struct Row {
-    std::string body;  // VER through CHKSUM, as a receiver hands it to the checkers
-    bool chksum_ok, lchksum_ok;
-    unsigned ver, adr, cid1, cid2, info_bytes;
-    bool lenid_matches() const { return (std::stoul(body.substr(8, 4), nullptr, 16) & 0xFFF) == 2 * info_bytes; }
-};
-
-class PowerFrames : public testing::Test {
-  protected:
-    void SetUp() override {
-        std::ifstream in(std::filesystem::path(SDK_BSP_TESTDATA) / "power/frames.tsv");
-        if (!in) GTEST_SKIP() << "real power-protocol frames not found under " << SDK_BSP_TESTDATA;
-        std::string line, frame, chk, lchk, ver, adr, cid1, cid2;
-        std::getline(in, line);  // column names
-        while (std::getline(in, line)) {
-            std::istringstream cols(line);
-            Row r{};
-            cols >> frame >> chk >> lchk >> std::hex >> r.ver >> r.adr >> r.cid1 >> r.cid2 >> std::dec >> r.info_bytes;
-            ASSERT_TRUE(cols && frame.starts_with("~") && frame.ends_with("\\r")) << line;
-            r.body = frame.substr(1, frame.size() - 3);
-            r.chksum_ok = chk == "1", r.lchksum_ok = lchk == "1";
-            rows_.push_back(r);
-        }
-        ASSERT_EQ(rows_.size(), 40u);
-    }
-    std::vector<Row> rows_;
-};
-
-TEST_F(PowerFrames, CheckersAgreeWithEveryRealFrame) {
-    int lenid_mismatches = 0;
-    for (const Row& r : rows_) {
-        EXPECT_EQ(CheckSum(r.body.data(), static_cast<int>(r.body.size())), r.chksum_ok ? 0 : 1) << r.body;
+// The real frames: the checkers agree with every verdict, and every valid frame re-encodes to the
+// same text.
+TEST(PowerFrames, CheckersAndEncoderAgreeWithEveryRealFrame) {
+    const auto rows = testfiles::power_frames(SDK_BSP_TESTDATA);
+    if (rows.empty()) GTEST_SKIP() << "real power-protocol frames not found under " << SDK_BSP_TESTDATA;
+    ASSERT_EQ(rows.size(), 40u);
+    int lenid_mismatches = 0, reencoded = 0;
+    for (const auto& r : rows) {
+        const std::string body = r.body();
+        EXPECT_EQ(CheckSum(body.data(), static_cast<int>(body.size())), r.chksum_ok ? 0 : 1) << r.frame;
         std::vector<unsigned char> binary;
-        for (std::size_t i = 0; i + 1 < r.body.size(); i += 2) binary.push_back(bsp_AscToHex(r.body.data() + i));
-        int expected = r.lenid_matches() ? (r.lchksum_ok ? 0 : 1) : 3;
-        EXPECT_EQ(CheckLTH(binary.data() + 4, static_cast<std::uint16_t>(binary.size())), expected) << r.body;
-        lenid_mismatches += !r.lenid_matches();
-    }
-    EXPECT_EQ(lenid_mismatches, 2);  // rows 35 and 36, the standard's checksum-only example
-}
-
-TEST_F(PowerFrames, ValidFramesReencodeToTheSameText) {
-    int reencoded = 0;
-    for (const Row& r : rows_) {
-        if (!r.chksum_ok || !r.lchksum_ok || !r.lenid_matches() || r.info_bytes > SDK_BSP_POWER_INFO_MAX) continue;
+        for (std::size_t i = 0; i + 1 < body.size(); i += 2) binary.push_back(bsp_AscToHex(body.data() + i));
+        const bool lenid_ok = (AscToUnShort(body.data() + 8) & 0xFFF) == 2 * r.info_bytes;
+        EXPECT_EQ(CheckLTH(binary.data() + 4, static_cast<std::uint16_t>(binary.size())), lenid_ok ? (r.lchksum_ok ? 0 : 1) : 3)
+            << r.frame;
+        lenid_mismatches += !lenid_ok;
+        if (!r.chksum_ok || !r.lchksum_ok || !lenid_ok || r.info_bytes > SDK_BSP_POWER_INFO_MAX) continue;
         STR_POWER_CMD cmd = command(static_cast<std::uint8_t>(r.ver), static_cast<std::uint8_t>(r.adr),
                                     static_cast<std::uint8_t>(r.cid1), static_cast<std::uint8_t>(r.cid2));
         cmd.INFO_LEN = r.info_bytes;
-        for (unsigned i = 0; i < r.info_bytes; ++i)
-            cmd.INFO[i] = static_cast<std::uint8_t>(std::stoul(r.body.substr(12 + 2 * i, 2), nullptr, 16));
-        EXPECT_EQ(encode(cmd), "~" + r.body + "\r");
+        for (unsigned i = 0; i < r.info_bytes; ++i) cmd.INFO[i] = binary[6 + i];
+        EXPECT_EQ(encode(cmd), r.frame);
         ++reencoded;
     }
+    EXPECT_EQ(lenid_mismatches, 2);  // rows 35 and 36, the standard's checksum-only example
     EXPECT_EQ(reencoded, 32);
 }
 

@@ -13,16 +13,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
-#include <vector>
+
+#include "support.h"
 
 namespace unit {
-
-using Bytes = std::vector<std::uint8_t>;
-
-inline Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 class PtyDevice {
   public:
@@ -66,6 +60,13 @@ class PtyDevice {
     }
     // Everything waiting now, after a short settling time.
     Bytes drain() { return read(SIZE_MAX, std::chrono::milliseconds(100)); }
+
+    // The far end goes away: the library's writes to the slave fail from now on.
+    void hang_up() {
+        close(slave_);
+        close(master_);
+        slave_ = master_ = -1;
+    }
 
     void write(const Bytes& bytes) { ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
     // The line settings the library applied, as seen on the slave.

@@ -6,20 +6,19 @@
 #include <vector>
 
 #include "com/com.h"
+#include "support.h"
 
 namespace {
 
 using bsp::com::append;
 using bsp::com::LIST_MCOM_RECV_INFO;
-using Bytes = std::vector<unsigned char>;
+using unit::Bytes;
 
 // Byte j of the stream sent to buffer b. The period of 251 (prime) shows a lost, repeated or
 // reordered run unless its length is a multiple of 251.
-unsigned char stream_byte(std::size_t b, std::size_t j) { return static_cast<unsigned char>(j % 251 + b); }
-
 Bytes stream(std::size_t b, std::size_t from, std::size_t count) {
     Bytes s(count);
-    for (std::size_t j = 0; j < count; ++j) s[j] = stream_byte(b, from + j);
+    for (std::size_t j = 0; j < count; ++j) s[j] = static_cast<std::uint8_t>((from + j) % 251 + b);
     return s;
 }
 
@@ -44,36 +43,31 @@ TEST_F(ReceiveBuffers, KeepTheOldestBytesAndDrainInOrder) {
     EXPECT_EQ(append(3, stream(3, 0, 5000)).len(), 4096);
     EXPECT_EQ(append(3, stream(3, 5000, 10)).kept(), 0);  // a full buffer loses every new byte
     EXPECT_EQ(drain(3, 100), stream(3, 0, 100));
-    EXPECT_EQ(LIST_MCOM_RECV_INFO[3].len, 3996);
     EXPECT_EQ(append(3, stream(3, 4096, 300)).kept(), 100);
     EXPECT_EQ(drain(3, 4096), stream(3, 100, 4096));
 
     (void)append(13, stream(13, 0, 25));
     EXPECT_EQ(drain(13, 10), stream(13, 0, 10));
-    EXPECT_EQ(drain(13, 10), stream(13, 10, 10));
-    EXPECT_EQ(LIST_MCOM_RECV_INFO[13].len, 5);
-
     // Bad arguments take nothing, and the data stays.
     unsigned char out[8], *dest = out, *none = nullptr;
-    EXPECT_EQ(SDK_Read_COM(13, &dest, -1), 0);
-    EXPECT_EQ(SDK_Read_COM(13, nullptr, 8), 0);
-    EXPECT_EQ(SDK_Read_COM(13, &none, 8), 0);
-    EXPECT_EQ(SDK_Read_COM(16, &dest, 8), 0);
+    EXPECT_EQ(SDK_Read_COM(13, &dest, -1) + SDK_Read_COM(13, nullptr, 8) + SDK_Read_COM(13, &none, 8) +
+                  SDK_Read_COM(16, &dest, 8),
+              0);
     EXPECT_EQ(append(16, stream(0, 0, 8)).kept(), 0);
-    EXPECT_EQ(drain(13, 10), stream(13, 20, 5));
+    EXPECT_EQ(drain(13, 100), stream(13, 10, 15));
     EXPECT_EQ(drain(13, 10), Bytes{});
 }
 
+// The appender logs with the buffer's mutex held; an empty buffer is answered without it.
 TEST_F(ReceiveBuffers, AppendHoldsTheMutexAndAnEmptyDrainTakesNone) {
     {
-        auto a = append(5, stream(5, 0, 3));  // the appender logs here, under the mutex
+        auto a = append(5, stream(5, 0, 3));
         EXPECT_FALSE(bsp::com::M_COM_READ_LOCK[5].try_lock());
     }
     std::unique_lock held(bsp::com::M_COM_READ_LOCK[7]);
     auto read = std::async(std::launch::async, [] { return drain(7, 10).size(); });
-    auto status = read.wait_for(std::chrono::seconds(5));
+    EXPECT_EQ(read.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     held.unlock();
-    EXPECT_EQ(status, std::future_status::ready);
     EXPECT_EQ(read.get(), 0u);
 }
 
@@ -82,33 +76,28 @@ TEST_F(ReceiveBuffers, AppendHoldsTheMutexAndAnEmptyDrainTakesNone) {
 // full (the appender then offers the rest again).
 TEST_F(ReceiveBuffersThreads, EveryByteHandedOutOnceAndInOrder) {
     constexpr std::size_t kBytes = 48 * 1024, kPairs = bsp::com::kRecvBuffers;
-    std::vector<std::size_t> first_bad(kPairs, kBytes), received(kPairs, 0);
+    std::vector<Bytes> received(kPairs);
     std::vector<std::thread> threads;
     for (std::size_t b = 0; b < kPairs; ++b) {
         threads.emplace_back([b] {
-            Bytes all = stream(b, 0, kBytes);
+            const Bytes all = stream(b, 0, kBytes);
             for (std::size_t sent = 0, chunk = 1 + b * 37; sent < kBytes; chunk = chunk * 7 % 1500 + 1) {
                 auto a = append(b, std::span(all).subspan(sent, std::min(chunk, kBytes - sent)));
                 sent += static_cast<std::size_t>(a.kept());
                 if (a.kept() == 0) std::this_thread::yield();
             }
         });
-        threads.emplace_back([b, &first_bad, &received] {
-            std::size_t& got = received[b];
-            for (int max = 1 + static_cast<int>(b); got < kBytes; max = max * 5 % 4000 + 1) {
+        threads.emplace_back([b, &got = received[b]] {
+            for (int max = 1 + static_cast<int>(b); got.size() < kBytes; max = max * 5 % 4000 + 1) {
                 Bytes part = drain(static_cast<std::uint32_t>(b), max);
-                for (unsigned char c : part) {
-                    if (c != stream_byte(b, got) && first_bad[b] == kBytes) first_bad[b] = got;
-                    ++got;
-                }
+                got.insert(got.end(), part.begin(), part.end());
                 if (part.empty()) std::this_thread::yield();
             }
         });
     }
     for (auto& t : threads) t.join();
     for (std::size_t b = 0; b < kPairs; ++b) {
-        EXPECT_EQ(first_bad[b], kBytes) << "buffer " << b;
-        EXPECT_EQ(received[b], kBytes) << "buffer " << b;
+        EXPECT_TRUE(received[b] == stream(b, 0, kBytes)) << "buffer " << b;
         EXPECT_EQ(LIST_MCOM_RECV_INFO[b].len, 0) << "buffer " << b;
     }
 }

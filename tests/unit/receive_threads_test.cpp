@@ -4,15 +4,15 @@
 #include <cstring>
 
 #include "com/com.h"
-#include "pty_device.h"
 #include "support.h"
 
 namespace {
 
+using testing::HasSubstr;
 using unit::Bytes;
 using unit::operator+;
 
-// Runs the cutter over acc as a board-link thread does: every frame it yields, and what is left.
+// Runs the cutter over a stream as a board-link thread does: every frame it yields, and what is left.
 struct Cut {
     std::vector<Bytes> frames;
     Bytes left;
@@ -28,37 +28,29 @@ Cut cut(const Bytes& stream) {
 }
 
 const Bytes kAbcCh0{0x7E, 0x00, 0x03, 0x50, 0x61, 0x62, 0x63, 0x79, 0x0D};
+const Bytes kPresent{0x7E, 0x00, 0x00, 0x41, 0x41, 0x0D};
 
 TEST(FrameCutter, FirstWholeFrameWinsAndWhatPrecedesItIsDropped) {
-    EXPECT_EQ(cut(kAbcCh0).frames, std::vector<Bytes>{kAbcCh0});
-    EXPECT_TRUE(cut(kAbcCh0).left.empty());
-
-    // Two stray bytes go with the frame; two frames in one read come out in order.
-    const Bytes keep_alive{0x7E, 0x00, 0x00, 0x41, 0x41, 0x0D};
-    Cut two = cut(Bytes{0x11, 0x7E} + kAbcCh0 + keep_alive);
-    EXPECT_EQ(two.frames, (std::vector<Bytes>{kAbcCh0, keep_alive}));
-
+    // Stray bytes go with the frame; two frames in one read come out in order.
+    Cut two = cut(Bytes{0x11, 0x7E} + kAbcCh0 + kPresent);
+    EXPECT_EQ(two.frames, (std::vector<Bytes>{kAbcCh0, kPresent}));
+    EXPECT_TRUE(two.left.empty());
     // A 0x7E whose length does not end on 0x0D is skipped; the scan goes on with the next byte.
-    Cut skipped = cut(Bytes{0x7E, 0x00, 0x01, 0x50} + kAbcCh0);
-    EXPECT_EQ(skipped.frames, std::vector<Bytes>{kAbcCh0});
-
+    EXPECT_EQ(cut(Bytes{0x7E, 0x00, 0x01, 0x50} + kAbcCh0).frames, std::vector<Bytes>{kAbcCh0});
     // A frame split over two reads waits, untouched, for its end.
-    Bytes half(kAbcCh0.begin(), kAbcCh0.begin() + 5);
+    const Bytes half(kAbcCh0.begin(), kAbcCh0.begin() + 5);
     Cut waiting = cut(Bytes{0x33} + half);
     EXPECT_TRUE(waiting.frames.empty());
     EXPECT_EQ(waiting.left, Bytes{0x33} + half);
     EXPECT_EQ(cut(waiting.left + Bytes(kAbcCh0.begin() + 5, kAbcCh0.end())).frames, std::vector<Bytes>{kAbcCh0});
-
-    // A wrong checksum is still delivered; the receiver ignores it.
+    // A wrong sum is still delivered; the receiver ignores it.
     Bytes bad_sum = kAbcCh0;
     bad_sum[7] = 0x00;
     EXPECT_EQ(cut(bad_sum).frames, std::vector<Bytes>{bad_sum});
 
     unsigned char acc[8] = {0x7E, 0, 0, 0x41, 0x41, 0x0D}, msg[8];
     int fill = 77;
-    EXPECT_EQ(read_a_msg(nullptr, msg, 6, &fill), 0);
-    EXPECT_EQ(read_a_msg(acc, msg, 5121, &fill), 0);
-    EXPECT_EQ(read_a_msg(acc, msg, -1, &fill), 0);
+    EXPECT_EQ(read_a_msg(nullptr, msg, 6, &fill) + read_a_msg(acc, msg, 5121, &fill) + read_a_msg(acc, msg, -1, &fill), 0);
     EXPECT_EQ(fill, 77);
 }
 
@@ -67,65 +59,80 @@ class BoardFrames : public unit::RootedTest {
     void SetUp() override {
         RootedTest::SetUp();
         for (std::size_t b = 0; b < bsp::com::kRecvBuffers; ++b) bsp::com::clear(b);
-        BOARD_flags_clear();
-        STR_LOG_PAR.so = 2;
-        STR_LOG_PAR.sys = 2;
+        presence(0);
+        STR_LOG_PAR.so = STR_LOG_PAR.sys = 2;
     }
     void TearDown() override {
         SDK_LOG_PAR_INIT_NOPRINTF();
-        BOARD_flags_clear();
+        presence(0);
         RootedTest::TearDown();
     }
-    static void BOARD_flags_clear() {
-        PAR_SET_M_COM_EXIST_STATUS(0);
-        PAR_SET_EXT_COM_EXIST_STATUS(0);
+    static void presence(int v) {
+        PAR_SET_M_COM_EXIST_STATUS(v);
+        PAR_SET_EXT_COM_EXIST_STATUS(v);
     }
-    int handle(int port, const Bytes& frame) { return bsp::com::handle_frame(port, frame.data(), static_cast<int>(frame.size())); }
-    Bytes taken(std::uint32_t buffer) {
+    static Bytes taken(std::uint32_t buffer) {
         Bytes out(4096);
         unsigned char* dest = out.data();
         out.resize(static_cast<std::size_t>(SDK_Read_COM(buffer, &dest, 4096)));
         return out;
     }
+    static Bytes with_cid(std::uint8_t cid) {
+        Bytes f = kAbcCh0;
+        f[3] = cid;
+        return f;
+    }
 };
 
-TEST_F(BoardFrames, ChannelDataReachesItsUartsBuffer) {
-    const Bytes abc{0x61, 0x62, 0x63};
-    EXPECT_EQ(handle(4, kAbcCh0), 4);  // board 1 channel 0: Uart ID 5
-    EXPECT_EQ(taken(4), abc);
-    EXPECT_EQ(handle(5, kAbcCh0), 8);  // board 2 channel 0: Uart ID 9
-    EXPECT_EQ(taken(8), abc);
-    Bytes ch1 = kAbcCh0, ch2 = kAbcCh0, env = kAbcCh0, other = kAbcCh0;
-    ch1[3] = 0x51;
-    ch2[3] = 0x52;
-    env[3] = 0x54;
-    other[3] = 0x42;
-    EXPECT_EQ(handle(5, ch1), 10);  // board 2's channels 1 and 2 are crossed
-    EXPECT_EQ(handle(5, ch2), 9);
-    EXPECT_EQ(handle(4, ch2), 6);
-    EXPECT_EQ(handle(5, env), 13);  // the environment channel, from either board port
-    EXPECT_EQ(handle(4, other), -1);
-    EXPECT_EQ(taken(10), abc);
-    EXPECT_EQ(taken(9), abc);
-    EXPECT_EQ(taken(13), abc);
-    for (std::uint32_t b : {12u, 14u}) EXPECT_TRUE(taken(b).empty());
-
+TEST_F(BoardFrames, ChannelDataReachesItsUartsBufferAndPresenceMarksTheBoard) {
+    struct Case {
+        int port;
+        std::uint8_t cid;
+        int buffer;  // Uart ID - 1; -1 for none
+    };
+    const Case cases[] = {
+        {4, 0x50, 4},  {5, 0x50, 8},                 // channel 0 of board 1 and 2: Uart IDs 5 and 9
+        {5, 0x51, 10}, {5, 0x52, 9}, {4, 0x52, 6},  // board 2's channels 1 and 2 are crossed
+        {5, 0x54, 13}, {4, 0x42, -1},               // the environment channel; other CIDs dropped
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(bsp::com::handle_frame(c.port, with_cid(c.cid).data(), 9), c.buffer);
+        if (c.buffer >= 0) {
+            EXPECT_EQ(taken(static_cast<std::uint32_t>(c.buffer)), unit::bytes("abc")) << c.buffer;
+        }
+    }
     const std::string log = unit::read_file(box("tmp/sdklog.log"));
-    EXPECT_THAT(log, testing::HasSubstr("]:CID=50 nLength=3\r\n\r\n["));
-    EXPECT_THAT(log, testing::HasSubstr("]:EXT_M_COM_READ_THREAD com 4 sol_index=4 recv info len=3/3/3"));
-    EXPECT_THAT(log, testing::HasSubstr("]:EXT_M_COM_READ_THREAD com 10 sol_index=5 recv info len=3/3/3"));
-    EXPECT_THAT(log, testing::HasSubstr("]:M_COM_READ_THREAD com 13 recv info len=3"));
-    EXPECT_THAT(log, testing::HasSubstr("]:CID=42 nLength=3"));
+    EXPECT_THAT(log, HasSubstr("]:CID=50 nLength=3\r\n\r\n["));
+    EXPECT_THAT(log, HasSubstr("]:EXT_M_COM_READ_THREAD com 4 sol_index=4 recv info len=3/3/3"));
+    EXPECT_THAT(log, HasSubstr("]:EXT_M_COM_READ_THREAD com 10 sol_index=5 recv info len=3/3/3"));
+    EXPECT_THAT(log, HasSubstr("]:M_COM_READ_THREAD com 13 recv info len=3"));
+    EXPECT_THAT(log, HasSubstr("]:CID=42 nLength=3"));
+
+    const Bytes present{0x7E, 0x00, 0x01, 0x41, 0x00, 0x42, 0x0D};
+    EXPECT_EQ(bsp::com::handle_frame(5, present.data(), 7), -1);
+    EXPECT_EQ(BSP_BOARD_HARDWARE_RESOURCES.M_COM * 10 + BSP_BOARD_HARDWARE_RESOURCES.EXT_COM, 1);
+    bsp::com::handle_frame(4, present.data(), 7);
+    EXPECT_EQ(BSP_BOARD_HARDWARE_RESOURCES.M_COM, 1);
+    for (std::uint32_t b = 0; b < 16; ++b) EXPECT_TRUE(taken(b).empty()) << b;
 }
 
-TEST_F(BoardFrames, PresenceFramesMarkTheirBoard) {
-    const Bytes present{0x7E, 0x00, 0x01, 0x41, 0x00, 0x42, 0x0D};
-    EXPECT_EQ(handle(5, present), -1);
-    EXPECT_EQ(BSP_BOARD_HARDWARE_RESOURCES.M_COM, 0);
-    EXPECT_EQ(BSP_BOARD_HARDWARE_RESOURCES.EXT_COM, 1);
-    handle(4, present);
+// 5120 bytes without a whole frame fill the area: the next pass empties it, and the frame that
+// follows is handled.
+TEST_F(BoardFrames, LinkRecoversFromAFullAreaWithoutAFrame) {
+    bsp::com::LinkReceiver link(4);
+    Bytes wire = Bytes(5120, 0x7E) + kPresent;  // every 0x7E announces a frame longer than the area
+    std::size_t at = 0;
+    auto read = [&](std::uint8_t* into, std::uint32_t room) {
+        std::size_t n = std::min<std::size_t>({room, 2000, wire.size() - at});
+        std::memcpy(into, wire.data() + at, n);
+        at += n;
+        return static_cast<std::uint32_t>(n);
+    };
+    EXPECT_EQ(link.step(read) + link.step(read) + link.step(read), 0);
+    EXPECT_EQ(link.fill(), 5120);
+    EXPECT_EQ(link.step(read), 1);
+    EXPECT_EQ(link.fill(), 0);
     EXPECT_EQ(BSP_BOARD_HARDWARE_RESOURCES.M_COM, 1);
-    for (std::uint32_t b = 0; b < 16; ++b) EXPECT_TRUE(taken(b).empty());
 }
 
 }  // namespace

@@ -1,39 +1,33 @@
-// Shared by the unit tests: a temporary box root the library's paths go under, and a fixed clock.
+// Shared by the unit tests: a temporary box root the library's paths go under, a fixed clock,
+// captured standard output and the messages of the log file.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "../common/files.h"
 #include "os/os.h"
 
 namespace unit {
 
-inline std::string read_file(const std::filesystem::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-inline void write_file(const std::filesystem::path& p, const std::string& text) {
-    std::filesystem::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << text;
-}
+using namespace testfiles;
 
 // A fresh SDK_BSP_ROOT (with tmp/) for one test; the environment is read again on both ends.
 class RootedTest : public testing::Test {
   protected:
     void SetUp() override {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "sdkbsp-unit-XXXXXX").string();
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        root_ = tmpl;
-        std::filesystem::create_directories(root_ / "tmp");
+        dir_ = std::make_unique<TempDir>();
+        root_ = dir_->path();
+        // The box's tools that change the machine only record here: the runner finds them first.
+        for (const char* tool : {"reboot", "date", "hwclock", "killall", "user.sh", "lte.sh"}) {
+            write_file(box("bin") / tool, std::string("#!/bin/sh\necho ") + tool + " \"$@\" >> \"$(dirname \"$0\")/../tmp/ran\"\n");
+            std::filesystem::permissions(box("bin") / tool, std::filesystem::perms::owner_all);
+        }
         setenv("SDK_BSP_ROOT", root_.c_str(), 1);
         unsetenv("SDK_BSP_CMDLOG");
         bsp::os::reload_environment();
@@ -42,11 +36,35 @@ class RootedTest : public testing::Test {
         unsetenv("SDK_BSP_ROOT");
         unsetenv("SDK_BSP_CMDLOG");
         bsp::os::reload_environment();
-        std::filesystem::remove_all(root_);
+        dir_.reset();
     }
     std::filesystem::path box(const std::string& rel) const { return root_ / rel; }
+    void journal_commands() {
+        setenv("SDK_BSP_CMDLOG", box("cmdlog").c_str(), 1);
+        bsp::os::reload_environment();
+    }
+    // The text of a box file, which is removed: the next call sees only what came since.
+    std::string take(const std::string& rel) {
+        std::string text = read_file(box(rel));
+        std::filesystem::remove(box(rel));
+        return text;
+    }
+    // The messages of the log records written since the last call (what follows each "]:").
+    std::vector<std::string> logged() {
+        const std::string text = take("tmp/sdklog.log");
+        std::vector<std::string> out;
+        for (auto at = text.find("\r\n["); at != std::string::npos;) {
+            auto start = text.find("]:", at) + 2;
+            at = text.find("\r\n[", start);
+            out.push_back(text.substr(start, at == std::string::npos ? at : at - start));
+        }
+        return out;
+    }
 
     std::filesystem::path root_;
+
+  private:
+    std::unique_ptr<TempDir> dir_;
 };
 
 // Time stands still at a chosen instant; sleeps return at once and are counted.
@@ -70,5 +88,13 @@ class UtcZone {
         tzset();
     }
 };
+
+// What f printed on standard output.
+template <typename F>
+std::string printed(F&& f) {
+    testing::internal::CaptureStdout();
+    f();
+    return testing::internal::GetCapturedStdout();
+}
 
 }  // namespace unit

@@ -6,9 +6,9 @@
 #include <regex>
 #include <sstream>
 
+#include "../common/files.h"
 #include "sim/standins.h"
 #include "sim/uci.h"
-#include "support.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ TEST(SimUci, AnswersAsTheRealUciDid) {
     for (const char* set : {"device", "handwritten"}) {
         const sim::uci::Dirs dirs{kUciData / set, fs::temp_directory_path() / "sim-uci-unused"};
         for (const auto& e : fs::directory_iterator(kUciData / "expected" / set)) {
-            const std::string expected = unit::read_file(e.path());
+            const std::string expected = testfiles::read_file(e.path());
             if (e.path().extension() == ".show") {
                 EXPECT_EQ(uci(dirs, {"show", e.path().stem().string()}).out, expected) << e.path();
                 ++checked;
@@ -60,43 +60,10 @@ TEST(SimUci, AnswersAsTheRealUciDid) {
 TEST(SimUci, WritesPackagesAsUciCommitDoes) {
     if (!fs::exists(kUciData)) GTEST_SKIP() << "no UCI files in " << SDK_BSP_TESTDATA;
     for (const auto& e : fs::directory_iterator(kUciData / "handwritten")) {
-        const auto package = sim::uci::parse(unit::read_file(e.path()));
-        EXPECT_EQ(sim::uci::export_text(package), unit::read_file(kUciData / "committed" / e.path().filename()))
+        const auto package = sim::uci::parse(testfiles::read_file(e.path()));
+        EXPECT_EQ(sim::uci::export_text(package), testfiles::read_file(kUciData / "committed" / e.path().filename()))
             << e.path();
     }
-}
-
-class SimUciBox : public unit::RootedTest {
-  protected:
-    void SetUp() override {
-        unit::RootedTest::SetUp();
-        unit::write_file(box("etc/config/vqm"), std::string(sim::kVqmPackage));
-    }
-    sim::uci::Dirs dirs() const { return {box("etc/config"), box("tmp/.uci")}; }
-};
-
-TEST_F(SimUciBox, StagesChangesUntilCommit) {
-    EXPECT_EQ(uci(dirs(), {"set", "vqm.sys.pcas=2"}).status, 0);
-    EXPECT_EQ(uci(dirs(), {"set", "vqm.sys.pcas_sdk=99999"}).status, 0);
-    EXPECT_EQ(unit::read_file(box("etc/config/vqm")), sim::kVqmPackage) << "nothing written before the commit";
-    EXPECT_EQ(uci(dirs(), {"get", "vqm.sys.pcas"}).out, "2\n");
-    EXPECT_EQ(uci(dirs(), {"commit"}).status, 0);
-    EXPECT_EQ(unit::read_file(box("etc/config/vqm")), "\nconfig sys 'sys'\n\toption pcas '2'\n\toption pcas_sdk '99999'\n\n");
-    EXPECT_FALSE(fs::exists(box("tmp/.uci/vqm")));
-
-    // An empty value deletes the option; a section can be made; one that is missing cannot hold options.
-    EXPECT_EQ(uci(dirs(), {"set", "vqm.sys.pcas_sdk="}).status, 0);
-    EXPECT_EQ(uci(dirs(), {"set", "vqm.gps=gps"}).status, 0);
-    EXPECT_EQ(uci(dirs(), {"set", "vqm.gps.note=it's on"}).status, 0);
-    const Result missing = uci(dirs(), {"set", "vqm.nosuch.pcas=1"});
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.err, "uci: Entry not found\n");
-    EXPECT_EQ(uci(dirs(), {"commit", "vqm"}).status, 0);
-    EXPECT_EQ(unit::read_file(box("etc/config/vqm")),
-              "\nconfig sys 'sys'\n\toption pcas '2'\n\nconfig gps 'gps'\n\toption note 'it'\\''s on'\n\n");
-    EXPECT_EQ(uci(dirs(), {"show", "vqm.gps"}).out, "vqm.gps=gps\nvqm.gps.note='it'\\''s on'\n");
-    EXPECT_EQ(uci(dirs(), {"get", "nosuch.sys.pcas"}).status, 1);
-    EXPECT_EQ(uci(dirs(), {"set", "../vqm.sys.pcas=1"}).status, 1);
 }
 
 }  // namespace

@@ -7,24 +7,21 @@
 
 #include <gtest/gtest.h>
 
+#include "../common/files.h"
 #include "sim/gpio.h"
-#include "support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class SimGpio : public unit::RootedTest {
+class SimGpio : public testing::Test {
   protected:
     void SetUp() override {
-        unit::RootedTest::SetUp();
         inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         ASSERT_GE(inotify_, 0);
     }
-    void TearDown() override {
-        ::close(inotify_);
-        unit::RootedTest::TearDown();
-    }
+    void TearDown() override { ::close(inotify_); }
+    std::filesystem::path box(const std::string& rel) const { return dir_ / rel; }
     // Writes as the primitives do (no O_TRUNC), then lets the tree see the events the write made.
     void write(sim::GpioTree& tree, const std::string& rel, const std::string& text) {
         const int fd = ::open(box("sys/class/gpio/" + rel).c_str(), O_WRONLY);
@@ -39,15 +36,16 @@ class SimGpio : public unit::RootedTest {
                 tree.on_event(*e, trace_);
             }
     }
-    std::string file(const std::string& rel) { return unit::read_file(box("sys/class/gpio/" + rel)); }
+    std::string file(const std::string& rel) { return testfiles::read_file(box("sys/class/gpio/" + rel)); }
 
+    testfiles::TempDir dir_;
     int inotify_ = -1;
     std::vector<std::string> trace_;
 };
 
 TEST_F(SimGpio, ExportMakesALineThatFollowsItsFiles) {
     fs::create_directories(box("sys/class/gpio/gpio7"));  // left by an earlier box
-    sim::GpioTree tree(root_, inotify_);
+    sim::GpioTree tree(dir_.path(), inotify_);
     EXPECT_FALSE(fs::exists(box("sys/class/gpio/gpio7")));
     write(tree, "export", "1");
     write(tree, "export", "18");
