@@ -58,32 +58,28 @@ TEST_F(NmeaParser, WorkedExampleInABatchOfMoreThan1024Bytes) {
 }
 
 TEST_F(NmeaParser, GsvCyclesFillSlotsAndBuildTheSignalText) {
-    feed(batch({checksummed("$GPGSV,1,1,02,05,10,100,20,09,10,100,21")}));
-    EXPECT_EQ(Read_GPS_dB_Flag() * 10 + Read_GPS_dB_Flag(), 10);
-    // A new cycle of three messages clears the old satellites; the text is rebuilt after the third.
-    feed(batch({checksummed("$GPGSV,3,1,09,03,45,120,40"), checksummed("$GPGSV,3,2,09,,,,")}));
+    // A cycle of three messages clears the old satellites; the text is rebuilt after the third.
+    feed(batch({checksummed("$GPGSV,1,1,02,05,10,100,20,09,10,100,21"), checksummed("$GPGSV,3,1,09,03,45,120,40"),
+                checksummed("$GPGSV,3,2,09,,,,")}));
     EXPECT_EQ(STR_GPS_INFO.gps_id[1], 0);
-    EXPECT_EQ(Read_GPS_dB_Flag(), 0);
+    EXPECT_EQ(Read_GPS_dB_Flag() * 10 + Read_GPS_dB_Flag(), 10);  // the first cycle's
     feed(batch({checksummed("$GPGSV,3,3,09,07,30,200,38"), checksummed("$BDGSV,1,1,01,06,20,100,33")}));
     EXPECT_EQ(Read_GPS_dB_Flag(), 1);
     EXPECT_EQ(std::string(SET_GPS_BD_dB()), "GPS,卫星标识=3;7;,CN0=40;38;\r\n,BD,卫星标识=6;,CN0=33;");
     char small[5];
     EXPECT_EQ(bsp::gps::copy_signal_text(small, sizeof small), 4u);
     EXPECT_EQ(std::string(small), "GPS,");
-    // Message 2 does not clear; a block without elevation keeps its slot's CN0.
+    // Message 2 does not clear; a block without elevation keeps its slot's CN0. Message 10 stores
+    // no satellite and, taken as message 0, ends no cycle; a GN cycle stores nothing, yet rebuilds.
     feed(batch({checksummed("$BDGSV,2,2,05,11,40,100,44"), checksummed("$BDGSV,2,2,05,12,,100,30")}));
-    EXPECT_EQ(STR_GPS_INFO.bd_id[4] * 100 + STR_GPS_INFO.bd_cn0[4], 1244);
-    EXPECT_EQ(STR_GPS_INFO.bd_id[0], 6);
-    // Message 10 stores no satellite and, taken as message 0, ends no cycle; talkers without a
-    // system store nothing, yet a GN cycle still rebuilds the text.
     Read_GPS_dB_Flag();
     feed(batch({checksummed("$GPGSV,10,10,40,21,45,120,40")}));
-    EXPECT_EQ(STR_GPS_INFO.gps_id[36], 0);
+    EXPECT_EQ(std::vector<int>({STR_GPS_INFO.bd_id[0], STR_GPS_INFO.bd_id[4], STR_GPS_INFO.bd_cn0[4], STR_GPS_INFO.gps_id[36]}),
+              std::vector<int>({6, 12, 44, 0}));
     EXPECT_EQ(STR_GPS_INFO.gpslook, 40.0f);
     EXPECT_EQ(Read_GPS_dB_Flag(), 0);
     feed(batch({checksummed("$GNGSV,1,1,01,22,45,120,40")}));
-    EXPECT_EQ(STR_GPS_INFO.gps_id[0], 3);
-    EXPECT_EQ(Read_GPS_dB_Flag(), 1);
+    EXPECT_EQ(STR_GPS_INFO.gps_id[0] * 10 + Read_GPS_dB_Flag(), 31);
     // A CN0 left empty inside a sentence reads 0 and is listed as 0.
     feed(batch({checksummed("$GPGSV,1,1,02,03,45,120,,07,30,200,38")}));
     EXPECT_TRUE(std::string(SET_GPS_BD_dB()).starts_with("GPS,卫星标识=3;7;,CN0=0;38;\r\n,BD,"));

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <future>
 #include <thread>
 #include <vector>
 
@@ -56,19 +54,6 @@ TEST_F(ReceiveBuffers, KeepTheOldestBytesAndDrainInOrder) {
     EXPECT_EQ(append(16, stream(0, 0, 8)).kept(), 0);
     EXPECT_EQ(drain(13, 100), stream(13, 10, 15));
     EXPECT_EQ(drain(13, 10), Bytes{});
-}
-
-// The appender logs with the buffer's mutex held; an empty buffer is answered without it.
-TEST_F(ReceiveBuffers, AppendHoldsTheMutexAndAnEmptyDrainTakesNone) {
-    {
-        auto a = append(5, stream(5, 0, 3));
-        EXPECT_FALSE(bsp::com::M_COM_READ_LOCK[5].try_lock());
-    }
-    std::unique_lock held(bsp::com::M_COM_READ_LOCK[7]);
-    auto read = std::async(std::launch::async, [] { return drain(7, 10).size(); });
-    EXPECT_EQ(read.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-    held.unlock();
-    EXPECT_EQ(read.get(), 0u);
 }
 
 // One appender and one drainer per buffer, sixteen pairs at once: every drainer receives its
