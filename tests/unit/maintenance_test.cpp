@@ -119,9 +119,14 @@ TEST_F(Maintenance, CommandsResultsAndLogLines) {
         {[] { return DelFtp(""); }, -1, "",
          "\nsdk_DEBUG fun=DelFtp,usr =\nsdk_ERROR DelFtp: user refused, the shell would not take it literally"},
         {[] { return UpdateSDK(nullptr); }, 0, "", "\nsdk_SYS UpdateSDK((null))"},
-        {[&] { return UpdateSDK(longest.c_str()); }, -1,
+        {[&] {  // a reference hash, but no library to hash
+             unit::write_file(box("tmp/sdk/file.md5"), std::string(32, '0'));
+             return UpdateSDK(longest.c_str());
+         },
+         -1,
          "mkdir $R/tmp/sdk\nmv $R" + longest + " $R/tmp/sdk/CAIRN_KIT_SDK.tar.gz\ngunzip $R/tmp/sdk/CAIRN_KIT_SDK.tar.gz\n"
-         "tar -xf $R/tmp/sdk/CAIRN_KIT_SDK.tar\n", "\nsdk_SYS UpdateSDK(" + longest + ")"},
+         "tar -xf $R/tmp/sdk/CAIRN_KIT_SDK.tar\nmd5sum $R/tmp/sdk/libsdk_bsp.so\n",
+         "\nsdk_SYS UpdateSDK(" + longest + ")"},
         {[&] { return UpdateSDK(too_long.c_str()); }, -1, "",
          "\nsdk_SYS UpdateSDK(" + too_long + ")\nsdk_ERROR UpdateSDK: path refused, too long for its command"},
         {[] { return GetSupportedExtendType(nullptr, 0); }, -2, "", ""},
@@ -170,6 +175,7 @@ TEST_F(Maintenance, VersionAndHardwareTextsAreWrittenWhole) {
         EXPECT_EQ(buffer, c.buffer);
         EXPECT_EQ(take("tmp/sdklog.log"), "\nsdk_SYS " + c.log);
     }
+    EXPECT_EQ(ReadSDKVersion(nullptr, 16) + ReadHardwareInformation(nullptr, 70), 0);
 }
 
 TEST_F(Maintenance, FileHelpersTakeBoxPaths) {
