@@ -189,6 +189,233 @@ SDK_BSP_API int ReadResourceAlias(const char *name, char *alias, int length) SDK
 /* The state of a resource: always 0 (the resource is not examined). Always returns 0. */
 SDK_BSP_API int GetResourceState(const char *resource, int *state) SDK_BSP_NOEXCEPT;
 
+/** @defgroup maintenance Device information and maintenance
+ *  Identify the library and the box, install an update of the library, set the clock, manage the
+ *  FTP accounts, and the small file and command helpers these calls use.
+ *
+ *  The work is done by shell commands (system or popen through /bin/sh); their exit status is not
+ *  examined unless a call says so. Caller text that goes into a command (the clock text, the FTP
+ *  user, password and path, the update package's path) must be text the shell takes literally:
+ *  no quote (' or "), ;, |, &, $, `, <, >, (, ), \, line end or other control character anywhere;
+ *  and in the arguments that stand unquoted (all but the clock text) also no blank, *, ? or [, no
+ *  leading -, # or ~, and not empty. Other text is refused: the call runs no command, returns -1
+ *  and logs at level 2 "<call>: <argument> refused, <why>", with <why> one of "absent" (a null
+ *  text), "the shell would not take it literally", "too long for its command"; for example
+ *  "SetFtp: password refused, the shell would not take it literally".
+ *
+ *  With SDK_BSP_ROOT set, every absolute path these calls open or put into a command is taken
+ *  under it, the caller's paths included; ReadsyscmdReturn runs its command as given.
+ *  @{ */
+
+/** The size of the buffer ReadSDKVersion needs: "VQ-1.1.0" and its terminator. */
+#define SDK_BSP_VERSION_TEXT_SIZE 9
+/** The size of the buffer ReadHardwareInformation needs: the JSON text and its terminator. */
+#define SDK_BSP_HARDWARE_INFO_SIZE 70
+
+/**
+ * Writes the library's version text, "VQ-1.1.0".
+ *
+ * Clears the first length bytes of the buffer (none when length is not positive), then writes the
+ * 8 characters and a terminator whatever length says.
+ *
+ * @param buffer  receives the text; at least SDK_BSP_VERSION_TEXT_SIZE (9) bytes. Null: nothing is
+ *                written and nothing logged.
+ * @param length  the number of bytes to clear first.
+ * @return 0, always.
+ * @par Log
+ *   "ReadSDKVersion(VQ-1.1.0)" at level 5.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int ReadSDKVersion(char *buffer, int length) SDK_BSP_NOEXCEPT;
+
+/**
+ * Writes the box's hardware information as UTF-8 JSON.
+ *
+ * The text is {"产品型号":"VQM-KP-2000A1","生产日期":"2022-07-01 08:30:00"} (product model and
+ * production date, 69 bytes), followed by its terminator: 70 bytes, whatever length says.
+ *
+ * @param buffer  receives the text; at least SDK_BSP_HARDWARE_INFO_SIZE (70) bytes. Null: nothing
+ *                is written and nothing logged.
+ * @param length  not examined.
+ * @return 0, always.
+ * @par Log
+ *   "ReadHardwareInformation(<the text>)" at level 5.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int ReadHardwareInformation(char *buffer, int length) SDK_BSP_NOEXCEPT;
+
+/**
+ * Installs an update of the library from a package file.
+ *
+ * Only a path that contains "/CAIRN_KIT_SDK.tar.gz" names a package; any other path (or null)
+ * returns 0 at once and runs no command. Otherwise, in order: "mkdir /tmp/sdk", "mv <path>
+ * /tmp/sdk/CAIRN_KIT_SDK.tar.gz" (the package file is moved, not copied), "gunzip
+ * /tmp/sdk/CAIRN_KIT_SDK.tar.gz", "tar -xf /tmp/sdk/CAIRN_KIT_SDK.tar"; then the first 32 bytes
+ * of /tmp/sdk/file.md5 are compared with the first word of "md5sum /tmp/sdk/libsdk_bsp.so" (run
+ * through ReadsyscmdReturn), and when they are equal "cp /tmp/sdk/libsdk_bsp.so
+ * /lib/libsdk_bsp.so" installs the new library.
+ *
+ * The package is a gzip-compressed tar archive of two members, tmp/sdk/file.md5 (the library's
+ * MD5 as 32 hexadecimal digits) and tmp/sdk/libsdk_bsp.so. tar unpacks them relative to the
+ * working directory, so the host must run with its working directory at the box's root / (under
+ * SDK_BSP_ROOT: at that root). /tmp/sdk is kept after the update, and gunzip does not overwrite
+ * a /tmp/sdk/CAIRN_KIT_SDK.tar left by an earlier update: remove it first, or the old archive is
+ * unpacked again. cp rewrites /lib/libsdk_bsp.so in place: restart the host after an update.
+ *
+ * @param path  the package file; at most 478 characters; text the shell takes literally as an
+ *              unquoted word (see the section's introduction).
+ * @return 0 when the path names no package, when the library was installed and when the hash did
+ *         not match (nothing installed); -1 when file.md5 does not yield 32 bytes, when the hash
+ *         cannot be computed, or when the path is refused.
+ * @par Log
+ *   "UpdateSDK(<path>)" at level 5, first ("(null)" for a null path); a refusal at level 2
+ *   ("UpdateSDK: path refused, ...").
+ * @par Threads
+ *   Any thread; one update at a time (they share /tmp/sdk).
+ */
+SDK_BSP_API int UpdateSDK(const char *path) SDK_BSP_NOEXCEPT;
+
+/**
+ * Sets the system clock and stores it in the hardware clock.
+ *
+ * The text is cut to its first 29 characters, then runs as "date -s '<text>'", followed by
+ * "hwclock -w". The software watchdog is fed after each of the two commands, so its countdown
+ * restarts on the new clock.
+ *
+ * @param time  a time as the box's date -s takes it, e.g. "2024-07-01 08:30:00"; text the shell
+ *              takes literally inside single quotes (blanks allowed).
+ * @return 0 once the commands have run (their results are not examined); -1 for a null text
+ *         (nothing logged) or a refused one.
+ * @par Log
+ *   "SetRtc <time>;set_cmd=date -s '<time, cut>'" at level 5, after the commands; a refusal at
+ *   level 2 ("SetRtc: time refused, ...").
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int SetRtc(const char *time) SDK_BSP_NOEXCEPT;
+
+/**
+ * Adds an FTP account through the box's account script.
+ *
+ * Runs "mkdir <path>" when the path does not exist, then "user.sh add <user> <password> <path>".
+ *
+ * @param user      the account name; literal as an unquoted word.
+ * @param password  its password; literal as an unquoted word.
+ * @param path      its home directory; literal as an unquoted word.
+ * @return 0 once the commands have run (their results are not examined); -1 for a null path, or
+ *         when an argument is refused.
+ * @par Log
+ *   "fun=SetFtp,usr =<user>,password=<password>,path=<path>" at level 8, first, the password in
+ *   plain text ("(null)" for a null argument); a refusal at level 2 ("SetFtp: user refused, ...";
+ *   "SetFtp: arguments refused, too long for its command" when the command would pass 511
+ *   characters).
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int SetFtp(const char *user, const char *password, const char *path) SDK_BSP_NOEXCEPT;
+
+/**
+ * Deletes an FTP account through the box's account script: "user.sh del <user>".
+ *
+ * @param user  the account name; literal as an unquoted word.
+ * @return -1, always (also when the account was deleted).
+ * @par Log
+ *   "fun=DelFtp,usr =<user>" at level 8, first; a refusal at level 2 ("DelFtp: user refused, ...").
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int DelFtp(const char *user) SDK_BSP_NOEXCEPT;
+
+/**
+ * A placeholder for the extension types: does nothing.
+ *
+ * @param types   not examined.
+ * @param length  not examined.
+ * @return -2, always.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int GetSupportedExtendType(char *types, int length) SDK_BSP_NOEXCEPT;
+
+/**
+ * A placeholder for adding an extension: does nothing.
+ *
+ * @param type        not examined.
+ * @param parameters  not examined.
+ * @return -1, always.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int AddExtend(const char *type, const char *parameters) SDK_BSP_NOEXCEPT;
+
+/**
+ * Tells whether a path exists (a file, a directory or anything else; permissions aside).
+ *
+ * @param path  the path; null counts as missing.
+ * @return 1 when it exists, else 0.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int IsFileExist(const char *path) SDK_BSP_NOEXCEPT;
+
+/**
+ * The size of a file in bytes, from its status.
+ *
+ * @param path  the file.
+ * @return its size (2147483647 for a larger file), or -1 when its status cannot be read.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int FSU_get_file_size(const char *path) SDK_BSP_NOEXCEPT;
+
+/**
+ * Opens a file read-only.
+ *
+ * @param path  the file.
+ * @return a descriptor, close-on-exec, which the caller closes; -1 on any failure.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int FSU_get_fd(const char *path) SDK_BSP_NOEXCEPT;
+
+/**
+ * Reads the start of a file into a buffer.
+ *
+ * Opens the file for reading and writing (so a read-only file fails) and reads the smaller of its
+ * size and size bytes. The buffer gets no terminator.
+ *
+ * @param path    the file.
+ * @param buffer  receives the bytes; at least size bytes.
+ * @param size    the most bytes to read.
+ * @return the number of bytes placed in the buffer; 0 when the path does not exist, the buffer is
+ *         null, size is not positive or the read fails; -1 when the file cannot be opened.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int Read_Data_File(const char *path, char *buffer, int size) SDK_BSP_NOEXCEPT;
+
+/**
+ * Runs a shell command and keeps the first word of its output.
+ *
+ * Clears size bytes of the buffer and reads at most size - 1 bytes of the command's standard
+ * output (so the text always ends in a terminator; a longer first word is cut). An output that
+ * contains "Entry" or "can't" gives an empty text; otherwise every blank, carriage return and line
+ * feed of the size bytes becomes a terminator, leaving the first word. A command that cannot be
+ * started gives an empty text. The command runs as given: the caller owns its text.
+ *
+ * @param command  the command line for /bin/sh.
+ * @param buffer   receives the text; size bytes.
+ * @param size     the buffer's size; nothing is done when it is not positive.
+ * @return the buffer.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API char *ReadsyscmdReturn(const char *command, char *buffer, int size) SDK_BSP_NOEXCEPT;
+
+/** @} */
+
 /* ==============================================================================================
  * Serial port objects
  *

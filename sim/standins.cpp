@@ -29,6 +29,19 @@ constexpr Standin kStandins[] = {
      "case \" $* \" in *\" -s \"*|*\" --set\"*) ;; *) exec /bin/date \"$@\" ;; esac\n"},
 };
 
+// user.sh keeps one "user home" line per account, the home shown as the box's path (the root
+// the library puts in front taken away); an account added again replaces the old one.
+constexpr std::string_view kAccounts =
+    "[ -f \"$accounts\" ] || : > \"$accounts\"\n"
+    "case $1 in\n"
+    "add) [ $# -eq 4 ] || exit 1 ;;\n"
+    "del) [ $# -eq 2 ] || exit 1 ;;\n"
+    "*) exit 1 ;;\n"
+    "esac\n"
+    "while read -r u home; do [ \"$u\" = \"$2\" ] || printf '%s %s\\n' \"$u\" \"$home\"; done < \"$accounts\" > \"$accounts.new\"\n"
+    "[ \"$1\" = del ] || printf '%s %s\\n' \"$2\" \"${4#\"$box\"}\" >> \"$accounts.new\"\n"
+    "mv \"$accounts.new\" \"$accounts\"\n";
+
 void write_script(const fs::path& p, const std::string& text) {
     std::ofstream(p, std::ios::binary | std::ios::trunc) << text;
     fs::permissions(p, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
@@ -51,6 +64,10 @@ void install_standins(const fs::path& dir, const std::string& uci_command) {
     for (const auto& s : kStandins)
         write_script(dir / "bin" / s.name, std::string("#!/bin/sh\n# ") + s.name + " of the simulated box: " + s.what +
                                                 ".\n" + std::string(kRecord) + record + "\n" + s.then);
+    write_script(dir / "bin/user.sh", "#!/bin/sh\n# user.sh of the simulated box: records the request and keeps the FTP accounts in " +
+                                          std::string(kFtpAccounts) + ".\n" + std::string(kRecord) + record + "\n" +
+                                          "box=" + sh_quote(dir.string()) + "\naccounts=" +
+                                          sh_quote((dir / kFtpAccounts).string()) + "\n" + std::string(kAccounts));
     write_script(dir / "bin/uci", "#!/bin/sh\n# uci of the simulated box: fsu-uci on its etc/config; it records the call.\n"
                                   "SDK_BSP_ROOT=" + sh_quote(dir.string()) + " exec " + uci_command + " \"$@\"\n");
     if (!fs::exists(dir / "etc/config/vqm")) std::ofstream(dir / "etc/config/vqm", std::ios::binary) << kVqmPackage;

@@ -1,6 +1,6 @@
 // The box's tools and configuration: bin/ holds harmless stand-ins for the commands the library
-// runs (uci, reboot, killall, date, hwclock), each recording its command line, one line each, in
-// tmp/standins.log; etc/config/vqm holds the GPS positioning mode as uci writes it.
+// runs (uci, reboot, killall, date, hwclock, user.sh), each recording its command line, one line
+// each, in tmp/standins.log; etc/config/vqm holds the GPS positioning mode as uci writes it.
 #pragma once
 
 #include <sys/inotify.h>
@@ -14,13 +14,16 @@
 namespace sim {
 
 constexpr std::string_view kStandinLog = "tmp/standins.log";
+// The FTP accounts user.sh keeps: one "user home" line each.
+constexpr std::string_view kFtpAccounts = "etc/ftp_accounts";
 // The package as a box ships it: uci's own export of one named section.
 constexpr std::string_view kVqmPackage = "\nconfig sys 'sys'\n\toption pcas '3'\n\n";
 
 // Writes the stand-ins into <dir>/bin (replacing old ones), <dir>/etc/config/vqm when there is
 // none, and an empty record. bin/uci runs `uci_command` (a shell command, the fsu-uci program)
 // with SDK_BSP_ROOT set to the box. `date` with no -s or --set is a query and is passed on to
-// the system's own date after it is recorded; the others do nothing else.
+// the system's own date after it is recorded; `user.sh add USER PASSWORD HOME` and
+// `user.sh del USER` keep the account list; the others do nothing else.
 void install_standins(const std::filesystem::path& dir, const std::string& uci_command);
 
 // Text quoted for /bin/sh.

@@ -7,7 +7,9 @@
 //   ports     ttymxc1 5/5, ttymxc2 0/0, ... ttymxc7 14/2880 (bytes in/out)
 //   GPS       mode GPS+BeiDou, track at 960 bytes/s, 22.6020575 N 113.9464835 E 56.7 m; last command "$PCAS04,3*1A" ok; 1 save
 //   reboot    none requested  |  2 requests, the last at 2024-07-01 08:30:05
+//   FTP       no accounts  |  ftpuser /srv/ftp, guest /mnt/data      (what user.sh keeps)
 #include <cstdio>
+#include <fstream>
 
 #include "sim/box_state.h"
 
@@ -42,6 +44,15 @@ std::string faults(const Faults& f) {
     if (f.split) on.push_back("split");
     if (f.bad_checksum) on.push_back("bad checksum");
     return on.empty() ? "" : ", faults: " + join(on);
+}
+
+// The accounts user.sh keeps, as "user home" lines.
+std::string ftp_accounts(const std::filesystem::path& dir) {
+    std::ifstream in(dir / kFtpAccounts);
+    std::vector<std::string> accounts;
+    for (std::string l; std::getline(in, l);)
+        if (!l.empty()) accounts.push_back(l);
+    return accounts.empty() ? "no accounts" : join(accounts);
 }
 
 }  // namespace
@@ -102,6 +113,7 @@ std::string BoxState::status() const {
     out += line("reboot", files.reboots ? std::to_string(files.reboots) + (files.reboots == 1 ? " request" : " requests") +
                                               ", the last at " + files.last_reboot
                                         : "none requested");
+    out += line("FTP", ftp_accounts(dir));
     return out;
 }
 

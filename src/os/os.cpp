@@ -163,6 +163,25 @@ bool Command::print(std::size_t room, const char* fmt, ...) noexcept {
     return true;
 }
 
+namespace {
+constexpr std::string_view kNeverLiteral = "'\"`;|&$<>()\\";
+constexpr std::string_view kNotInBareWord = " *?[";
+constexpr std::string_view kNotFirstInBareWord = "-#~";
+
+bool control(char c) noexcept { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }
+}  // namespace
+
+bool shell_literal(const char* text, Quoting quoting) noexcept {
+    if (!text) return false;
+    const std::string_view t(text);
+    const bool bare = quoting == Quoting::kBare;
+    if (bare && (t.empty() || kNotFirstInBareWord.find(t.front()) != std::string_view::npos)) return false;
+    return std::none_of(t.begin(), t.end(), [bare](char c) {
+        return control(c) || kNeverLiteral.find(c) != std::string_view::npos ||
+               (bare && kNotInBareWord.find(c) != std::string_view::npos);
+    });
+}
+
 int run(const char* command) noexcept {
     ShellText sh(command);
     return sh.ok() ? std::system(sh.c_str()) : -1;

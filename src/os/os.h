@@ -118,6 +118,15 @@ class Command {
     std::array<char, kCommandMax> text_{};
 };
 
+// Where caller text stands in a command: inside single quotes, or as a bare word.
+enum class Quoting { kQuoted, kBare };
+
+// True when the shell would take the text literally in that place, as exactly one argument: no
+// quote, ; | & $ ` < > ( ) \ or control character anywhere; a bare word is also not empty, holds
+// no blank, * ? or [ (globbing), and does not begin with - (an option), # (a comment) or ~ (a home
+// directory). Null is never literal.
+bool shell_literal(const char* text, Quoting quoting) noexcept;
+
 // Runs a command through /bin/sh as system() does, after appending it to the SDK_BSP_CMDLOG
 // journal. When rooted, $SDK_BSP_ROOT/bin comes first on PATH. Returns system()'s status, or -1
 // when the command is refused (unusable root, null or over-long text).

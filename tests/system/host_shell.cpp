@@ -25,11 +25,14 @@ HostShell::HostShell(const TempRoot& root, std::vector<std::string> env) {
     }
     for (auto& mine : env) envp.push_back(mine.data());
     envp.push_back(nullptr);
+    const std::string dir = root.path().string();
     pid_ = fork();
     if (pid_ == 0) {
         // Its own process group, not a session: a port opened without O_NOCTTY must never become
         // the shell's controlling terminal.
         setpgid(0, 0);
+        // The box runs its host at its root: tar unpacks an update relative to it.
+        if (chdir(dir.c_str()) != 0) _exit(126);
         dup2(in[0], 0);
         dup2(out[1], 1);
         dup2(res[1], 3);

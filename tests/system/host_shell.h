@@ -20,7 +20,8 @@ using namespace std::chrono_literals;
 using testfiles::read_file;
 using TempRoot = testfiles::TempDir;
 
-// The host shell, started in its own process group with SDK_BSP_ROOT (and SDK_BSP_CMDLOG) set.
+// The host shell, started in its own process group with SDK_BSP_ROOT (and SDK_BSP_CMDLOG) set and
+// its working directory at the box's root, as the box runs its host.
 class HostShell {
   public:
     explicit HostShell(const TempRoot& root, std::vector<std::string> env = {});

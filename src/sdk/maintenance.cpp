@@ -1,0 +1,231 @@
+// Device information and maintenance: the version and hardware texts, the library update, the
+// clock, the FTP accounts and the small file helpers they use. These are the only calls that hand
+// caller text to a shell: each such text must be one the shell takes literally, or the call runs
+// nothing, logs why and fails.
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <span>
+#include <string_view>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "os/os.h"
+#include "sdk/sdk.h"
+
+namespace bsp::sdk {
+namespace {
+
+constexpr const char* kVendor = "VQ";
+constexpr const char* kVersionNumber = "1.1.0";  // the library's release
+constexpr std::size_t kVersionSize = 9;          // "VQ-1.1.0" and its terminator
+
+// Product model and production date, as UTF-8 JSON; 70 bytes with the terminator.
+constexpr char kHardwareInformation[] =
+    "{\"\u4ea7\u54c1\u578b\u53f7\":\"VQM-KP-2000A1\",\"\u751f\u4ea7\u65e5\u671f\":\"2022-07-01 08:30:00\"}";
+static_assert(sizeof kHardwareInformation == 70);
+
+// The update: the caller's package is moved into the work directory, unpacked there (its members
+// are tmp/sdk/file.md5 and tmp/sdk/libsdk_bsp.so, unpacked relative to the host's working
+// directory, which is the box's root), checked against its reference hash and installed.
+constexpr const char* kPackageName = "/CAIRN_KIT_SDK.tar.gz";
+constexpr const char* kWorkDir = "/tmp/sdk";
+constexpr const char* kPackage = "/tmp/sdk/CAIRN_KIT_SDK.tar.gz";
+constexpr const char* kArchive = "/tmp/sdk/CAIRN_KIT_SDK.tar";
+constexpr const char* kReference = "/tmp/sdk/file.md5";
+constexpr const char* kNewLibrary = "/tmp/sdk/libsdk_bsp.so";
+constexpr const char* kInstalled = "/lib/libsdk_bsp.so";
+constexpr int kHashLength = 32;  // an MD5 in hexadecimal
+constexpr int kCheckBuffer = 50;
+
+constexpr std::size_t kCommandBuffer = 512;  // the update's and the FTP commands, as the box builds them
+constexpr std::size_t kDateBuffer = 40;
+// "date -s '" + text + "'" must fit the date command's 40 bytes with the terminator: the text is
+// cut to 29 characters, so the closing quote is never the part cut away.
+constexpr int kClockTextMax = 29;
+
+// Why a call refuses caller text (logged at level 2 as "<call>: <argument> refused, <why>").
+constexpr const char* kAbsent = "absent";
+constexpr const char* kNotLiteral = "the shell would not take it literally";
+constexpr const char* kTooLong = "too long for its command";
+
+const char* shown(const char* text) noexcept { return text ? text : "(null)"; }
+
+int refuse(const char* call, const char* argument, const char* why) noexcept {
+    SDK_LOG_WRITE(kLogError, "%s: %s refused, %s", call, argument, why);
+    return -1;
+}
+
+// One caller text that goes into a command.
+struct Argument {
+    const char* name;
+    const char* text;
+    os::Quoting quoting;
+};
+
+// Logs the first argument that may not reach the shell; false when there is one.
+bool all_literal(const char* call, std::span<const Argument> args) noexcept {
+    for (const Argument& a : args) {
+        const char* why = !a.text ? kAbsent : !os::shell_literal(a.text, a.quoting) ? kNotLiteral : nullptr;
+        if (why) {
+            refuse(call, a.name, why);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Runs a command that names box paths only (they fit their buffer whatever the root).
+template <typename... P>
+void run_on_paths(const char* format, P... paths) noexcept {
+    os::Command cmd;
+    if (cmd.format(kCommandBuffer, format, os::Path(paths)...)) os::run(cmd.c_str());
+}
+
+// Installs the unpacked library when its hash matches the package's reference: 0 installed or
+// skipped on a mismatch, -1 when the reference or the hash cannot be had.
+int check_and_install() noexcept {
+    std::array<char, kHashLength> reference{};
+    if (Read_Data_File(kReference, reference.data(), kHashLength) != kHashLength) return -1;
+    std::array<char, kCheckBuffer> hash{};
+    os::Command check;
+    if (check.format(kCommandBuffer, "md5sum %s", os::Path(kNewLibrary)))
+        ReadsyscmdReturn(check.c_str(), hash.data(), kCheckBuffer);
+    if (hash[0] == '\0') return -1;
+    if (std::string_view(hash.data()) != std::string_view(reference.data(), reference.size())) return 0;
+    run_on_paths("cp %s %s", kNewLibrary, kInstalled);
+    return 0;
+}
+
+}  // namespace
+}  // namespace bsp::sdk
+
+using namespace bsp::sdk;
+namespace os = bsp::os;
+
+extern "C" {
+
+SDK_BSP_API int ReadSDKVersion(char* buffer, int length) noexcept {
+    if (!buffer) return 0;
+    if (length > 0) std::memset(buffer, 0, static_cast<std::size_t>(length));
+    std::snprintf(buffer, kVersionSize, "%s-%s", kVendor, kVersionNumber);
+    SDK_LOG_WRITE(kLogSys, "ReadSDKVersion(%s)", buffer);
+    return 0;
+}
+
+SDK_BSP_API int ReadHardwareInformation(char* buffer, int /*length: not examined*/) noexcept {
+    if (!buffer) return 0;
+    std::memcpy(buffer, kHardwareInformation, sizeof kHardwareInformation);
+    SDK_LOG_WRITE(kLogSys, "ReadHardwareInformation(%s)", buffer);
+    return 0;
+}
+
+SDK_BSP_API int UpdateSDK(const char* path) noexcept {
+    SDK_LOG_WRITE(kLogSys, "UpdateSDK(%s)", shown(path));
+    if (!path || !std::strstr(path, kPackageName)) return 0;
+    const Argument args[] = {{"path", path, os::Quoting::kBare}};
+    if (!all_literal("UpdateSDK", args)) return -1;
+    os::Command move;
+    if (!move.format(kCommandBuffer, "mv %s %s", os::Path(path), os::Path(kPackage)))
+        return refuse("UpdateSDK", "path", kTooLong);
+    // An archive left by an earlier update stays: gunzip does not overwrite it.
+    run_on_paths("mkdir %s", kWorkDir);
+    os::run(move.c_str());
+    run_on_paths("gunzip %s", kPackage);
+    run_on_paths("tar -xf %s", kArchive);
+    return check_and_install();
+}
+
+SDK_BSP_API int SetRtc(const char* time) noexcept {
+    if (!time) return -1;
+    std::array<char, kClockTextMax + 1> text{};
+    std::snprintf(text.data(), text.size(), "%.*s", kClockTextMax, time);
+    const Argument args[] = {{"time", text.data(), os::Quoting::kQuoted}};
+    if (!all_literal("SetRtc", args)) return -1;
+    os::Command date;
+    date.format(kDateBuffer, "date -s '%s'", text.data());  // always fits: the text is cut
+    os::run(date.c_str());
+    bsp_SoftDogFeed();  // the countdown restarts on the new clock
+    os::run("hwclock -w");
+    bsp_SoftDogFeed();
+    SDK_LOG_WRITE(kLogSys, "SetRtc %s;set_cmd=%s", time, date.c_str());
+    return 0;
+}
+
+SDK_BSP_API int SetFtp(const char* user, const char* password, const char* path) noexcept {
+    SDK_LOG_WRITE(kLogDebug, "fun=%s,usr =%s,password=%s,path=%s", "SetFtp", shown(user), shown(password), shown(path));
+    if (!path) return -1;
+    const Argument args[] = {{"user", user, os::Quoting::kBare},
+                             {"password", password, os::Quoting::kBare},
+                             {"path", path, os::Quoting::kBare}};
+    if (!all_literal("SetFtp", args)) return -1;
+    const os::Path home(path);
+    os::Command mkdir, add;
+    if (!mkdir.format(kCommandBuffer, "mkdir %s", home) ||
+        !add.format(kCommandBuffer, "user.sh add %s %s %s", user, password, home))
+        return refuse("SetFtp", "arguments", kTooLong);
+    if (!IsFileExist(path)) os::run(mkdir.c_str());
+    os::run(add.c_str());
+    return 0;
+}
+
+SDK_BSP_API int DelFtp(const char* user) noexcept {
+    SDK_LOG_WRITE(kLogDebug, "fun=%s,usr =%s", "DelFtp", shown(user));
+    const Argument args[] = {{"user", user, os::Quoting::kBare}};
+    if (!all_literal("DelFtp", args)) return -1;
+    os::Command del;
+    if (!del.format(kCommandBuffer, "user.sh del %s", user)) return refuse("DelFtp", "user", kTooLong);
+    os::run(del.c_str());
+    return -1;  // the box's result, whatever the script did
+}
+
+SDK_BSP_API int GetSupportedExtendType(char* /*types*/, int /*length*/) noexcept { return -2; }
+
+SDK_BSP_API int AddExtend(const char* /*type*/, const char* /*parameters*/) noexcept { return -1; }
+
+SDK_BSP_API int IsFileExist(const char* path) noexcept {
+    struct stat st {};
+    return path && os::stat(path, &st) == 0 ? 1 : 0;
+}
+
+SDK_BSP_API int FSU_get_file_size(const char* path) noexcept { return getfilesize(path); }
+
+SDK_BSP_API int FSU_get_fd(const char* path) noexcept { return os::open(path, O_RDONLY | O_CLOEXEC); }
+
+SDK_BSP_API int Read_Data_File(const char* path, char* buffer, int size) noexcept {
+    if (!IsFileExist(path) || !buffer || size <= 0) return 0;
+    const int file_size = FSU_get_file_size(path);
+    os::Fd fd(os::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0700));
+    if (!fd) return -1;
+    const auto want = static_cast<std::size_t>(std::clamp(file_size, 0, size));
+    std::size_t got = 0;
+    while (got < want) {
+        const ssize_t n = ::read(fd.get(), buffer + got, want - got);
+        if (n < 0) return 0;
+        if (n == 0) break;  // the file shrank since its size was taken
+        got += static_cast<std::size_t>(n);
+    }
+    return static_cast<int>(got);
+}
+
+SDK_BSP_API char* ReadsyscmdReturn(const char* command, char* buffer, int size) noexcept {
+    if (!buffer || size <= 0) return buffer;
+    const auto n = static_cast<std::size_t>(size);
+    std::memset(buffer, 0, n);
+    if (command) {
+        // One byte short of the buffer: an output that fills it still ends in a terminator (its
+        // first word then cut to size - 1 characters).
+        os::Pipe pipe(command);
+        [[maybe_unused]] std::size_t got = pipe ? std::fread(buffer, 1, n - 1, pipe.get()) : 0;
+    }
+    if (std::strstr(buffer, "Entry") || std::strstr(buffer, "can't")) {
+        buffer[0] = '\0';
+        return buffer;
+    }
+    std::replace_if(buffer, buffer + n, [](char c) { return c == ' ' || c == '\r' || c == '\n'; }, '\0');
+    return buffer;
+}
+
+}  // extern "C"
