@@ -1,5 +1,5 @@
-// Device information and maintenance under a temporary box root whose bin/ holds the box's
-// recording stand-ins (date, hwclock, user.sh): no real clock is ever set.
+// Device information and maintenance under a temporary box root whose bin/ holds recording
+// stand-ins (date, hwclock, user.sh): no real clock is ever set.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -12,7 +12,6 @@
 
 #include "io/io.h"
 #include "sdk/sdk.h"
-#include "sim/standins.h"
 #include "support.h"
 
 namespace {
@@ -24,10 +23,8 @@ class Maintenance : public unit::RootedTest {
   public:
     void SetUp() override {
         RootedTest::SetUp();
-        sim::install_standins(root_, "false");
         for (const char* tool : {"bin/date", "bin/hwclock", "bin/user.sh"}) ASSERT_TRUE(fs::exists(box(tool))) << tool;
-        setenv("SDK_BSP_CMDLOG", box("cmdlog").c_str(), 1);
-        bsp::os::reload_environment();
+        journal_commands();
         STR_LOG_PAR = {2, 2, 2, 2, 2, 2, 2, 2};  // every level to the file only
         cwd_ = fs::current_path();
         fs::current_path(root_);  // a canary written relative to the working directory lands in the box
