@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <regex>
+#include <sstream>
 
 #include "host_shell.h"
 #include "sim/box.h"
@@ -249,6 +251,22 @@ TEST_F(SerialLink, ConcurrentWritersGiveOnlyWholeFrames) {
         EXPECT_EQ(data, 4 * kCount) << "board " << board.number();
     }
     EXPECT_EQ(shell->finish(), 0);
+}
+
+// A command run while the ports are open inherits none of them: the box's uci lists its own
+// descriptors instead (GPS_DEFAULT_SET runs "uci set vqm.sys.pcas=2;uci commit").
+TEST_F(SerialLink, CommandsRunWithThePortsOpenHoldNoneOfThem) {
+    const auto listing = (root / "tmp/fds").string();
+    std::ofstream(root / "bin/uci") << "#!/bin/sh\nfor f in /proc/$$/fd/*; do readlink \"$f\"; done >>" << listing << "\nexit 0\n";
+    start(false);
+    EXPECT_EQ(shell->call("GPS_DEFAULT_SET"), "GPS_DEFAULT_SET -> 0");
+    EXPECT_EQ(shell->finish(), 0);
+    std::vector<std::string> held;
+    std::istringstream lines(systest::read_file(listing));
+    for (std::string l; std::getline(lines, l);) held.push_back(l);
+    EXPECT_THAT(held, testing::Contains(listing));  // the stand-in ran and listed
+    for (int tty = sim::kFirstTty; tty <= sim::kLastTty; ++tty)
+        EXPECT_THAT(held, testing::Not(testing::Contains(box.port(tty).slave()))) << "ttymxc" << tty;
 }
 
 TEST(SerialFaults, MissingDeviceAndMisbehavingBoards) {
