@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "com/com.h"
+#include "com/board_link.h"
+#include "com/receive_buffers.h"
+#include "com/receive_threads.h"
 
 namespace {
 using bsp::com::kFrameArea;

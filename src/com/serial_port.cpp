@@ -11,7 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "com/com.h"
+#include "com/ports.h"
 #include "os/os.h"
 
 namespace bsp::com {

@@ -12,7 +12,7 @@
 
 #include <sys/stat.h>
 
-#include "com/com.h"
+#include "com/ports.h"
 #include "gps/gps.h"
 #include "os/os.h"
 #include "sdk/sdk.h"

@@ -4,8 +4,8 @@
 #include <atomic>
 #include <thread>
 
-#include "com/com.h"
 #include "pty_device.h"
+#include "sdk_bsp.h"
 #include "support.h"
 
 namespace {

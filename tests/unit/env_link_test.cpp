@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "com/com.h"
+#include "sdk_bsp.h"
 
 namespace {
 

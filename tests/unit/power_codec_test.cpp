@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "com/com.h"
+#include "com/power_codec.h"
 #include "support.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "com/com.h"
+#include "com/receive_buffers.h"
 
 namespace {
 

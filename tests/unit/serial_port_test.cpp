@@ -4,7 +4,7 @@
 #include <regex>
 #include <string>
 
-#include "com/com.h"
+#include "com/ports.h"
 #include "pty_device.h"
 #include "support.h"
 
