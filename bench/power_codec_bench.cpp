@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "com/com.h"
+#include "com/power_codec.h"
 
 namespace {
 

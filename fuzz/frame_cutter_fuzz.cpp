@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "com/com.h"
+#include "com/board_link.h"
+#include "com/receive_buffers.h"
+#include "com/receive_threads.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;

@@ -1,5 +1,6 @@
-/*
- * sdk_bsp.h - the board-support library of the field supervision unit (FSU).
+/**
+ * @file sdk_bsp.h
+ * The board-support library of the field supervision unit (FSU).
  *
  * The host (the monitoring application) links against /lib/libsdk_bsp.so and calls the functions
  * below. Everything is plain C (C99 and C++ alike); all state lives in the library, in fixed tables,
@@ -7,19 +8,28 @@
  *
  * Conventions that hold throughout:
  *   - Most calls return 0 for success and -1 for failure; calls documented as "always 0" have no
- *     failure value: on bad input (null pointer, short buffer) they do nothing harmful and still
- *     return 0.
- *   - Results go into buffers the caller supplies, of the sizes stated here.
+ *     failure value: on bad input (null pointer, out-of-range number) they do nothing harmful and
+ *     still return 0.
+ *   - Results go into buffers the caller supplies, of the sizes stated here. Where a call does not
+ *     look at a length (or uses it only to clear), it writes its whole text: the buffer must have
+ *     the size stated, whatever length is passed.
  *   - Calls are written to the log /tmp/sdklog.log with a level number: 2 errors, 3 the cellular
  *     modem, 4 the Uart API and board-link traces, 5 other API calls and system events, 8 per-call
  *     value traces. Nothing is logged until the log modes are set (SDK_LOG_PAR_INIT, which
- *     InitializeSDK calls).
- *   - Every call may be made from any host thread.
+ *     InitializeSDK calls). Each call's "Log" note gives its line's exact text (a printf format)
+ *     and level.
+ *   - Threads: every call may be made from any host thread. Each call's "Threads" note says what,
+ *     if anything, the caller must still serialise: a result buffer of the library shared by all
+ *     callers (copy the text out before the next call), or a call that blocks its caller. Locks the
+ *     library takes are its own and held only briefly, never across a call into the host. Thread
+ *     routines (the *_THREAD functions, App_SoftDogFeed) run in a thread of their own and never
+ *     return.
  *
  * Development on a PC: when the environment variable SDK_BSP_ROOT names a directory (a simulated
  * box), every absolute path the library uses is taken under it and the box's tools are looked up in
  * $SDK_BSP_ROOT/bin first. When SDK_BSP_CMDLOG names a file, every shell command the library runs is
- * appended to it, one line each, before it runs.
+ * appended to it, one line each, before it runs. The library's own descriptors are close-on-exec:
+ * the commands it runs inherit none of them.
  */
 #ifndef SDK_BSP_H
 #define SDK_BSP_H
@@ -27,167 +37,383 @@
 #include <pthread.h>
 #include <stdint.h>
 
+/** Marks a name the library exports (default visibility under GCC and Clang). */
 #if defined(__GNUC__)
 #define SDK_BSP_API __attribute__((visibility("default")))
 #else
 #define SDK_BSP_API
 #endif
 
+/** Marks a function that never throws: noexcept in C++, nothing in C. */
 #ifdef __cplusplus
 #define SDK_BSP_NOEXCEPT noexcept
-extern "C" {
 #else
 #define SDK_BSP_NOEXCEPT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
 #endif
 
 /* ==============================================================================================
  * Start-up
  * ============================================================================================== */
 
-/* Brings the whole box up, once per process, in this order: log modes on (SDK_LOG_PAR_INIT), the
- * log line "InitializeSDK", board presence flags cleared, the LED lamp test (1 s), the seven ports
- * opened at 115200 8N1, 9600 8N1 stored and applied for the sixteen Uarts (nine settings frames to
- * the boards), the seven receive threads started, the watchdog record reset, a 2 s pause for the
- * extension boards to announce themselves, the resources counted ("COM=...;AI=..."), the watchdog
- * thread started, the stored GPS positioning mode applied. About 6 s in all. Returns 0; -1 (doing
- * nothing) on every later call. The environment send loop (ENV_COM_SEND_THREAD) and the LTE
- * supervisor are not started: the host starts them itself. The library's threads run until the
- * process ends: a host that ends should leave with _exit() rather than return from main, so that no
- * exit handler or static destructor runs under them. */
+/** @defgroup startup Start-up
+ *  Bringing the box up once per process. The library's threads, ports and tables live until the
+ *  process ends; nothing is ever stopped or freed.
+ *  @{ */
+
+/**
+ * Brings the whole box up, once per process.
+ *
+ * In this order: log modes on (SDK_LOG_PAR_INIT), the log line "InitializeSDK", board presence
+ * flags cleared, the LED lamp test (1 s), the seven ports opened at 115200 8N1, 9600 8N1 stored and
+ * applied for the sixteen Uarts (nine settings frames to the boards), the seven receive threads
+ * started, the watchdog record reset, a 2 s pause for the extension boards to announce themselves,
+ * the resources counted, the watchdog thread started, the stored GPS positioning mode applied.
+ * About 6 s in all. The environment send loop (ENV_COM_SEND_THREAD) and the LTE supervisor are not
+ * started: the host starts them itself. The library's threads run until the process ends: a host
+ * that ends should leave with _exit() rather than return from main, so that no exit handler or
+ * static destructor runs under them.
+ *
+ * @return 0; -1, doing nothing, on every later call.
+ * @par Log
+ *   "InitializeSDK" at level 5, then the lines of the steps (BSP_Resource_CHECK's count, the
+ *   positioning mode's lines).
+ * @par Threads
+ *   Any thread; blocks it for about 6 s. Of two concurrent calls one starts the box, the other
+ *   returns -1 at once.
+ */
 SDK_BSP_API int InitializeSDK(void) SDK_BSP_NOEXCEPT;
-/* Logs "UninitializeSDK" and nothing else: threads and ports live until the process ends, and the
- * library cannot be started again. Always returns 0. */
+
+/**
+ * Logs that the host is done with the library, and nothing else.
+ *
+ * Threads and ports live until the process ends, and the library cannot be started again.
+ *
+ * @return 0, always.
+ * @par Log
+ *   "UninitializeSDK" at level 5.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int UninitializeSDK(void) SDK_BSP_NOEXCEPT;
-/* Once per process: BOARD_HARDWARE_RESOURCES_INIT. */
+
+/**
+ * Clears the board presence flags (BOARD_HARDWARE_RESOURCES_INIT), once per process.
+ *
+ * @par Threads
+ *   Any thread; a repeated or concurrent call does nothing.
+ */
 SDK_BSP_API void SYSTEM_INIT(void) SDK_BSP_NOEXCEPT;
-/* Clears the four board presence flags. */
+
+/**
+ * Clears the four board presence flags of BSP_BOARD_HARDWARE_RESOURCES.
+ *
+ * @par Threads
+ *   Any thread; each flag is one word.
+ */
 SDK_BSP_API void BOARD_HARDWARE_RESOURCES_INIT(void) SDK_BSP_NOEXCEPT;
+
+/** @} */
 
 /* ==============================================================================================
  * SDK log
- *
- * One record per call: "\r\n[YYYY-MM-DD hh:mm:ss <tag> Line=<number, 10 digits>]:<message>".
- * The message gets no line end of its own; the next record's leading "\r\n" closes it.
- *
- *   level  tag          mode word        level  tag          mode word
- *   1      "sdk_SQL  "  sql              5      "sdk_SYS  "  sys
- *   2      "sdk_ERROR"  error            6      "sdk_PIC  "  pic
- *   3      "sdk_NET  "  net              8      "sdk_DEBUG"  debug
- *   4      "sdk_SO   "  so               other  "sdk_OTHER"  other
- *
- * Mode words: 0 off, 1 standard output, 2 the file /tmp/sdklog.log, 3 both; other values output
- * nothing. The record number advances on every call, whatever the mode. When the file has grown past
- * 2 MiB (2097152 bytes) the next record first archives it to /tmp/sdklog.zip (replacing the previous
- * archive) and starts a new file. A record holds at most 102398 characters; a longer message is cut.
  * ============================================================================================== */
 
-/* The eight mode words, in this order. All 0 (log off) until SDK_LOG_PAR_INIT. */
+/** @defgroup log SDK log
+ *  One record per call: "\r\n[YYYY-MM-DD hh:mm:ss TAG Line=NUMBER]:MESSAGE", NUMBER in 10 digits.
+ *  The message gets no line end of its own; the next record's leading "\r\n" closes it.
+ *
+ *  | level | tag           | mode word |
+ *  |-------|---------------|-----------|
+ *  | 1     | "sdk_SQL  "   | sql       |
+ *  | 2     | "sdk_ERROR"   | error     |
+ *  | 3     | "sdk_NET  "   | net       |
+ *  | 4     | "sdk_SO   "   | so        |
+ *  | 5     | "sdk_SYS  "   | sys       |
+ *  | 6     | "sdk_PIC  "   | pic       |
+ *  | 8     | "sdk_DEBUG"   | debug     |
+ *  | other | "sdk_OTHER"   | other     |
+ *
+ *  Mode words: 0 off, 1 standard output, 2 the file /tmp/sdklog.log, 3 both; other values output
+ *  nothing. The record number advances on every call, whatever the mode. When the file has grown
+ *  past 2 MiB (2097152 bytes) the next record first archives it to /tmp/sdklog.zip (replacing the
+ *  previous archive; commands "rm", "zip", "rm") and starts a new file. A record holds at most
+ *  102398 characters; a longer message is cut. Records never interleave: one lock serialises the
+ *  record number, the archiving and the append.
+ *  @{ */
+
+/** The eight mode words, in this order; all 0 (log off) until SDK_LOG_PAR_INIT. */
 typedef struct {
-    int32_t sql;
-    int32_t error;
-    int32_t net;
-    int32_t so;
-    int32_t pic;
-    int32_t sys;
-    int32_t other;
-    int32_t debug;
+    int32_t sql;   /**< level 1 */
+    int32_t error; /**< level 2: errors */
+    int32_t net;   /**< level 3: the cellular modem */
+    int32_t so;    /**< level 4: the Uart API and board-link traces */
+    int32_t pic;   /**< level 6 */
+    int32_t sys;   /**< level 5: other API calls and system events */
+    int32_t other; /**< levels 0, 7 and above 8 */
+    int32_t debug; /**< level 8: per-call value traces */
 } STR_LOG_PAR_T;
 
+/** The log's mode words; the host may set them directly, each as one word. */
 SDK_BSP_API extern STR_LOG_PAR_T STR_LOG_PAR;
 
-/* Writes one record at the given level. Returns 1 when the record was output (mode 1, 2 or 3),
- * else 0 (also for a null format). A failed file write still returns 1. */
+/**
+ * Writes one record at the given level.
+ *
+ * @param level   the level number (1 to 8; any other is "other").
+ * @param format  a printf format for the message; null outputs nothing.
+ * @param ...     the format's arguments.
+ * @return 1 when the record was output (mode 1, 2 or 3; also when the file write failed), else 0.
+ * @par Threads
+ *   Any thread; records never interleave (the log's lock, held for the number, the archiving and
+ *   the append; the print on standard output comes after it).
+ */
 SDK_BSP_API int SDK_LOG_WRITE(int level, const char *format, ...) SDK_BSP_NOEXCEPT
 #if defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
 
-/* Sets the modes InitializeSDK uses: level 3 (net) to the file only, every other level to both. */
+/**
+ * Sets the modes InitializeSDK uses: level 3 (net) to the file only, every other level to both.
+ *
+ * @par Threads
+ *   Any thread; each mode word is one word.
+ */
 SDK_BSP_API void SDK_LOG_PAR_INIT(void) SDK_BSP_NOEXCEPT;
 
-/* Turns the whole log off (all eight mode words 0). The library never calls this itself. */
+/**
+ * Turns the whole log off (all eight mode words 0). The library never calls this itself.
+ *
+ * @par Threads
+ *   Any thread; each mode word is one word.
+ */
 SDK_BSP_API void SDK_LOG_PAR_INIT_NOPRINTF(void) SDK_BSP_NOEXCEPT;
 
-/* Appends text to the file at path, creating it (mode 0700) when missing.
- * Returns 1 written, -1 the file cannot be opened (or path/text is null), -2 its end cannot be
- * sought. The system error is printed on standard error with the prefix "open" or "lseek". */
+/**
+ * Appends text to the file at path, creating it (mode 0700) when missing.
+ *
+ * The system error is printed on standard error with the prefix "open" or "lseek".
+ *
+ * @param path  the file; not null.
+ * @param text  the zero-terminated text; not null.
+ * @return 1 written; -1 the file cannot be opened (or path or text is null); -2 its end cannot be
+ *         sought.
+ * @par Threads
+ *   Any thread; two calls on one file at once may overwrite each other's text (the end is sought,
+ *   then written). The log's own appends are serialised by its lock.
+ */
 SDK_BSP_API int SDK_LOG_SAVE_FILE(const char *path, char *text) SDK_BSP_NOEXCEPT;
+
+/** @} */
 
 /* ==============================================================================================
  * Resource names and counts
- *
- * Every local resource has a name and a numeric resource ID:
- *   "Local/Uart/1".."Local/Uart/16"  1..16       "Local/DO/1".."Local/DO/4"    301..304
- *   "Local/AI/1".."Local/AI/32"      101..132    "Local/Bat/1".."Local/Bat/4"  401..404
- *   "Local/DI/1".."Local/DI/32"      201..232    "Local/Led/1".."Local/Led/14" 509..522
- *   "Local/Led/run" 501, "Local/Led/power" 502, "Local/Led/alarm" 503, "Local/Led/net" 504,
- *   "Local/Led/update" 505, "Local/Led/extend1".."Local/Led/extend3" 506..508.
- * Names match exactly (case, no leading zeros, no blanks). RESOURCE_NOT_FOUND (523) means no such
- * resource.
  * ============================================================================================== */
 
+/** @defgroup resources Resource names and counts
+ *  Every local resource has a name and a numeric resource ID:
+ *
+ *  | names                                    | IDs        |
+ *  |------------------------------------------|------------|
+ *  | "Local/Uart/1" .. "Local/Uart/16"        | 1 .. 16    |
+ *  | "Local/AI/1" .. "Local/AI/32"            | 101 .. 132 |
+ *  | "Local/DI/1" .. "Local/DI/32"            | 201 .. 232 |
+ *  | "Local/DO/1" .. "Local/DO/4"             | 301 .. 304 |
+ *  | "Local/Bat/1" .. "Local/Bat/4"           | 401 .. 404 |
+ *  | "Local/Led/run", "Local/Led/power", "Local/Led/alarm", "Local/Led/net" | 501 .. 504 |
+ *  | "Local/Led/update", "Local/Led/extend1" .. "Local/Led/extend3" | 505 .. 508 |
+ *  | "Local/Led/1" .. "Local/Led/14"          | 509 .. 522 |
+ *
+ *  Names match exactly (case, no leading zeros, no blanks); 523 means no such resource. The
+ *  presence flags and the counts are single words, shared with the receive threads without a lock.
+ *  @{ */
+
+/** The resource ID of a name that is not in the table. */
 #define SDK_BSP_RESOURCE_NOT_FOUND 523
-/* The longest resource list ReadFSUResource writes, terminator included. */
+/** The longest resource list ReadFSUResource writes, terminator included: its buffer's size. */
 #define SDK_BSP_RESOURCE_LIST_SIZE 868
 
-/* Board presence flags. A flag counts only when it holds exactly 1. Cleared at start-up; the
- * library sets M_COM/EXT_COM when extension board 1/2 announces itself and never clears them
- * again; M_ENV/EXT_ENV are set only by the host. */
+/**
+ * The board presence flags (16 bytes). A flag counts only when it holds exactly 1.
+ *
+ * Cleared at start-up; the library sets M_COM and EXT_COM when extension board 1 or 2 announces
+ * itself and never clears them again; M_ENV and EXT_ENV are set only by the host.
+ */
 typedef struct {
-    int32_t M_COM;   /* extension board 1 (serial ports 5..8) has answered */
-    int32_t EXT_COM; /* extension board 2 (serial ports 9..12) has answered */
-    int32_t M_ENV;   /* environment inputs and outputs: 8 AI, 16 DI, 4 DO */
-    int32_t EXT_ENV; /* eight further AI */
+    int32_t M_COM;   /**< extension board 1 (serial ports 5..8) has answered */
+    int32_t EXT_COM; /**< extension board 2 (serial ports 9..12) has answered */
+    int32_t M_ENV;   /**< environment inputs and outputs: 8 AI, 16 DI, 4 DO */
+    int32_t EXT_ENV; /**< eight further AI */
 } BSP_BOARD_HARDWARE_RESOURCES_T;
 
+/** The presence flags, as the receive threads and the setters leave them. */
 SDK_BSP_API extern BSP_BOARD_HARDWARE_RESOURCES_T BSP_BOARD_HARDWARE_RESOURCES;
 
-/* The counts of the last BSP_Resource_CHECK; all 0 before the first one. */
+/** The counts of the last BSP_Resource_CHECK (24 bytes); all 0 before the first one. */
 typedef struct {
-    int32_t COM;      /* serial ports: 4, 8 or 12 */
-    int32_t RESERVED; /* always 0 */
-    int32_t AI;       /* analog inputs: 0, 8 or 16 */
-    int32_t DI;       /* digital inputs: 0 or 16 */
-    int32_t DO;       /* outputs: 0 or 4 */
-    int32_t AO;       /* analog outputs: always 0 */
+    int32_t COM;      /**< serial ports: 4, 8 or 12 */
+    int32_t RESERVED; /**< always 0 */
+    int32_t AI;       /**< analog inputs: 0, 8 or 16 */
+    int32_t DI;       /**< digital inputs: 0 or 16 */
+    int32_t DO;       /**< outputs: 0 or 4 */
+    int32_t AO;       /**< analog outputs: always 0 */
 } STR_SYSTEM_RESOURCES_NUM_T;
 
+/** The resource counts, as last computed. */
 SDK_BSP_API extern STR_SYSTEM_RESOURCES_NUM_T STR_SYSTEM_RESOURCES_NUM;
 
-/* The resource ID of a name, or 523 when the name is null or unknown. */
+/**
+ * Looks a resource name up in the table.
+ *
+ * @param name  the resource name, e.g. "Local/DI/3".
+ * @return the resource ID, or 523 when the name is null or unknown.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int READ_resourceName(const char *name) SDK_BSP_NOEXCEPT;
 
-/* Store a value in one presence flag (any value; only 1 counts). */
+/**
+ * Stores a value in the M_COM presence flag (extension board 1).
+ *
+ * @param value  any value; only 1 counts as present.
+ * @par Threads
+ *   Any thread; the flag is one word.
+ */
 SDK_BSP_API void PAR_SET_M_COM_EXIST_STATUS(int value) SDK_BSP_NOEXCEPT;
+
+/**
+ * Stores a value in the EXT_COM presence flag (extension board 2).
+ *
+ * @param value  any value; only 1 counts as present.
+ * @par Threads
+ *   Any thread; the flag is one word.
+ */
 SDK_BSP_API void PAR_SET_EXT_COM_EXIST_STATUS(int value) SDK_BSP_NOEXCEPT;
+
+/**
+ * Stores a value in the M_ENV presence flag (environment inputs and outputs).
+ *
+ * @param value  any value; only 1 counts as present.
+ * @par Threads
+ *   Any thread; the flag is one word.
+ */
 SDK_BSP_API void PAR_SET_M_ENV_EXIST_STATUS(int value) SDK_BSP_NOEXCEPT;
+
+/**
+ * Stores a value in the EXT_ENV presence flag (eight further AI).
+ *
+ * @param value  any value; only 1 counts as present.
+ * @par Threads
+ *   Any thread; the flag is one word.
+ */
 SDK_BSP_API void PAR_SET_EXT_ENV_EXIST_STATUS(int value) SDK_BSP_NOEXCEPT;
 
-/* Recomputes the counts from the presence flags: COM = 4 (+4 per extension board), AI/DI/DO =
- * 8/16/4 with M_ENV, AI +8 with EXT_ENV. Logs "COM=%d;AI=%d;DI=%d,AO=%d,DO=%d" at level 5 and prints
- * the same text on standard output. */
+/**
+ * Recomputes the counts from the presence flags.
+ *
+ * COM = 4, +4 per extension board present; AI, DI and DO = 8, 16 and 4 with M_ENV; AI +8 with
+ * EXT_ENV. The same text as the log line is printed on standard output, without a line end.
+ *
+ * @par Log
+ *   "COM=%d;AI=%d;DI=%d,AO=%d,DO=%d" at level 5.
+ * @par Threads
+ *   Any thread; each flag is read once, each count stored as one word.
+ */
 SDK_BSP_API void BSP_Resource_CHECK(void) SDK_BSP_NOEXCEPT;
 
-/* The stored counts, as last computed (no recount). */
+/**
+ * The stored count of serial ports, as last computed (no recount).
+ *
+ * @return 4, 8 or 12; 0 before the first count.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int sdk_read_com_num(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * The stored count of analog inputs, as last computed (no recount).
+ *
+ * @return 0, 8 or 16.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int sdk_read_ai_num(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * The stored count of digital inputs, as last computed (no recount).
+ *
+ * @return 0 or 16.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int sdk_read_di_num(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * The stored count of outputs, as last computed (no recount).
+ *
+ * @return 0 or 4.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int sdk_read_do_num(void) SDK_BSP_NOEXCEPT;
 
-/* Recounts, then writes the box's resources as a JSON array of strings without blanks:
- * the serial ports, AI, DI and DO present, then "Local/Led/1".."Local/Led/14", e.g.
+/**
+ * Recounts the resources, then writes them as a JSON array of strings without blanks.
+ *
+ * The serial ports, AI, DI and DO present, then "Local/Led/1".."Local/Led/14", e.g.
  * ["Local/Uart/1","Local/Uart/2","Local/Uart/3","Local/Uart/4","Local/Led/1",...,"Local/Led/14"].
- * The buffer should hold SDK_BSP_RESOURCE_LIST_SIZE (868) bytes; one too short for the list gets an
- * empty string instead. Logs "ReadFSUResource(<list>)" at level 5. Always returns 0. */
+ * The list is written whole, whatever the length: the length only limits how many bytes are
+ * cleared first.
+ *
+ * @param buffer  receives the list; must hold SDK_BSP_RESOURCE_LIST_SIZE (868) bytes. Null writes
+ *                nothing.
+ * @param length  the bytes cleared before the list is written (none when 0 or negative).
+ * @return 0, always.
+ * @par Log
+ *   "COM=%d;AI=%d;DI=%d,AO=%d,DO=%d" (the recount), then "ReadFSUResource(%s)" with the list, both
+ *   at level 5.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int ReadFSUResource(char *buffer, int length) SDK_BSP_NOEXCEPT;
 
-/* The alias of a resource is its name: copied into alias when it fits in length bytes (an empty
- * string otherwise). Logs "ReadResourceAlias(<name>)" at level 5. Always returns 0. */
+/**
+ * Writes the alias of a resource, which is its name.
+ *
+ * The name is copied whole, terminator included; the length is not looked at.
+ *
+ * @param name    the resource name; null does nothing.
+ * @param alias   receives the name; must hold strlen(name) + 1 bytes (18 for every name of the
+ *                table). Null writes nothing.
+ * @param length  not looked at.
+ * @return 0, always.
+ * @par Log
+ *   "ReadResourceAlias(%s)" at level 5, with the name.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int ReadResourceAlias(const char *name, char *alias, int length) SDK_BSP_NOEXCEPT;
 
-/* The state of a resource: always 0 (the resource is not examined). Always returns 0. */
+/**
+ * The state of a resource: always 0.
+ *
+ * @param resource  not looked at.
+ * @param state     receives 0; null writes nothing.
+ * @return 0, always.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int GetResourceState(const char *resource, int *state) SDK_BSP_NOEXCEPT;
+
+/** @} */
+
+/* ==============================================================================================
+ * Device information and maintenance
+ * ============================================================================================== */
 
 /** @defgroup maintenance Device information and maintenance
  *  Identify the library and the box, install an update of the library, set the clock, manage the
@@ -199,7 +425,7 @@ SDK_BSP_API int GetResourceState(const char *resource, int *state) SDK_BSP_NOEXC
  *  no quote (' or "), ;, |, &, $, `, <, >, (, ), \, line end or other control character anywhere;
  *  and in the arguments that stand unquoted (all but the clock text) also no blank, *, ? or [, no
  *  leading -, # or ~, and not empty. Other text is refused: the call runs no command, returns -1
- *  and logs at level 2 "<call>: <argument> refused, <why>", with <why> one of "absent" (a null
+ *  and logs at level 2 "%s: %s refused, %s" (the call, the argument, why), why being "absent" (a null
  *  text), "the shell would not take it literally", "too long for its command"; for example
  *  "SetFtp: password refused, the shell would not take it literally".
  *
@@ -240,7 +466,7 @@ SDK_BSP_API int ReadSDKVersion(char *buffer, int length) SDK_BSP_NOEXCEPT;
  * @param length  not examined.
  * @return 0, always.
  * @par Log
- *   "ReadHardwareInformation(<the text>)" at level 5.
+ *   "ReadHardwareInformation(%s)" at level 5, with the text.
  * @par Threads
  *   Any thread.
  */
@@ -250,8 +476,8 @@ SDK_BSP_API int ReadHardwareInformation(char *buffer, int length) SDK_BSP_NOEXCE
  * Installs an update of the library from a package file.
  *
  * Only a path that contains "/CAIRN_KIT_SDK.tar.gz" names a package; any other path (or null)
- * returns 0 at once and runs no command. Otherwise, in order: "mkdir /tmp/sdk", "mv <path>
- * /tmp/sdk/CAIRN_KIT_SDK.tar.gz" (the package file is moved, not copied), "gunzip
+ * returns 0 at once and runs no command. Otherwise, in order: "mkdir /tmp/sdk", "mv %s
+ * /tmp/sdk/CAIRN_KIT_SDK.tar.gz" with the path (the package file is moved, not copied), "gunzip
  * /tmp/sdk/CAIRN_KIT_SDK.tar.gz", "tar -xf /tmp/sdk/CAIRN_KIT_SDK.tar"; then the first 32 bytes
  * of /tmp/sdk/file.md5 are compared with the first word of "md5sum /tmp/sdk/libsdk_bsp.so" (run
  * through ReadsyscmdReturn), and when they are equal "cp /tmp/sdk/libsdk_bsp.so
@@ -270,7 +496,7 @@ SDK_BSP_API int ReadHardwareInformation(char *buffer, int length) SDK_BSP_NOEXCE
  *         not match (nothing installed); -1 when file.md5 does not yield 32 bytes, when the hash
  *         cannot be computed, or when the path is refused.
  * @par Log
- *   "UpdateSDK(<path>)" at level 5, first ("(null)" for a null path); a refusal at level 2
+ *   "UpdateSDK(%s)" at level 5 with the path, first ("(null)" for a null path); a refusal at level 2
  *   ("UpdateSDK: path refused, ...").
  * @par Threads
  *   Any thread; one update at a time (they share /tmp/sdk).
@@ -280,7 +506,7 @@ SDK_BSP_API int UpdateSDK(const char *path) SDK_BSP_NOEXCEPT;
 /**
  * Sets the system clock and stores it in the hardware clock.
  *
- * The text is cut to its first 29 characters, then runs as "date -s '<text>'", followed by
+ * The text is cut to its first 29 characters, then runs as "date -s '%s'", followed by
  * "hwclock -w". The software watchdog is fed after each of the two commands, so its countdown
  * restarts on the new clock.
  *
@@ -289,7 +515,7 @@ SDK_BSP_API int UpdateSDK(const char *path) SDK_BSP_NOEXCEPT;
  * @return 0 once the commands have run (their results are not examined); -1 for a null text
  *         (nothing logged) or a refused one.
  * @par Log
- *   "SetRtc <time>;set_cmd=date -s '<time, cut>'" at level 5, after the commands; a refusal at
+ *   "SetRtc %s;set_cmd=%s" at level 5 with the text and the date command, after the commands; a refusal at
  *   level 2 ("SetRtc: time refused, ...").
  * @par Threads
  *   Any thread.
@@ -299,7 +525,8 @@ SDK_BSP_API int SetRtc(const char *time) SDK_BSP_NOEXCEPT;
 /**
  * Adds an FTP account through the box's account script.
  *
- * Runs "mkdir <path>" when the path does not exist, then "user.sh add <user> <password> <path>".
+ * Runs "mkdir %s" with the path when it does not exist, then "user.sh add %s %s %s" with the
+ * user, password and path.
  *
  * @param user      the account name; literal as an unquoted word.
  * @param password  its password; literal as an unquoted word.
@@ -307,7 +534,7 @@ SDK_BSP_API int SetRtc(const char *time) SDK_BSP_NOEXCEPT;
  * @return 0 once the commands have run (their results are not examined); -1 for a null path, or
  *         when an argument is refused.
  * @par Log
- *   "fun=SetFtp,usr =<user>,password=<password>,path=<path>" at level 8, first, the password in
+ *   "fun=%s,usr =%s,password=%s,path=%s" at level 8 with "SetFtp", user, password and path, first, the password in
  *   plain text ("(null)" for a null argument); a refusal at level 2 ("SetFtp: user refused, ...";
  *   "SetFtp: arguments refused, too long for its command" when the command would pass 511
  *   characters).
@@ -317,12 +544,12 @@ SDK_BSP_API int SetRtc(const char *time) SDK_BSP_NOEXCEPT;
 SDK_BSP_API int SetFtp(const char *user, const char *password, const char *path) SDK_BSP_NOEXCEPT;
 
 /**
- * Deletes an FTP account through the box's account script: "user.sh del <user>".
+ * Deletes an FTP account through the box's account script: "user.sh del %s" with the user.
  *
  * @param user  the account name; literal as an unquoted word.
  * @return -1, always (also when the account was deleted).
  * @par Log
- *   "fun=DelFtp,usr =<user>" at level 8, first; a refusal at level 2 ("DelFtp: user refused, ...").
+ *   "fun=%s,usr =%s" at level 8 with "DelFtp" and the user, first; a refusal at level 2 ("DelFtp: user refused, ...").
  * @par Threads
  *   Any thread.
  */
@@ -418,660 +645,1624 @@ SDK_BSP_API char *ReadsyscmdReturn(const char *command, char *buffer, int size) 
 
 /* ==============================================================================================
  * Serial port objects
- *
- * Seven serial ports, by port index: 0..3 "/dev/ttymxc1".."/dev/ttymxc4" (pass-through ports,
- * "Local/Uart/1".."Local/Uart/4"), 4 "/dev/ttymxc5" and 5 "/dev/ttymxc6" (links to extension
- * boards 1 and 2), 6 "/dev/ttymxc7" (the GPS receiver). The operations return a status code and
- * print, before every error return, "ERROR: FILE:bsp_m_com, FUNCTION:<name>, LINE:<n>,
- * ErrNo:0x<code>." on standard output.
  * ============================================================================================== */
 
-#define BSP_COM_OK 0u
-#define BSP_COM_ERR_PARAM 0x1020001u  /* bad port index or record size, unsupported setting, termios failure */
-#define BSP_COM_ERR_IO 0x1020002u     /* read or write on the device failed */
-#define BSP_COM_ERR_DEVICE 0x1020004u /* the device could not be opened, is not open, or flush failed */
+/** @defgroup ports Serial port objects
+ *  Seven serial ports, by port index: 0..3 "/dev/ttymxc1".."/dev/ttymxc4" (pass-through ports,
+ *  "Local/Uart/1".."Local/Uart/4"), 4 "/dev/ttymxc5" and 5 "/dev/ttymxc6" (links to extension
+ *  boards 1 and 2), 6 "/dev/ttymxc7" (the GPS receiver). The operations return a status code and
+ *  print, before every error return, "ERROR: FILE:bsp_m_com, FUNCTION:%s, LINE:%d, ErrNo:0x%08x.\n"
+ *  on standard output ("ASSERT: FILE: bsp_m_com, FUNCTION:%s, LINE: %d, x=NULL!\n" first for a
+ *  missing record). Each port has a write lock, held for one whole write, so that frames of
+ *  different threads never interleave on a wire; reads take no lock (one receive thread reads each
+ *  port).
+ *  @{ */
 
-/* Line settings for SDK_BSP_ComSetParams. */
+/** Success. */
+#define BSP_COM_OK 0u
+/** A bad port index or record size, an unsupported setting, or a termios failure. */
+#define BSP_COM_ERR_PARAM 0x1020001u
+/** A read or write on the device failed. */
+#define BSP_COM_ERR_IO 0x1020002u
+/** The device could not be opened, is not open, or could not be flushed. */
+#define BSP_COM_ERR_DEVICE 0x1020004u
+
+/** Line settings for SDK_BSP_ComSetParams (24 bytes). */
 typedef struct {
-    uint32_t nSize;     /* must be sizeof(ComParams), 24 */
-    uint32_t reserved;  /* 0 */
-    uint32_t nBaudrate; /* 300, 600, 1200, 1800, 2400, 4800, 9600, 19200, 38400, 57600 or 115200 */
-    uint32_t nDataBits; /* 5..8 */
-    uint32_t nStopBits; /* 0 or 1: one stop bit; 2: two */
-    uint32_t nParity;   /* 0 none, 1 odd, 2 even */
+    uint32_t nSize;     /**< must be sizeof(ComParams), 24 */
+    uint32_t reserved;  /**< 0 */
+    uint32_t nBaudrate; /**< 300, 600, 1200, 1800, 2400, 4800, 9600, 19200, 38400, 57600 or 115200 */
+    uint32_t nDataBits; /**< 5..8 */
+    uint32_t nStopBits; /**< 0 or 1: one stop bit; 2: two */
+    uint32_t nParity;   /**< 0 none, 1 odd, 2 even */
 } ComParams;
 
-/* Filled by SDK_BSP_ComGetCapbility; the words not named are left as the caller set them. */
+/** The rates a port offers, filled by SDK_BSP_ComGetCapbility (28 bytes). */
 typedef struct {
-    uint32_t nSize; /* must be sizeof(ComCapability), 28 */
-    uint32_t reserved1;
-    uint32_t nMinBaudrate; /* receives 600 */
-    uint32_t nMaxBaudrate; /* receives 115200 */
-    uint32_t reserved2[3];
+    uint32_t nSize;        /**< must be sizeof(ComCapability), 28 */
+    uint32_t reserved1;    /**< left as the caller set it */
+    uint32_t nMinBaudrate; /**< receives 600 */
+    uint32_t nMaxBaudrate; /**< receives 115200 */
+    uint32_t reserved2[3]; /**< left as the caller set them */
 } ComCapability;
 
-/* Opens the port's device (read-write, synchronous writes) and prints
- * "BSP_ComCreate(<index>, <device>) success !" or "... Failed !". */
+/**
+ * Opens the port's device, read-write with synchronous writes; a port already open is reopened.
+ *
+ * Prints "BSP_ComCreate(%d, %s) success !\n" or "BSP_ComCreate(%d, %s) Failed !\n" with the index
+ * and the device on standard output.
+ *
+ * @param index  the port index, 0..6.
+ * @return BSP_COM_OK; BSP_COM_ERR_PARAM for an index above 6; BSP_COM_ERR_DEVICE when the device
+ *         cannot be opened.
+ * @par Threads
+ *   Any thread, but not while another thread uses the port: its old descriptor is closed.
+ */
 SDK_BSP_API uint32_t BSP_ComCreate(uint32_t index) SDK_BSP_NOEXCEPT;
-/* Closes the port; it is not open afterwards. */
+
+/**
+ * Closes the port; it is not open afterwards.
+ *
+ * @param index  the port index, 0..6.
+ * @return BSP_COM_OK (also for a port not open); BSP_COM_ERR_PARAM for an index above 6.
+ * @par Threads
+ *   Any thread, but not while another thread uses the port.
+ */
 SDK_BSP_API uint32_t SDK_BSP_ComDestroy(uint32_t index) SDK_BSP_NOEXCEPT;
-/* The number of ports: 7. */
+
+/**
+ * The number of ports.
+ *
+ * @return 7.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API uint32_t SDK_BSP_ComGetSlots(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * Fills in the lowest and highest rate a port offers.
+ *
+ * @param index  the port index, 0..6.
+ * @param cap    the record, its nSize set to sizeof(ComCapability).
+ * @return BSP_COM_OK; BSP_COM_ERR_PARAM for an index above 6, a null record or a wrong nSize.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API uint32_t SDK_BSP_ComGetCapbility(uint32_t index, ComCapability *cap) SDK_BSP_NOEXCEPT;
-/* Applies line settings in raw mode; reads then never wait. Nothing is applied when a value is
- * refused ("Unsupported nBaudrate %d", "Unsupported parity %d", "Unsupported data bits %d",
- * "Unsupported stop bits %d" on standard output). */
+
+/**
+ * Applies line settings in raw mode, flushing the port; reads then never wait.
+ *
+ * Nothing is applied when a value is refused; the refusal is printed on standard output as
+ * "Unsupported nBaudrate %d\n", "Unsupported parity %d\n", "Unsupported data bits %d\n" or
+ * "Unsupported stop bits %d\n".
+ *
+ * @param index   the port index, 0..6.
+ * @param params  the settings, nSize set to sizeof(ComParams).
+ * @return BSP_COM_OK; BSP_COM_ERR_PARAM for a bad index, record or setting, or a termios failure;
+ *         BSP_COM_ERR_DEVICE when the port is not open.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API uint32_t SDK_BSP_ComSetParams(uint32_t index, const ComParams *params) SDK_BSP_NOEXCEPT;
-/* Writes all len bytes under the port's write lock, so one caller's buffer reaches the wire
- * unbroken; *written receives len on success, 0 otherwise (written may be null). */
+
+/**
+ * Writes all len bytes to the port, so one caller's buffer reaches the wire unbroken.
+ *
+ * @param index    the port index, 0..6.
+ * @param data     the bytes; may be null when len is 0.
+ * @param len      the number of bytes.
+ * @param written  receives len on success, 0 otherwise; may be null.
+ * @return BSP_COM_OK; BSP_COM_ERR_PARAM for a bad index or null data; BSP_COM_ERR_DEVICE when the
+ *         port is not open; BSP_COM_ERR_IO when a write fails.
+ * @par Threads
+ *   Any thread; writes on one port are serialised by the port's write lock.
+ */
 SDK_BSP_API uint32_t SDK_BSP_ComWrite(uint32_t index, const uint8_t *data, uint32_t len,
                                       uint32_t *written) SDK_BSP_NOEXCEPT;
-/* One read of at most len bytes; *got receives the count (0 when nothing waits). */
+
+/**
+ * Reads what is waiting on the port, at most len bytes, without waiting.
+ *
+ * @param index  the port index, 0..6.
+ * @param buf    receives the bytes; may be null when len is 0.
+ * @param len    the room in buf.
+ * @param got    receives the count (0 when nothing waits); may be null.
+ * @return BSP_COM_OK; BSP_COM_ERR_PARAM for a bad index or null buf; BSP_COM_ERR_DEVICE when the
+ *         port is not open; BSP_COM_ERR_IO when the read fails.
+ * @par Threads
+ *   Any thread; no lock: after start-up the port's receive thread is its reader.
+ */
 SDK_BSP_API uint32_t SDK_BSP_ComRead(uint32_t index, uint8_t *buf, uint32_t len, uint32_t *got) SDK_BSP_NOEXCEPT;
-/* Discards pending input and output. */
+
+/**
+ * Discards the port's pending input and output.
+ *
+ * @param index  the port index, 0..6.
+ * @return BSP_COM_OK; BSP_COM_ERR_PARAM for a bad index; BSP_COM_ERR_DEVICE when the port is not
+ *         open or the flush fails.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API uint32_t SDK_BSP_ComFlush(uint32_t index) SDK_BSP_NOEXCEPT;
-/* Once per process: opens the seven ports and sets each to 115200 baud 8N1. */
+
+/**
+ * Opens the seven ports and sets each to 115200 baud 8N1, once per process.
+ *
+ * @par Threads
+ *   Any thread; a repeated or concurrent call does nothing.
+ */
 SDK_BSP_API void M_COM_INIT(void) SDK_BSP_NOEXCEPT;
-/* SDK_BSP_ComSetParams in short: stop bits 2 means two, anything else one; parity 0 none, 1 odd,
- * anything else even. Returns the low byte of the status (0, 1 or 4), 255 for an index above 7. */
+
+/**
+ * SDK_BSP_ComSetParams in short.
+ *
+ * @param index     the port index, 0..6 (7 reaches SDK_BSP_ComSetParams and fails there).
+ * @param baud      the rate, as for ComParams.nBaudrate.
+ * @param dataBits  5..8.
+ * @param stopBits  2 means two stop bits, anything else one.
+ * @param parity    0 none, 1 odd, anything else even.
+ * @return the low byte of SDK_BSP_ComSetParams's status (0, 1 or 4); 255 for an index above 7.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API uint8_t M_BAU_SET_COM(uint32_t index, uint32_t baud, uint8_t dataBits, uint8_t stopBits,
                                   uint8_t parity) SDK_BSP_NOEXCEPT;
 
+/** @} */
+
 /* ==============================================================================================
  * Board link and link watchdog
- *
- * Frames to and from the extension boards: 0x7E, payload length (16 bits, big-endian), CID,
- * payload, 8-bit sum of the length, CID and payload bytes, 0x0D. Channel data to board channel k
- * goes with CID 0x80+k, line settings with 0x60+k (payload: baud rate 32 bits big-endian, data
- * bits, stop bits, parity). The environment channel is board 1's channel 4 (CID 0x84 / 0x64).
- * Channel indexes are receive-buffer indexes (Uart ID - 1): 4..7 board 1 channels 0..3, 8..11
- * board 2 channels 0, 2, 1, 3. Data longer than one frame holds (5114 bytes) is sent in several
- * frames. Senders return the bytes the port took (0 when nothing was sent).
  * ============================================================================================== */
 
-/* The sum of count bytes, modulo 256. */
+/** @defgroup board_link Board link and link watchdog
+ *  Frames to and from the extension boards: 0x7E, payload length (16 bits, big-endian), CID,
+ *  payload, 8-bit sum of the length, CID and payload bytes, 0x0D. Channel data to board channel k
+ *  goes with CID 0x80+k, line settings with 0x60+k (payload: baud rate 32 bits big-endian, data
+ *  bits, stop bits, parity). The environment channel is board 1's channel 4 (CID 0x84 / 0x64).
+ *  Channel indexes are receive-buffer indexes (Uart ID - 1): 4..7 board 1 channels 0..3, 8..11
+ *  board 2 channels 0, 2, 1, 3. Data longer than one frame holds (5114 bytes) is sent in several
+ *  frames. Senders write each frame whole under the board port's write lock and return the bytes
+ *  the port took (0 when nothing was sent). Every frame to a board but EXT_TOP_DO_SET's restarts
+ *  its keep-alive count.
+ *  @{ */
+
+/**
+ * The sum of count bytes, modulo 256: a frame's checksum.
+ *
+ * @param data   the bytes; null sums to 0.
+ * @param count  the number of bytes.
+ * @return the sum, 0..255.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API uint32_t INFo_SUM(const uint8_t *data, uint32_t count) SDK_BSP_NOEXCEPT;
+
+/**
+ * Sends data to a board channel in CID 0x80+k frames.
+ *
+ * @param index  the channel index, 4..11 (others send nothing).
+ * @param data   the bytes; may be null when len is 0.
+ * @param len    the number of bytes; 0 sends one empty frame.
+ * @return the bytes the port took.
+ * @par Threads
+ *   Any thread; frames on one port are serialised by its write lock.
+ */
 SDK_BSP_API uint32_t EXT_TTYSCOM_SEND_INFO(int32_t index, const uint8_t *data, uint32_t len) SDK_BSP_NOEXCEPT;
+
+/**
+ * Sends line settings to a board channel in a CID 0x60+k frame.
+ *
+ * @param index     the channel index, 4..11 (others send nothing).
+ * @param baud      the rate, sent as 32 bits big-endian.
+ * @param dataBits  sent as its low byte.
+ * @param stopBits  sent as its low byte.
+ * @param parity    sent as its low byte.
+ * @return the bytes the port took (13), 0 when nothing was sent.
+ * @par Threads
+ *   Any thread; frames on one port are serialised by its write lock.
+ */
 SDK_BSP_API uint32_t EXT_TTYSCOM_SET_BAU(int32_t index, uint32_t baud, uint32_t dataBits, uint32_t stopBits,
                                          uint32_t parity) SDK_BSP_NOEXCEPT;
+
+/**
+ * Sends data to the environment channel (board 1, CID 0x84 frames).
+ *
+ * @param data  the bytes; may be null when len is 0.
+ * @param len   the number of bytes.
+ * @return the bytes the port took.
+ * @par Threads
+ *   Any thread; frames on one port are serialised by its write lock.
+ */
 SDK_BSP_API uint32_t ENV_TTYSCOM_SEND_INFO(const uint8_t *data, uint32_t len) SDK_BSP_NOEXCEPT;
+
+/**
+ * Sends line settings to the environment channel (board 1, CID 0x64).
+ *
+ * @param baud      the rate, sent as 32 bits big-endian.
+ * @param dataBits  sent as its low byte.
+ * @param stopBits  sent as its low byte.
+ * @param parity    sent as its low byte.
+ * @return the bytes the port took (13), 0 when nothing was sent.
+ * @par Threads
+ *   Any thread; frames on one port are serialised by its write lock.
+ */
 SDK_BSP_API int32_t ENV_TTYSCOM_SET_BAU(uint32_t baud, uint32_t dataBits, uint32_t stopBits,
                                         uint32_t parity) SDK_BSP_NOEXCEPT;
-/* A one-byte frame with CID (ch - 0x57) mod 256 to board 2; prints "EXT_TOP_DO_SET CH%d =%d\r\n".
- * Leaves the keep-alive count alone. */
+
+/**
+ * Sends a one-byte frame with CID (ch - 0x57) mod 256 to board 2.
+ *
+ * Prints "EXT_TOP_DO_SET CH%d =%d\r\n" with ch and value on standard output. Leaves the keep-alive
+ * count alone.
+ *
+ * @param ch     gives the CID.
+ * @param value  the payload byte (its low 8 bits).
+ * @return the bytes the port took (7), 0 when nothing was sent.
+ * @par Threads
+ *   Any thread; frames on one port are serialised by its write lock.
+ */
 SDK_BSP_API int32_t EXT_TOP_DO_SET(uint32_t ch, uint32_t value) SDK_BSP_NOEXCEPT;
-/* The keep-alive frame 7E 00 00 92 92 0D to board 0 (port 4) or 1 (port 5); logs
- * "COM DOG RUN EXT1 COM" / "COM DOG RUN EXT2 COM" at level 5. */
+
+/**
+ * Sends the keep-alive frame 7E 00 00 92 92 0D to a board.
+ *
+ * @param board  0 for board 1 (port 4), 1 for board 2 (port 5); others send nothing.
+ * @return the bytes the port took (6), 0 when nothing was sent.
+ * @par Log
+ *   "COM DOG RUN EXT1 COM" or "COM DOG RUN EXT2 COM" at level 5, after the frame.
+ * @par Threads
+ *   Any thread; frames on one port are serialised by its write lock.
+ */
 SDK_BSP_API uint32_t EXT_TTYSCOM_app_dog(uint32_t board) SDK_BSP_NOEXCEPT;
-/* One keep-alive tick (the watchdog thread calls it every second): a board sent nothing for more
- * than 20 ticks gets a keep-alive. Every frame sent to a board restarts its count. */
+
+/**
+ * One keep-alive tick: each board's count advances, and a board sent nothing for more than 20
+ * ticks gets a keep-alive (EXT_TTYSCOM_app_dog) and a count of 0.
+ *
+ * The watchdog thread calls it every second.
+ *
+ * @par Log
+ *   EXT_TTYSCOM_app_dog's line for each keep-alive sent.
+ * @par Threads
+ *   Any thread; the counts are single words.
+ */
 SDK_BSP_API void RunComDog(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * Restarts a board's keep-alive count.
+ *
+ * @param board  0 or 1; others change nothing.
+ * @par Threads
+ *   Any thread; the counts are single words.
+ */
 SDK_BSP_API void Rest_cnt_com_dog(int32_t board) SDK_BSP_NOEXCEPT;
-/* Ticks since the last frame to board 0 or 1; 0 for any other board. */
+
+/**
+ * The ticks since the last frame to a board.
+ *
+ * @param board  0 or 1.
+ * @return the count; 0 for any other board.
+ * @par Threads
+ *   Any thread; the counts are single words.
+ */
 SDK_BSP_API uint32_t Return_ComDog_Cnt(int32_t board) SDK_BSP_NOEXCEPT;
+
+/** @} */
 
 /* ==============================================================================================
  * Receive threads
- *
- * Seven threads poll the ports into the receive buffers: pass-through ports 0..3 every 200 ms into
- * buffers 0..3; the board links (ports 4 and 5) every 100 ms, cut into frames: CID 0x41 marks the
- * board present (BSP_BOARD_HARDWARE_RESOURCES), CID 0x50+k brings channel k's data (board 1: buffers
- * 4..7; board 2: channels 0, 1, 2, 3 into buffers 8, 10, 9, 11), CID 0x54 the environment channel's
- * (buffer 13); the GPS port (6) every 100 ms into buffer 15 and the sentence parser. Each prints
- * "STUMP[<port>]: FILE: com_process, FUNCTION: <name>, LINE: <n>." when it starts.
  * ============================================================================================== */
 
-/* Once per process: starts the seven threads, then prints its own STUMP line numbered 010. */
+/** @defgroup receive_threads Receive threads
+ *  Seven threads poll the ports into the receive buffers: pass-through ports 0..3 every 200 ms into
+ *  buffers 0..3; the board links (ports 4 and 5) every 100 ms, cut into frames: CID 0x41 marks the
+ *  board present (BSP_BOARD_HARDWARE_RESOURCES), CID 0x50+k brings channel k's data (board 1:
+ *  buffers 4..7; board 2: channels 0, 1, 2, 3 into buffers 8, 10, 9, 11), CID 0x54 the environment
+ *  channel's (buffer 13); the GPS port (6) every 100 ms into buffer 15 and the sentence parser
+ *  (ENV_COM_READ_THREAD). Each prints "STUMP[%03d]: FILE: com_process, FUNCTION: %s, LINE: %d.\n"
+ *  with its port index when it starts.
+ *  @{ */
+
+/**
+ * Starts the seven receive threads, once per process, then prints its own STUMP line numbered 010.
+ *
+ * @par Threads
+ *   Any thread; a repeated or concurrent call does nothing.
+ */
 SDK_BSP_API void FSU_COM_READ_THREAD_START(void) SDK_BSP_NOEXCEPT;
-/* Thread routines; arg points at an int holding the port index. They never return (a
- * pass-through thread for a port above 3 returns at once). */
+
+/**
+ * The pass-through thread routine: every 200 ms copies what port 0..3 holds into its receive
+ * buffer (the buffer is cleared as it starts).
+ *
+ * @param arg  points at an int holding the port index, 0..3.
+ * @return null at once for a port above 3; otherwise never returns.
+ * @par Log
+ *   "M_COM_READ_THREAD com %d recv info len=%d" at level 5 with the port and the buffer's fill,
+ *   for every read that brought bytes.
+ * @par Threads
+ *   Runs in a thread of its own; one per port.
+ */
 SDK_BSP_API void *M_COM_READ_THREAD(void *arg) SDK_BSP_NOEXCEPT;
+
+/**
+ * The board-link thread routine: every 100 ms reads port 4 or 5, cuts whole frames out of the
+ * stream (read_a_msg) and handles them.
+ *
+ * @param arg  points at an int holding the port index, 4 or 5.
+ * @return never returns.
+ * @par Log
+ *   "COM_index err %d" at level 2 for a port other than 4 or 5 as it starts; for every frame
+ *   "CID=%02x nLength=%d\r\n" at level 4; for channel data
+ *   "EXT_M_COM_READ_THREAD com %d sol_index=%d recv info len=%d/%d/%d" at level 4 (buffer, port,
+ *   the buffer's fill, the payload, the bytes kept), for the environment channel
+ *   "M_COM_READ_THREAD com %d recv info len=%d" at level 5 (buffer 13, its fill).
+ * @par Threads
+ *   Runs in a thread of its own; one per board port.
+ */
 SDK_BSP_API void *EXT_COM_READ_THREAD(void *arg) SDK_BSP_NOEXCEPT;
-/* The frame cutter. acc holds fill bytes (at most 5120) of a board's stream; the first position
- * that starts a whole frame (0x7E, length, ..., 0x0D where the length says) wins: the frame is
- * copied to msg (5120 bytes), it and everything before it leave acc, *new_fill gets what remains.
- * Returns the frame's length, or 0 (nothing changed) when acc holds no whole frame. */
+
+/**
+ * Cuts the first whole board-link frame out of a board's stream.
+ *
+ * The first position that starts a whole frame (0x7E, length, ..., 0x0D where the length says)
+ * wins: the frame is copied to msg, it and everything before it leave acc.
+ *
+ * @param acc       the stream's bytes, fill of them.
+ * @param msg       receives the frame; must hold 5120 bytes.
+ * @param fill      the bytes in acc, 1..5120.
+ * @param new_fill  receives what remains in acc; may be null.
+ * @return the frame's length, or 0 (nothing changed) when acc holds no whole frame, or for a null
+ *         acc or msg or a fill outside 1..5120.
+ * @par Threads
+ *   Any thread; works on the caller's buffers only.
+ */
 SDK_BSP_API int read_a_msg(unsigned char *acc, unsigned char *msg, int fill, int *new_fill) SDK_BSP_NOEXCEPT;
+
+/** @} */
 
 /* ==============================================================================================
  * Environment link
  * ============================================================================================== */
 
-/* The environment record: input values and output requests. Cleared when the GPS read loop starts;
- * the library writes no input value into it afterwards. */
+/** @defgroup env_link Environment link
+ *  The environment record and the send loop that carries output requests to the environment
+ *  equipment (board 1's channel 4). An output request is handed over through its flag: the
+ *  requester stores the value, then the flag; the send loop takes the flag with an atomic exchange,
+ *  then reads the value, so no request is lost or sent without its value.
+ *  @{ */
+
+/**
+ * The environment record: input values and output requests (268 bytes).
+ *
+ * Cleared when the GPS read loop starts; the library writes no input value into it afterwards.
+ * Its words and bytes are read and written one at a time, without a lock.
+ */
 typedef struct {
-    int32_t reserved0[16];
-    float ai_kind0[16];     /* AI n at element n-1, read for value kind 0 */
-    float ai_other[16];     /* AI n at element n-1, read for any other kind */
-    uint8_t di[16];         /* DI n at element n-1, 0 or 1 */
-    uint8_t do_state[8];    /* present state of DO n, 1 = on (read as DI 17..24) */
-    uint8_t reserved1[36];
-    uint8_t do_request[8];  /* 1 = a change of DO n is pending */
-    uint8_t do_value[8];    /* requested value of DO n, 1 = on, anything else off */
+    int32_t reserved0[16];  /**< not used */
+    float ai_kind0[16];     /**< AI n at element n-1, read for value kind 0 */
+    float ai_other[16];     /**< AI n at element n-1, read for any other kind */
+    uint8_t di[16];         /**< DI n at element n-1, 0 or 1 */
+    uint8_t do_state[8];    /**< present state of DO n, 1 = on (read as DI 17..24) */
+    uint8_t reserved1[36];  /**< not used */
+    uint8_t do_request[8];  /**< 1 = a change of DO n is pending */
+    uint8_t do_value[8];    /**< requested value of DO n, 1 = on, anything else off */
 } STR_BSP_ENV_INFO_T;
 
+/** The environment record. */
 SDK_BSP_API extern STR_BSP_ENV_INFO_T STR_BSP_ENV_INFO;
 
-/* 1 when any of the eight output request flags is set (printing "ready set do <n>" for the
- * first), else -1. */
+/**
+ * Tells whether an output request is pending.
+ *
+ * Prints "ready set do %d" (no line end) with the first pending output's number on standard output.
+ *
+ * @return 1 when any of the eight request flags is set, else -1.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int DO_API_SET_CHECK(void) SDK_BSP_NOEXCEPT;
-/* Builds the output-command frame into frame (at least 38 bytes, not NUL-terminated): the mask of
- * DO 1..4 carries the requested value of each output with a pending request (consuming it) and the
- * present state of the others. Returns the frame's length (38), 0 for a null frame. */
+
+/**
+ * Builds the output-command frame, consuming the pending requests.
+ *
+ * The mask of DO 1..4 carries the requested value of each output with a pending request (its flag
+ * taken) and the present state of the others.
+ *
+ * @param frame  receives the frame, not zero-terminated; must hold 38 bytes.
+ * @return the frame's length (38); 0 for a null frame.
+ * @par Threads
+ *   Any thread; each request flag is taken with an atomic exchange.
+ */
 SDK_BSP_API int SET_DO_CMD(char *frame) SDK_BSP_NOEXCEPT;
-/* A one-shot latch for the host: SET sets it; REAG returns it (1 once after a SET) and resets it. */
+
+/**
+ * Sets the host's one-shot latch (read back by REAG_ENV_BOARD_RIGHT_FG).
+ *
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API void SET_ENV_BOARD_RIGHT_FG(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * Reads and resets the host's one-shot latch.
+ *
+ * @return 1 once after SET_ENV_BOARD_RIGHT_FG, else 0.
+ * @par Threads
+ *   Any thread; the latch is taken with an atomic exchange.
+ */
 SDK_BSP_API uint32_t REAG_ENV_BOARD_RIGHT_FG(void) SDK_BSP_NOEXCEPT;
-/* The environment send loop, for the host to run in a thread of its own (the library never starts
- * it): sets the environment channel to 9600 8N1, prints "fun-ENV_COM_SEND_THREAD=<port>\r\n", then
- * once a second sends either the output-command frame (when a request is pending) or the poll
- * "~FFFF03540000FD5C\r" to the environment equipment. arg points at an int (a port index, used
- * only in the traces). Without it, output requests stay pending. Never returns. */
+
+/**
+ * The environment send loop: once a second, the output command or the poll.
+ *
+ * Sets the environment channel to 9600 8N1, prints "fun-ENV_COM_SEND_THREAD=%d\r\n" with the port,
+ * then once a second sends the output-command frame (when a request is pending) or the poll
+ * "~FFFF03540000FD5C\r" to the environment equipment. The library never starts it: without it,
+ * output requests stay pending.
+ *
+ * @param arg  points at an int (a port index, used only in the traces).
+ * @return never returns.
+ * @par Threads
+ *   Runs in a thread of its own, which the host starts with pthread_create; one at a time.
+ */
 SDK_BSP_API void *ENV_COM_SEND_THREAD(void *arg) SDK_BSP_NOEXCEPT;
 
-/* The GPS read loop (port 6 at 9600 8N1): gathers the receiver's bytes in buffer 15 and hands
- * batches of more than 1024 bytes to BSP_GPS_READ, then logs "GPS:J:<lon>;W:<lat>" at level 5.
- * arg points at an int holding the port index. Never returns. */
+/**
+ * The GPS read loop: gathers the receiver's bytes and hands them to the parser in batches.
+ *
+ * Sets port 6 to 9600 8N1, clears the environment record, then every 100 ms appends what arrived
+ * on the port to receive buffer 15 and hands the buffer to BSP_GPS_READ; a batch it takes (more
+ * than 1024 bytes) empties the buffer.
+ *
+ * @param arg  points at an int holding the port index (6).
+ * @return never returns.
+ * @par Log
+ *   "GPS:J:%f;W:%f" at level 5 with longitude and latitude, after every batch parsed.
+ * @par Threads
+ *   Runs in a thread of its own; FSU_COM_READ_THREAD_START starts the one there is.
+ */
 SDK_BSP_API void *ENV_COM_READ_THREAD(void *arg) SDK_BSP_NOEXCEPT;
+
+/** @} */
 
 /* ==============================================================================================
  * Uart API
- *
- * "Local/Uart/1".."Local/Uart/16" by name:
- *   1..4   pass-through ports 0..3          reads from receive buffers 0..3
- *   5..8   board 1, channels 0..3           reads from buffers 4..7
- *   9..12  board 2, channels 0, 2, 1, 3     reads from buffers 8..11
- *   13     settings stored only; writes refused; reads always empty
- *   14     the environment channel (board 1, channel 4); reads from buffer 13
- *   15     settings stored only; writes refused; reads always empty
- *   16     settings stored only; reads and writes refused
- * Line settings: baud rate, data bits, stop bits (1 or 2), parity (0 none, 1 odd, 2 even); the
- * default, applied at start-up, is 9600 8N1.
  * ============================================================================================== */
 
-/* Stores and applies line settings. Returns 0 for a Uart name (whether or not the port or board
- * accepted them), -1 otherwise. Logs "SetUartParam:<name> iBaudRate:%d,iDataSize:%d,iStopBit:%d,
- * iParity:%d,result:%d" at level 4. */
+/** @defgroup uart Uart API
+ *  "Local/Uart/1".."Local/Uart/16" by name:
+ *
+ *  | Uart   | carried by                        | reads from          |
+ *  |--------|-----------------------------------|---------------------|
+ *  | 1..4   | pass-through ports 0..3           | receive buffers 0..3 |
+ *  | 5..8   | board 1, channels 0..3            | buffers 4..7        |
+ *  | 9..12  | board 2, channels 0, 2, 1, 3      | buffers 8..11       |
+ *  | 13     | settings stored only; writes refused | always empty     |
+ *  | 14     | the environment channel (board 1, channel 4) | buffer 13 |
+ *  | 15     | settings stored only; writes refused | always empty     |
+ *  | 16     | settings stored only; reads and writes refused | -      |
+ *
+ *  Line settings: baud rate, data bits, stop bits (1 or 2), parity (0 none, 1 odd, 2 even); the
+ *  default, applied at start-up, is 9600 8N1. The stored settings are single words, read and
+ *  written without a lock.
+ *  @{ */
+
+/**
+ * Stores and applies line settings for a Uart.
+ *
+ * @param name       "Local/Uart/1".."Local/Uart/16".
+ * @param iBaudRate  the rate.
+ * @param iDataSize  data bits.
+ * @param iStopBit   stop bits, 1 or 2.
+ * @param iParity    0 none, 1 odd, 2 even.
+ * @return 0 for a Uart name (whether or not the port or board accepted the settings), -1
+ *         otherwise.
+ * @par Log
+ *   "SetUartParam:%s iBaudRate:%d,iDataSize:%d,iStopBit:%d,iParity:%d,result:%d" at level 4.
+ * @par Threads
+ *   Any thread; a reader racing the store may see a mix of old and new fields.
+ */
 SDK_BSP_API int SetUartParam(const char *name, int iBaudRate, int iDataSize, int iStopBit, int iParity) SDK_BSP_NOEXCEPT;
-/* The stored settings (what was last set). -1 for a name that is not a Uart, the places untouched.
- * Logs "GetUartParam:..." like SetUartParam. */
+
+/**
+ * The stored settings of a Uart (what was last set).
+ *
+ * @param name       "Local/Uart/1".."Local/Uart/16".
+ * @param iBaudRate  receives the rate; may be null.
+ * @param iDataSize  receives the data bits; may be null.
+ * @param iStopBit   receives the stop bits; may be null.
+ * @param iParity    receives the parity; may be null.
+ * @return 0; -1 for a name that is not a Uart, the places untouched.
+ * @par Log
+ *   "GetUartParam:%s iBaudRate:%d,iDataSize:%d,iStopBit:%d,iParity:%d,result:%d" at level 4.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int GetUartParam(const char *name, int *iBaudRate, int *iDataSize, int *iStopBit,
                              int *iParity) SDK_BSP_NOEXCEPT;
-/* Takes up to length received bytes (at most 4096). If none are there, waits once (timeout - 1 ms,
- * at least 1 ms) and tries once more. Returns the count (0 when none came), -1 for Uart 16, a name
- * that is not a Uart, or a null buffer. */
+
+/**
+ * Takes received bytes of a Uart, waiting once when none are there.
+ *
+ * Takes up to length bytes (at most 4096) from the Uart's receive buffer. If none are there, waits
+ * once (timeout - 1 ms, at least 1 ms) and tries once more.
+ *
+ * @param name     "Local/Uart/1".."Local/Uart/15".
+ * @param buffer   receives the bytes; must hold length bytes.
+ * @param length   the most bytes to take.
+ * @param timeout  milliseconds, as above.
+ * @return the count (0 when none came); -1 at once for a null buffer, and after the wait for
+ *         Uart 16 or a name that is not a Uart.
+ * @par Threads
+ *   Any thread; each take holds the buffer's lock; a caller may block for the wait.
+ */
 SDK_BSP_API int ReadUart(const char *name, unsigned char *buffer, int length, unsigned int timeout) SDK_BSP_NOEXCEPT;
-/* Prints the bytes as "%02x " each, then hands them to the port, or as board-link frames to the
- * board channel, that carries the Uart. Returns 0 for Uarts 1..12 and 14 (whatever the device
- * reported), -1 otherwise. Logs "WriteUart resourceName:%s TXLENTH:%d,result=%d" at level 4. */
+
+/**
+ * Hands bytes to the port, or as board-link frames to the board channel, that carries a Uart.
+ *
+ * Prints the bytes as "%02x " each on standard output first.
+ *
+ * @param name    "Local/Uart/1".."Local/Uart/12" or "Local/Uart/14".
+ * @param data    the bytes; may be null when length is 0.
+ * @param length  the number of bytes.
+ * @return 0 for Uarts 1..12 and 14 (whatever the device reported); -1 for any other name, a
+ *         negative length or null data (nothing printed or sent).
+ * @par Log
+ *   "WriteUart resourceName:%s TXLENTH:%d,result=%d" at level 4.
+ * @par Threads
+ *   Any thread; writes on one port are serialised by its write lock.
+ */
 SDK_BSP_API int WriteUart(const char *name, const unsigned char *data, int length) SDK_BSP_NOEXCEPT;
-/* The start-up defaults: 9600 8N1 stored for all sixteen Uarts and applied (ports 0..3 set, nine
- * settings frames to the boards). */
+
+/**
+ * The start-up defaults: 9600 8N1 stored for all sixteen Uarts and applied (ports 0..3 set, nine
+ * settings frames to the boards).
+ *
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API void BSP_BAU_INIT(void) SDK_BSP_NOEXCEPT;
+
+/** @} */
 
 /* ==============================================================================================
  * Input and output values
- *
- * Served from the environment record STR_BSP_ENV_INFO, by resource name:
- *   "Local/AI/1".."Local/AI/16"   analog inputs, from ai_kind0 (value kind 0) or ai_other (any
- *                                 other kind), element n-1 for AI n
- *   "Local/DI/1".."Local/DI/16"   digital inputs, from di
- *   "Local/DI/17".."Local/DI/24"  the present states of the outputs, from do_state (DI 16+n is
- *                                 output n)
- *   "Local/DO/1".."Local/DO/4"    output requests
- * The other AI, DI and battery names exist but serve no value. Nothing here touches a device:
- * reads return what the record holds (all 0 unless something stores values there), and an output
- * request waits in the record until the environment send loop (ENV_COM_SEND_THREAD), when the
- * host runs it, sends it within a second. Each host call logs one line at level 8 after its work,
- * whatever its result.
  * ============================================================================================== */
 
-/* The text GetAIValue_String writes, terminator included: room for "%f" of any float. */
+/** @defgroup values Input and output values
+ *  Served from the environment record STR_BSP_ENV_INFO, by resource name:
+ *
+ *  | names                          | served from                                            |
+ *  |--------------------------------|--------------------------------------------------------|
+ *  | "Local/AI/1".."Local/AI/16"    | ai_kind0 (value kind 0) or ai_other (any other kind), element n-1 for AI n |
+ *  | "Local/DI/1".."Local/DI/16"    | di                                                     |
+ *  | "Local/DI/17".."Local/DI/24"   | the present states of the outputs, do_state (DI 16+n is output n) |
+ *  | "Local/DO/1".."Local/DO/4"     | output requests                                        |
+ *
+ *  The other AI, DI and battery names exist but serve no value. Nothing here touches a device:
+ *  reads return what the record holds (all 0 unless something stores values there), and an output
+ *  request waits in the record until the environment send loop (ENV_COM_SEND_THREAD), when the
+ *  host runs it, sends it within a second. Each host call logs one line at level 8 after its work,
+ *  whatever its result. Every value is one word or byte of the record, read and written without a
+ *  lock.
+ *  @{ */
+
+/** The text GetAIValue_String writes, terminator included: room for "%f" of any float. */
 #define SDK_BSP_AI_TEXT_SIZE 48
 
-/* The AI value of the name into *value: 0, or -1 with *value untouched (a name that is not
- * AI 1..16, or a null value). Logs "Local/AI/ Resources error" at level 8 for a name that is not
- * AI 1..16, then "GetAIValue resourceName:%s type=%d,Value=%f;result=%d" with *value as it is
- * after the call. */
+/**
+ * Reads an analog input by name.
+ *
+ * @param resourceName  "Local/AI/1".."Local/AI/16".
+ * @param type          the value kind: 0 reads ai_kind0, any other ai_other.
+ * @param value         receives the value.
+ * @return 0; -1 with *value untouched for a name that is not AI 1..16 or a null value.
+ * @par Log
+ *   "Local/AI/ Resources error" at level 8 for a name that is not AI 1..16, then
+ *   "GetAIValue resourceName:%s type=%d,Value=%f;result=%d" at level 8 with *value as it is after
+ *   the call.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int GetAIValue(const char *resourceName, int type, float *value) SDK_BSP_NOEXCEPT;
-/* As GetAIValue, the value written as text with "%f" (six decimals, e.g. "12.500000") into text,
- * which must hold SDK_BSP_AI_TEXT_SIZE (48) bytes. After a failed read the text is "0.000000".
- * Returns -1 also for a null text (nothing written). Logs
- * "GetAIValue resourceName:%s type=%d,Value=%s;result=%d". */
+
+/**
+ * Reads an analog input by name as text, written with "%f" (six decimals, e.g. "12.500000").
+ *
+ * @param resourceName  "Local/AI/1".."Local/AI/16".
+ * @param type          the value kind, as for GetAIValue.
+ * @param text          receives the text ("0.000000" after a failed read); must hold
+ *                      SDK_BSP_AI_TEXT_SIZE (48) bytes. Null writes nothing.
+ * @return 0; -1 for a name that is not AI 1..16 or a null text.
+ * @par Log
+ *   "Local/AI/ Resources error" at level 8 for a name that is not AI 1..16, then
+ *   "GetAIValue resourceName:%s type=%d,Value=%s;result=%d" at level 8.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int GetAIValue_String(const char *resourceName, int type, char *text) SDK_BSP_NOEXCEPT;
-/* The DI value of the name (0..255, in practice 0 or 1) into *value: 0, or -1 with *value
- * untouched (a name that is not DI 1..24, or a null value). Logs
- * "GetDIValue resourceName:%s,Value=%d" with *value as it is after the call. */
+
+/**
+ * Reads a digital input (or an output's present state, DI 17..24) by name.
+ *
+ * @param resourceName  "Local/DI/1".."Local/DI/24".
+ * @param value         receives the value, 0..255 (in practice 0 or 1).
+ * @return 0; -1 with *value untouched for a name that is not DI 1..24 or a null value.
+ * @par Log
+ *   "GetDIValue resourceName:%s,Value=%d" at level 8 with *value as it is after the call.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int GetDIValue(const char *resourceName, int *value) SDK_BSP_NOEXCEPT;
-/* Battery values are not served: always -1, *value untouched. Logs
- * "GetBatValue resourceName:%s,Value=%f" with *value as the caller left it. */
+
+/**
+ * Battery values are not served.
+ *
+ * @param resourceName  any name.
+ * @param value         left untouched.
+ * @return -1, always.
+ * @par Log
+ *   "GetBatValue resourceName:%s,Value=%f" at level 8 with *value as the caller left it.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int GetBatValue(const char *resourceName, float *value) SDK_BSP_NOEXCEPT;
-/* Requests output DO 1..4 on (value 1) or off (any other value; only its low 8 bits are kept, so
- * 257 means on). A later request for the same output before it is sent replaces it. Returns 0,
- * or -1 for a name that is not DO 1..4 (nothing recorded). Logs
- * "SetDOValue resourceName:%s,Value=%d" with the value as given. */
+
+/**
+ * Requests an output on or off; the environment send loop carries the request.
+ *
+ * A later request for the same output before it is sent replaces it.
+ *
+ * @param resourceName  "Local/DO/1".."Local/DO/4".
+ * @param value         1 on, any other value off; only its low 8 bits are kept, so 257 means on.
+ * @return 0; -1 for a name that is not DO 1..4 (nothing recorded).
+ * @par Log
+ *   "SetDOValue resourceName:%s,Value=%d" at level 8 with the value as given.
+ * @par Threads
+ *   Any thread; the request is handed over through its flag (see the environment link).
+ */
 SDK_BSP_API int SetDOValue(const char *resourceName, int value) SDK_BSP_NOEXCEPT;
 
-/* The same by resource ID (101..116, 201..224, 301..304), without the API log line. */
+/**
+ * GetAIValue by resource ID, without the API's log line.
+ *
+ * @param id     101..116.
+ * @param type   the value kind, as for GetAIValue.
+ * @param value  receives the value.
+ * @return 0; -1 for another ID or a null value.
+ * @par Log
+ *   "Local/AI/ Resources error" at level 8 for an ID outside 101..116.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int Read_AI_VALUE_FromResourceName(int id, int type, float *value) SDK_BSP_NOEXCEPT;
+
+/**
+ * GetDIValue by resource ID, without the log line.
+ *
+ * @param id     201..224.
+ * @param value  receives the value.
+ * @return 0; -1 for another ID or a null value.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int Read_DI_VALUE_FromResourceName(int id, int *value) SDK_BSP_NOEXCEPT;
-/* Always -1, nothing written. */
+
+/**
+ * GetBatValue by resource ID: battery values are not served.
+ *
+ * @param id     not looked at.
+ * @param value  not written.
+ * @return -1, always.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int Read_Bat_VALUE_FromResourceName(int id, float *value) SDK_BSP_NOEXCEPT;
-/* Stores the value's low 8 bits as output (id - 300)'s requested value, then marks the request
- * pending. */
+
+/**
+ * SetDOValue by resource ID, without the log line: stores the value's low 8 bits as output
+ * (id - 300)'s requested value, then marks the request pending.
+ *
+ * @param id     301..304.
+ * @param value  1 on, any other value off.
+ * @return 0; -1 for another ID.
+ * @par Threads
+ *   Any thread; the value is stored before the flag is set.
+ */
 SDK_BSP_API int SetDOValue_FromResourceName(int id, int value) SDK_BSP_NOEXCEPT;
-/* Kept for hosts that call them; no effect. The first two return 1. */
+
+/**
+ * Kept for hosts that call it; no effect.
+ *
+ * @return 1, always.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int OFFSET_VALUE_INIT(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * Kept for hosts that call it; no effect.
+ *
+ * @return 1, always.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int AI_Calibration_Check(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * Kept for hosts that call it; no effect.
+ *
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API void BSP_AIDI_INIT(void) SDK_BSP_NOEXCEPT;
+
+/** @} */
 
 /* ==============================================================================================
  * GPIO, LEDs and the switched 12 V output
- *
- * GPIO lines through sysfs: /sys/class/gpio/export and unexport, /sys/class/gpio/gpio<N>/direction,
- * value and edge. Each primitive opens the file, writes or reads, closes it, and returns 0, or -1
- * after printing on standard output:
- *   bsp_gpio_export     "Failed to open export for writing!\n"      "Failed to export gpio!"
- *   bsp_gpio_unexport   "Failed to open unexport for writing!\n"    "Failed to unexport gpio!"
- *   bsp_gpio_direction  "Failed to open gpio direction for writing!\n"  "Failed to set direction!\n"
- *   SDK_bsp_gpio_write  "Failed to open gpio value for writing!\n"  "Failed to write value!\n"
- *   bsp_gpio_read       "Failed to open gpio value for reading!\n"  "Failed to read value!\n"
- *   bsp_gpio_edge       "Failed to open gpio edge for writing!\n"   "Failed to set edge!\n"
- * (the first when the file cannot be opened, the second when the write or read fails).
- *
- * LEDs hang on active-low lines (lit while the line is 0): "Local/Led/run" GPIO 1,
- * "Local/Led/alarm" GPIO 18, "Local/Led/net" GPIO 0, "Local/Led/1" GPIO 4; the other LEDs have no
- * line. The first LED operation of the process exports these four lines, sets them to output and
- * dark, printing "LED_GPIO_INIT=<n>\r\n" and "LED_GPIO_INIT=<n> ok\r\n" for each; they are never
- * unexported.
  * ============================================================================================== */
 
-/* GPIO number of an LED without a line. */
+/** @defgroup gpio GPIO, LEDs and the switched 12 V output
+ *  GPIO lines through sysfs: /sys/class/gpio/export and unexport, /sys/class/gpio/gpioN/direction,
+ *  value and edge. Each primitive opens the file, writes or reads, closes it, and returns 0, or -1
+ *  after printing on standard output one of its two messages: the first when the file cannot be
+ *  opened, the second when the write or read fails.
+ *
+ *  | primitive          | cannot open                                   | write or read fails           |
+ *  |--------------------|-----------------------------------------------|-------------------------------|
+ *  | bsp_gpio_export    | "Failed to open export for writing!\n"        | "Failed to export gpio!"      |
+ *  | bsp_gpio_unexport  | "Failed to open unexport for writing!\n"      | "Failed to unexport gpio!"    |
+ *  | bsp_gpio_direction | "Failed to open gpio direction for writing!\n" | "Failed to set direction!\n" |
+ *  | SDK_bsp_gpio_write | "Failed to open gpio value for writing!\n"    | "Failed to write value!\n"    |
+ *  | bsp_gpio_read      | "Failed to open gpio value for reading!\n"    | "Failed to read value!\n"     |
+ *  | bsp_gpio_edge      | "Failed to open gpio edge for writing!\n"     | "Failed to set edge!\n"       |
+ *
+ *  LEDs hang on active-low lines (lit while the line is 0): "Local/Led/run" GPIO 1,
+ *  "Local/Led/alarm" GPIO 18, "Local/Led/net" GPIO 0, "Local/Led/1" GPIO 4; the other LEDs have no
+ *  line. The first LED operation of the process exports these four lines, sets them to output and
+ *  dark, printing "LED_GPIO_INIT=%d\r\n" and "LED_GPIO_INIT=%d ok\r\n" for each; they are never
+ *  unexported. Callers racing that first operation wait until the lines are ready.
+ *  @{ */
+
+/** The GPIO number of an LED without a line. */
 #define SDK_BSP_NO_GPIO 65535
+/** The rows of LED_GPIO_LIST: the LEDs 501..522. */
 #define SDK_BSP_LED_ROWS 22
 
-/* One LED: its resource ID and GPIO number (SDK_BSP_NO_GPIO for none). */
+/** One LED (8 bytes). */
 typedef struct {
-    int32_t resource;
-    int32_t gpio;
+    int32_t resource; /**< its resource ID */
+    int32_t gpio;     /**< its GPIO number, SDK_BSP_NO_GPIO for none */
 } LED_GPIO_T;
 
-/* The LEDs 501..522 in ID order (read-only). */
+/** The LEDs 501..522 in ID order (read-only). */
 SDK_BSP_API extern const LED_GPIO_T LED_GPIO_LIST[SDK_BSP_LED_ROWS];
 
-/* Writes the number (decimal, no line end) to /sys/class/gpio/export or unexport. */
+/**
+ * Exports a GPIO line: writes the number (decimal, no line end) to /sys/class/gpio/export.
+ *
+ * @param gpio  the line number.
+ * @return 0; -1 after the line on standard output (see the table).
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int bsp_gpio_export(int gpio) SDK_BSP_NOEXCEPT;
+
+/**
+ * Unexports a GPIO line: writes the number (decimal, no line end) to /sys/class/gpio/unexport.
+ *
+ * @param gpio  the line number.
+ * @return 0; -1 after the line on standard output.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int bsp_gpio_unexport(int gpio) SDK_BSP_NOEXCEPT;
-/* Writes "out" (out not 0) or "in" to the line's direction. */
+
+/**
+ * Sets a line's direction: writes "out" or "in".
+ *
+ * @param gpio  the line number.
+ * @param out   not 0 for "out", 0 for "in".
+ * @return 0; -1 after the line on standard output.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int bsp_gpio_direction(int gpio, int out) SDK_BSP_NOEXCEPT;
-/* Writes "1" (value not 0) or "0" to the line's value. */
+
+/**
+ * Sets a line's value: writes "1" or "0".
+ *
+ * @param gpio   the line number.
+ * @param value  not 0 for "1", 0 for "0".
+ * @return 0; -1 after the line on standard output.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int SDK_bsp_gpio_write(int gpio, int value) SDK_BSP_NOEXCEPT;
-/* The line's value: the number at the start of the file's first 3 characters (0 or 1), or -1
- * when the file cannot be opened or holds nothing. */
+
+/**
+ * Reads a line's value.
+ *
+ * @param gpio  the line number.
+ * @return the number at the start of the file's first 3 characters (0 or 1); -1 after the line on
+ *         standard output when the file cannot be opened or holds nothing.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int bsp_gpio_read(int gpio) SDK_BSP_NOEXCEPT;
-/* Writes the edge word: 1 "rising", 2 "falling", 3 "both", any other value "none". */
+
+/**
+ * Sets a line's edge: writes "rising", "falling", "both" or "none".
+ *
+ * @param gpio  the line number.
+ * @param edge  1 "rising", 2 "falling", 3 "both", any other value "none".
+ * @return 0; -1 after the line on standard output.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int bsp_gpio_edge(int gpio, int edge) SDK_BSP_NOEXCEPT;
 
-/* Lights (value not 0) or darkens (0) the LED of the name; LEDs without a line and names that
- * are no LED change nothing. Always returns -1. Logs "SetLEDValue resourceName:%s,Value=%d" at
- * level 8. */
+/**
+ * Lights or darkens an LED by name; LEDs without a line and names that are no LED change nothing.
+ *
+ * @param resourceName  "Local/Led/run" and the other LED names.
+ * @param value         not 0 lights, 0 darkens.
+ * @return -1, always.
+ * @par Log
+ *   "SetLEDValue resourceName:%s,Value=%d" at level 8.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int SetLEDValue(const char *resourceName, int value) SDK_BSP_NOEXCEPT;
-/* The same by resource ID (501..522), without the log line. Always returns -1. */
+
+/**
+ * SetLEDValue by resource ID, without the log line.
+ *
+ * @param id     501..522.
+ * @param value  not 0 lights, 0 darkens.
+ * @return -1, always.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int SetLEDValue_FromResourceName(int id, int value) SDK_BSP_NOEXCEPT;
-/* The LED lamp test InitializeSDK runs: prints "SDK:open all led\r\n", lights run, alarm, net and
- * "Local/Led/1".."Local/Led/14", waits 1 second, prints "SDK:close all led\r\n", puts the same
- * LEDs out and prints "sdk_start_log end\r\n". Power, update and extension LEDs are not touched. */
+
+/**
+ * The LED lamp test InitializeSDK runs.
+ *
+ * Prints "SDK:open all led\r\n", lights run, alarm, net and "Local/Led/1".."Local/Led/14", waits
+ * 1 second, prints "SDK:close all led\r\n", puts the same LEDs out and prints
+ * "sdk_start_log end\r\n".
+ * Power, update and extension LEDs are not touched.
+ *
+ * @par Threads
+ *   Any thread; blocks it for 1 s.
+ */
 SDK_BSP_API void sdk_start_log(void) SDK_BSP_NOEXCEPT;
-/* Switches the 12 V output channel (0 is the one in use) off, waits the given seconds and
- * switches it on again before returning; blocks the caller for that long. Logs
- * "SET AO 12V RESTART CH=%d" at level 5. Returns 0. */
+
+/**
+ * Switches a 12 V output channel off, waits, and switches it on again before returning.
+ *
+ * @param channel  the channel; 0 is the one in use.
+ * @param seconds  how long it stays off.
+ * @return 0.
+ * @par Log
+ *   "SET AO 12V RESTART CH=%d" at level 5, first.
+ * @par Threads
+ *   Any thread; blocks it for the seconds given.
+ */
 SDK_BSP_API int SET_AO_12V_RESTART(int channel, unsigned int seconds) SDK_BSP_NOEXCEPT;
-/* No effect (the box has no beeper the library drives). */
+
+/**
+ * No effect: the box has no beeper the library drives.
+ *
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API void BSP_BEEP_START(void) SDK_BSP_NOEXCEPT;
+
+/** @} */
 
 /* ==============================================================================================
  * Software watchdog
- *
- * Disabled after InitializeSDK (interval 600 s). Once enabled, the host must call one of the three
- * calls below at least every interval: a watchdog that has not been fed for more than interval +
- * 60 seconds (whole seconds of the wall clock, checked once a second) logs
- * "soft dog start,ready reboot=<interval>" at level 5 and, a second later, runs the shell command
- * "reboot"; both repeat about every 2 seconds while the deadline stays passed. Setting the clock
- * back postpones the deadline; setting it forward may pass it. Intervals are given in milliseconds
- * and kept in whole seconds (rounded down). Each host call logs "fun=<name>,line =<n>" at level 8.
  * ============================================================================================== */
 
-/* Arms the watchdog when enable's low 8 bits are exactly 1 (1 or 257; 0 or 2 disarm), sets the
- * interval and feeds it. Returns 0. */
+/** @defgroup watchdog Software watchdog
+ *  Disabled after InitializeSDK (interval 600 s). Once enabled, the host must call one of the three
+ *  feeding calls at least every interval: a watchdog that has not been fed for more than interval +
+ *  60 seconds (whole seconds of the wall clock, checked once a second) logs
+ *  "soft dog start,ready reboot=%d" at level 5 with the interval and, a second later, runs the
+ *  shell command "reboot"; both repeat about every 2 seconds while the deadline stays passed.
+ *  Setting the clock back postpones the deadline; setting it forward may pass it. Intervals are
+ *  given in milliseconds and kept in whole seconds (rounded down). The record is three words,
+ *  written by host threads and read by the watchdog thread without a lock, in an order that never
+ *  pairs a new interval or enable with an old feed time.
+ *  @{ */
+
+/**
+ * Arms or disarms the watchdog, sets its interval and feeds it.
+ *
+ * @param enable       arms when its low 8 bits are exactly 1 (1 or 257); 0 or 2 disarm.
+ * @param interval_ms  the interval in milliseconds.
+ * @return 0, always.
+ * @par Log
+ *   "fun=%s,line =%d" at level 8 with "SoftDogEnable" and 409.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int SoftDogEnable(int enable, unsigned int interval_ms) SDK_BSP_NOEXCEPT;
-/* Sets the interval and feeds the watchdog. Returns 0. */
+
+/**
+ * Sets the interval and feeds the watchdog.
+ *
+ * @param interval_ms  the interval in milliseconds.
+ * @return 0, always.
+ * @par Log
+ *   "fun=%s,line =%d" at level 8 with "SoftDogFeedInterval" and 424.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int SoftDogFeedInterval(unsigned int interval_ms) SDK_BSP_NOEXCEPT;
-/* Feeds the watchdog: the countdown starts again now. Returns 0. */
+
+/**
+ * Feeds the watchdog: the countdown starts again now.
+ *
+ * @return 0, always.
+ * @par Log
+ *   "fun=%s,line =%d" at level 8 with "SoftDogFeed" and 439.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int SoftDogFeed(void) SDK_BSP_NOEXCEPT;
-/* The same three without the log line. */
+
+/**
+ * SoftDogEnable without the log line.
+ *
+ * @param enable       arms when its low 8 bits are exactly 1.
+ * @param interval_ms  the interval in milliseconds.
+ * @return 0, always.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int bsp_SoftDogEnable(int enable, unsigned int interval_ms) SDK_BSP_NOEXCEPT;
+
+/**
+ * SoftDogFeedInterval without the log line.
+ *
+ * @param interval_ms  the interval in milliseconds.
+ * @return 0, always.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int bsp_SoftDogFeedInterval(unsigned int interval_ms) SDK_BSP_NOEXCEPT;
+
+/**
+ * SoftDogFeed without the log line.
+ *
+ * @return 0, always.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int bsp_SoftDogFeed(void) SDK_BSP_NOEXCEPT;
-/* Disarms the watchdog, sets the interval to 600 seconds and feeds it (InitializeSDK does this). */
+
+/**
+ * Disarms the watchdog, sets the interval to 600 seconds and feeds it (InitializeSDK does this).
+ *
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API void bsp_SoftDog_Init(void) SDK_BSP_NOEXCEPT;
-/* Once per process: starts the watchdog thread (App_SoftDogFeed, handle in thread_dog). Later calls
- * do nothing. */
+
+/**
+ * Starts the watchdog thread (App_SoftDogFeed, its handle in thread_dog), once per process.
+ *
+ * @par Threads
+ *   Any thread; a repeated or concurrent call does nothing.
+ */
 SDK_BSP_API void soft_dog_run(void) SDK_BSP_NOEXCEPT;
-/* The watchdog thread: every second the extension boards' link keep-alive tick (RunComDog), then
- * the watchdog check. arg is not used. Never returns. */
+
+/**
+ * The watchdog thread routine: every second the extension boards' link keep-alive tick
+ * (RunComDog), then the watchdog check.
+ *
+ * @param arg  not used.
+ * @return never returns.
+ * @par Log
+ *   "soft dog start,ready reboot=%d" at level 5 when the deadline has passed (see above).
+ * @par Threads
+ *   Runs in a thread of its own; soft_dog_run starts the one there is.
+ */
 SDK_BSP_API void *App_SoftDogFeed(void *arg) SDK_BSP_NOEXCEPT;
-/* The watchdog thread, once soft_dog_run has started it. */
+
+/** The watchdog thread, once soft_dog_run has started it. */
 SDK_BSP_API extern pthread_t thread_dog;
+
+/** @} */
 
 /* ==============================================================================================
  * Power-protocol codec
  * ============================================================================================== */
 
-/* The frame of the YD/T 1363 power and environment protocol spoken on the environment channel,
- * as ASCII text:
+/** @defgroup power_codec Power-protocol codec
+ *  The frame of the YD/T 1363 power and environment protocol spoken on the environment channel,
+ *  as ASCII text:
  *
- *   "~" VER ADR CID1 CID2 LENGTH INFO CHKSUM "\r"
+ *      "~" VER ADR CID1 CID2 LENGTH INFO CHKSUM "\r"
  *
- * Every binary field is written as two upper-case hexadecimal characters, high nibble first.
- * LENGTH is 16 bits: LCHKSUM in bits 12-15 and LENID, the number of INFO characters (twice the
- * INFO bytes), in bits 0-11; LCHKSUM = (16 - (sum of LENID's three nibbles) mod 16) mod 16. CHKSUM
- * is the 16-bit two's complement of the sum of the ASCII codes from VER to the end of INFO. A frame
- * with n INFO bytes is 2n + 18 characters long; with no INFO it is, for example,
- * "~FFFF03540000FD5C\r".
- *
- * None of these functions logs or keeps state: each works on the caller's buffers only and may be
- * called from any thread.
- */
+ *  Every binary field is written as two upper-case hexadecimal characters, high nibble first.
+ *  LENGTH is 16 bits: LCHKSUM in bits 12-15 and LENID, the number of INFO characters (twice the
+ *  INFO bytes), in bits 0-11; LCHKSUM = (16 - (sum of LENID's three nibbles) mod 16) mod 16. CHKSUM
+ *  is the 16-bit two's complement of the sum of the ASCII codes from VER to the end of INFO. A
+ *  frame with n INFO bytes is 2n + 18 characters long; with no INFO it is, for example,
+ *  "~FFFF03540000FD5C\r". None of these functions logs or keeps state: each works on the caller's
+ *  buffers only.
+ *  @{ */
 
-/* The INFO bytes a command record holds, and the longest frame the encoder writes (2 x 256 + 18). */
+/** The INFO bytes a command record holds. */
 #define SDK_BSP_POWER_INFO_MAX 256
+/** The longest frame the encoder writes (2 x 256 + 18). */
 #define SDK_BSP_POWER_FRAME_MAX 530
 
-/* One command for POWER_7E_CMDSend. Natural C layout, 268 bytes: three padding bytes follow CID2,
- * INFO_LEN is at offset 8 and INFO at offset 12. */
+/**
+ * One command for POWER_7E_CMDSend (268 bytes, natural C layout).
+ *
+ * Three padding bytes follow CID2; INFO_LEN is at offset 8 and INFO at offset 12.
+ */
 typedef struct {
-    uint8_t lead;      /* not read by the encoder */
-    uint8_t VER;       /* protocol version */
-    uint8_t ADR;       /* device address */
-    uint8_t CID1;      /* device type code */
-    uint8_t CID2;      /* command code */
-    uint32_t INFO_LEN; /* number of INFO bytes, 0 to SDK_BSP_POWER_INFO_MAX */
-    uint8_t INFO[SDK_BSP_POWER_INFO_MAX];
+    uint8_t lead;      /**< not read by the encoder */
+    uint8_t VER;       /**< protocol version */
+    uint8_t ADR;       /**< device address */
+    uint8_t CID1;      /**< device type code */
+    uint8_t CID2;      /**< command code */
+    uint32_t INFO_LEN; /**< number of INFO bytes, 0 to SDK_BSP_POWER_INFO_MAX */
+    uint8_t INFO[SDK_BSP_POWER_INFO_MAX]; /**< the INFO bytes */
 } STR_POWER_CMD;
 
-/* Encodes a command as one complete frame, "~" to "\r", into frame, which must hold
- * 2 x INFO_LEN + 18 bytes (SDK_BSP_POWER_FRAME_MAX at most). The frame is not NUL-terminated.
- * Returns the number of characters written, or 0, writing nothing, when cmd or frame is null or
- * INFO_LEN is above SDK_BSP_POWER_INFO_MAX. */
+/**
+ * Encodes a command as one complete frame, "~" to "\r" (not zero-terminated).
+ *
+ * @param cmd    the command.
+ * @param frame  receives the frame; must hold 2 x INFO_LEN + 18 bytes (SDK_BSP_POWER_FRAME_MAX at
+ *               most).
+ * @return the number of characters written; 0, writing nothing, when cmd or frame is null or
+ *         INFO_LEN is above SDK_BSP_POWER_INFO_MAX.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int POWER_7E_CMDSend(const STR_POWER_CMD *cmd, char *frame) SDK_BSP_NOEXCEPT;
 
-/* The LENGTH field for info_bytes INFO bytes: LENID = 2 x info_bytes, kept to its low 12 bits, with
- * its LCHKSUM in bits 12-15. For example 10 bytes give 0xB014, one byte 0xE002, none 0x0000. */
+/**
+ * The LENGTH field for a number of INFO bytes: LENID = 2 x info_bytes, kept to its low 12 bits,
+ * with its LCHKSUM in bits 12-15.
+ *
+ * For example 10 bytes give 0xB014, one byte 0xE002, none 0x0000.
+ *
+ * @param info_bytes  the INFO bytes.
+ * @return the LENGTH field.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API uint16_t EnCheckLTH(uint16_t info_bytes) SDK_BSP_NOEXCEPT;
 
-/* Appends the four CHKSUM characters of the count characters in text at text[count] to
- * text[count + 3] (text must hold count + 4 bytes; no NUL is added) and returns count + 4.
- * A null text gets nothing written. */
+/**
+ * Appends the four CHKSUM characters of a text at text[count] to text[count + 3] (no NUL is added).
+ *
+ * @param text   the characters; must hold count + 4 bytes. Null gets nothing written.
+ * @param count  the characters summed.
+ * @return count + 4.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int EnCheckSum(char *text, uint16_t count) SDK_BSP_NOEXCEPT;
 
-/* Checks the checksum of a received frame: text holds its count characters from VER through
- * CHKSUM (without "~" and "\r"). Returns 0 when the last four characters spell the checksum of the
- * others, written wholly in upper case or wholly in lower case; 1 otherwise, also for a null text
- * or a count below 4. */
+/**
+ * Checks the checksum of a received frame.
+ *
+ * @param text   the frame's characters from VER through CHKSUM (without "~" and "\r").
+ * @param count  their number.
+ * @return 0 when the last four characters spell the checksum of the others, written wholly in
+ *         upper case or wholly in lower case; 1 otherwise, also for a null text or a count below 4.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int CheckSum(const char *text, int count) SDK_BSP_NOEXCEPT;
 
-/* Checks the LENGTH of a received frame already converted to binary: length points at its two
- * LENGTH bytes (high byte first), frame_bytes is the binary length from VER through CHKSUM
- * (8 + the INFO bytes). Returns 0 when LENGTH is consistent; 3 when LENID is not
- * 2 x (frame_bytes - 8), also for a frame_bytes below 8 or a null length (LCHKSUM is then not
- * looked at); 1 when LCHKSUM is wrong. */
+/**
+ * Checks the LENGTH of a received frame already converted to binary.
+ *
+ * @param length       its two LENGTH bytes, high byte first.
+ * @param frame_bytes  the binary length from VER through CHKSUM (8 + the INFO bytes).
+ * @return 0 when LENGTH is consistent; 3 when LENID is not 2 x (frame_bytes - 8), also for a
+ *         frame_bytes below 8 or a null length (LCHKSUM is then not looked at); 1 when LCHKSUM is
+ *         wrong.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int CheckLTH(const unsigned char *length, uint16_t frame_bytes) SDK_BSP_NOEXCEPT;
 
-/* Turns nibble values into hexadecimal characters in place: each of the first 2 x (count / 2)
- * bytes becomes '0' + value when below 10, else 'A' + (value - 10). With an odd count the last
- * byte is left as it is. */
+/**
+ * Turns nibble values into hexadecimal characters in place.
+ *
+ * Each of the first 2 x (count / 2) bytes becomes '0' + value when below 10, else
+ * 'A' + (value - 10). With an odd count the last byte is left as it is.
+ *
+ * @param data   the bytes; null does nothing.
+ * @param count  their number.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API void HexToAsc(unsigned char *data, uint16_t count) SDK_BSP_NOEXCEPT;
 
-/* Splits count bytes in place into 2 x count nibble bytes, high nibble first; data must hold
- * 2 x count bytes. Returns 2 x count (in 16 bits). */
+/**
+ * Splits bytes in place into nibble bytes, high nibble first.
+ *
+ * @param data   the bytes; must hold 2 x count bytes. Null does nothing.
+ * @param count  the bytes split.
+ * @return 2 x count (in 16 bits).
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API uint16_t Data_Open(unsigned char *data, uint16_t count) SDK_BSP_NOEXCEPT;
 
-/* Joins count nibble bytes in place: byte i becomes (nibble 2i << 4) | nibble 2i+1 for i below
- * count / 2, then bytes count / 2 to count - 1 are zeroed. Returns count / 2. */
+/**
+ * Joins nibble bytes in place: byte i becomes (nibble 2i shifted left by 4) | nibble 2i+1 for i
+ * below count / 2, then bytes count / 2 to count - 1 are zeroed.
+ *
+ * @param data   the nibble bytes; null does nothing.
+ * @param count  their number.
+ * @return count / 2.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API uint8_t Data_Close(unsigned char *data, uint8_t count) SDK_BSP_NOEXCEPT;
 
-/* The byte that the two hexadecimal characters at text spell, the first one high ("aF" gives
- * 0xAF). "0"-"9", "A"-"F" and "a"-"f" count; any other character counts as the digit 0
- * ("G1" gives 0x01). 0 for a null text. */
+/**
+ * The byte that two hexadecimal characters spell, the first one high ("aF" gives 0xAF).
+ *
+ * "0"-"9", "A"-"F" and "a"-"f" count; any other character counts as the digit 0 ("G1" gives 0x01).
+ *
+ * @param text  the two characters.
+ * @return the byte; 0 for a null text.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API uint8_t bsp_AscToHex(const char *text) SDK_BSP_NOEXCEPT;
 
-/* The 16-bit value that the four hexadecimal characters at text spell, the first one most
- * significant; characters count as for bsp_AscToHex. 0 for a null text. */
+/**
+ * The 16-bit value that four hexadecimal characters spell, the first one most significant;
+ * characters count as for bsp_AscToHex.
+ *
+ * @param text  the four characters.
+ * @return the value; 0 for a null text.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API uint16_t AscToUnShort(const char *text) SDK_BSP_NOEXCEPT;
 
-/* The system clock in whole seconds since 1970-01-01 00:00:00 UTC. */
+/**
+ * The system clock in whole seconds since 1970-01-01 00:00:00 UTC.
+ *
+ * @return the seconds, cut to 32 bits.
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int32_t READ_SYSTEM_UnixTime(void) SDK_BSP_NOEXCEPT;
+
+/** @} */
 
 /* ==============================================================================================
  * Receive buffers
  * ============================================================================================== */
 
-/* Received serial data waits in sixteen buffers of 4096 bytes, buffer index = Uart ID - 1, filled by
- * the library's receive threads. A buffer keeps the oldest bytes: what arrives while it is full is
- * lost until the application drains it. Bytes are handed out in arrival order, each once. */
+/** @defgroup receive_buffers Receive buffers
+ *  Received serial data waits in sixteen buffers of 4096 bytes, buffer index = Uart ID - 1, filled
+ *  by the library's receive threads. A buffer keeps the oldest bytes: what arrives while it is full
+ *  is lost until the application drains it. Bytes are handed out in arrival order, each once. Each
+ *  buffer has its own lock, held for one append or one drain.
+ *  @{ */
+
+/** The number of receive buffers. */
 #define SDK_BSP_RECV_BUFFERS 16
+/** The bytes one receive buffer holds. */
 #define SDK_BSP_RECV_BUFFER_SIZE 4096
 
-/* Takes up to max bytes from receive buffer index (0 to 15), oldest first, and copies them to the
- * area *dest points at, which must hold max bytes (*dest itself is not changed). What is left stays,
- * in order, for the next call. Returns the number of bytes taken, at most 4096: 0 when the buffer
- * is empty, and for an index above 15, a max of 0 or less, or a null dest or *dest. */
+/**
+ * Takes bytes from a receive buffer, oldest first.
+ *
+ * What is left stays, in order, for the next call.
+ *
+ * @param index  the buffer, 0..15.
+ * @param dest   points at the area that receives the bytes, which must hold max bytes (*dest
+ *               itself is not changed).
+ * @param max    the most bytes to take.
+ * @return the number of bytes taken, at most 4096: 0 when the buffer is empty, and for an index
+ *         above 15, a max of 0 or less, or a null dest or *dest.
+ * @par Threads
+ *   Any thread; the drain holds the buffer's lock (an empty buffer is answered without it).
+ */
 SDK_BSP_API int SDK_Read_COM(uint32_t index, unsigned char **dest, int max) SDK_BSP_NOEXCEPT;
+
+/** @} */
 
 /* ==============================================================================================
  * GPS sentence parser
  * ============================================================================================== */
 
-/* The GPS/BeiDou receiver's NMEA 0183 sentences (port /dev/ttymxc7, 9600 baud) are gathered by the
- * library's own read loop and parsed in batches of more than 1024 bytes. Kept from them:
- *   GGA (any talker)  position and height; ignored while its latitude field is empty
- *   RMC (any talker)  position; ignored while its status is "V"
- *   GSA (GP, BD)      satellites used: the identifier fields that are not empty
- *   GSV (GP, BD)      satellites in view, and each satellite's identifier and CN0 (dB-Hz)
- * A sentence counts only when it ends with "*" and two upper-case hexadecimal digits equal to the
- * exclusive-or of the characters between "$" and "*", followed by "\r\n". Positions are decimal
- * degrees and never negative: the hemisphere letters are not used. Values stay until a later
- * sentence of the same kind replaces them; a lost fix does not clear the position.
+/** @defgroup gps_parser GPS sentence parser
+ *  The GPS/BeiDou receiver's NMEA 0183 sentences (port /dev/ttymxc7, 9600 baud) are gathered by the
+ *  library's own read loop (ENV_COM_READ_THREAD) and parsed in batches of more than 1024 bytes.
+ *  Kept from them:
  *
- * Traces go to standard output only (never to the log), in UTF-8:
- *   "______GPS 数据梳理---<count>\r\n"         every batch parsed
- *   "GPS_CMD_NUM :GPS_CMD_NUM=<n>,/<total>\r\n"  every GSV, then for each satellite block
- *   "Read_a_info 标识：<identifier>\r\n"
- *   "______清空GPS数据流_____"                   a batch discarded after a positioning-mode change */
+ *  | sentence        | kept                                                               |
+ *  |-----------------|--------------------------------------------------------------------|
+ *  | GGA (any talker) | position and height; ignored while its latitude field is empty    |
+ *  | RMC (any talker) | position; ignored while its status is "V"                         |
+ *  | GSA (GP, BD)    | satellites used: the identifier fields that are not empty          |
+ *  | GSV (GP, BD)    | satellites in view, and each satellite's identifier and CN0 (dB-Hz) |
+ *
+ *  A sentence counts only when it ends with "*" and two upper-case hexadecimal digits equal to the
+ *  exclusive-or of the characters between "$" and "*", followed by "\r\n". Positions are decimal
+ *  degrees and never negative: the hemisphere letters are not used. Values stay until a later
+ *  sentence of the same kind replaces them; a lost fix does not clear the position. The parser,
+ *  the GPS API and a positioning-mode change exchange the record under one small lock, so a reader
+ *  through the API never sees lat and lon half written.
+ *
+ *  Traces go to standard output only (never to the log), in UTF-8:
+ *    - "______GPS 数据梳理---%d\r\n" with the byte count, every batch parsed;
+ *    - "GPS_CMD_NUM :GPS_CMD_NUM=%d,/%d\r\n" with number and total, every GSV, then for each
+ *      satellite block "Read_a_info 标识：%s\r\n" with its identifier;
+ *    - "______清空GPS数据流_____", a batch discarded after a positioning-mode change.
+ *  @{ */
 
-/* Satellite slots per system: slot 4 x (GSV message number - 1) + the block's position in the
- * message. Messages 1-9 of four satellites fill slots 0-35; a slot holding 0 is empty. */
+/** Satellite slots per system: slot 4 x (GSV message number - 1) + the block's position in the
+ *  message. Messages 1-9 of four satellites fill slots 0-35; a slot holding 0 is empty. */
 #define SDK_BSP_GPS_SLOTS 81
-/* The satellite-signal text (SET_GPS_BD_dB), terminator included. */
+/** The satellite-signal text (SET_GPS_BD_dB), terminator included. */
 #define SDK_BSP_GPS_DB_TEXT_SIZE 1024
 
-/* The fix record: 1336 bytes, zero at load and after every positioning-mode change. The library
- * updates it while the host runs; read it through the GPS API calls, which copy it consistently
- * (a direct read may see a sentence's values half stored). */
+/**
+ * The fix record (1336 bytes), zero at load and after every positioning-mode change.
+ *
+ * The library updates it while the host runs; read it through the GPS API calls, which copy it
+ * consistently (a direct read may see a sentence's values half stored).
+ */
 typedef struct {
-    double lon;     /* longitude, decimal degrees (GGA or RMC) */
-    double lat;     /* latitude, decimal degrees (GGA or RMC) */
-    float high;     /* GGA altitude plus geoid separation, metres */
-    float gpslook;  /* GPS satellites in view (last GPGSV) */
-    float gpsnum;   /* GPS satellites used (last GPGSA) */
-    float bdlook;   /* BeiDou satellites in view (last BDGSV) */
-    float bdnum;    /* BeiDou satellites used (last BDGSA) */
-    int32_t gps_id[SDK_BSP_GPS_SLOTS];  /* GPS satellite numbers, by slot; refilled every GSV cycle */
-    int32_t gps_cn0[SDK_BSP_GPS_SLOTS]; /* their CN0 in dB-Hz, same slots */
-    int32_t bd_id[SDK_BSP_GPS_SLOTS];   /* BeiDou satellite numbers, by slot */
-    int32_t bd_cn0[SDK_BSP_GPS_SLOTS];  /* their CN0 in dB-Hz */
-    int32_t clear;  /* 1: the next batch is discarded and the record zeroed (set on a mode change) */
+    double lon;     /**< longitude, decimal degrees (GGA or RMC) */
+    double lat;     /**< latitude, decimal degrees (GGA or RMC) */
+    float high;     /**< GGA altitude plus geoid separation, metres */
+    float gpslook;  /**< GPS satellites in view (last GPGSV) */
+    float gpsnum;   /**< GPS satellites used (last GPGSA) */
+    float bdlook;   /**< BeiDou satellites in view (last BDGSV) */
+    float bdnum;    /**< BeiDou satellites used (last BDGSA) */
+    int32_t gps_id[SDK_BSP_GPS_SLOTS];  /**< GPS satellite numbers, by slot; refilled every GSV cycle */
+    int32_t gps_cn0[SDK_BSP_GPS_SLOTS]; /**< their CN0 in dB-Hz, same slots */
+    int32_t bd_id[SDK_BSP_GPS_SLOTS];   /**< BeiDou satellite numbers, by slot */
+    int32_t bd_cn0[SDK_BSP_GPS_SLOTS];  /**< their CN0 in dB-Hz */
+    int32_t clear;  /**< 1: the next batch is discarded and the record zeroed (set on a mode change) */
 } STR_GPS_INFO_T;
 
+/** The fix record. */
 SDK_BSP_API extern STR_GPS_INFO_T STR_GPS_INFO;
 
-/* Parses one batch of received bytes: exactly count bytes from text are read (no terminator is
- * needed; zero bytes inside, as CASIC receivers send in their binary messages, do not stop the
- * parse). Returns -1, doing nothing, when count is 1024 or less (keep gathering) or text is null;
- * otherwise 0: the batch has been worked through (keep nothing of it: a sentence cut off at its
- * end is dropped). The first batch after a positioning-mode change is discarded instead: the
- * record is zeroed, the files /tmp/gps_* are deleted, and the call returns 0. */
+/**
+ * Parses one batch of received bytes.
+ *
+ * Exactly count bytes from text are read (no terminator is needed; zero bytes inside, as CASIC
+ * receivers send in their binary messages, do not stop the parse). A sentence cut off at the
+ * batch's end is dropped. The first batch after a positioning-mode change is discarded instead:
+ * the record is zeroed and the files /tmp/gps_* are deleted ("rm /tmp/gps_*").
+ *
+ * @param text   the batch.
+ * @param count  its bytes.
+ * @return -1, doing nothing, when count is 1024 or less (keep gathering) or text is null;
+ *         otherwise 0: the batch has been worked through (keep nothing of it).
+ * @par Threads
+ *   Any thread; the GPS read loop is its caller. The record is updated under its lock.
+ */
 SDK_BSP_API int BSP_GPS_READ(const char *text, int count) SDK_BSP_NOEXCEPT;
 
-/* Rebuilds the satellite-signal text from the record and returns it (a library buffer of
- * SDK_BSP_GPS_DB_TEXT_SIZE bytes, zero-terminated; the parser rebuilds it after every complete
- * GSV cycle, so copy it at once or use GET_GPS_dB_INFO). Sets the flag of Read_GPS_dB_Flag. The
- * text lists the filled slots in slot order, each value followed by ";":
- *   "GPS,卫星标识=<ids>,CN0=<cn0s>\r\n,BD,卫星标识=<ids>,CN0=<cn0s>"
- * e.g. "GPS,卫星标识=3;7;,CN0=40;38;\r\n,BD,卫星标识=6;,CN0=33;". */
+/**
+ * Rebuilds the satellite-signal text from the record and returns it.
+ *
+ * The text lists the filled slots in slot order, each value followed by ";":
+ * "GPS,卫星标识=IDS,CN0=CN0S\r\n,BD,卫星标识=IDS,CN0=CN0S", e.g.
+ * "GPS,卫星标识=3;7;,CN0=40;38;\r\n,BD,卫星标识=6;,CN0=33;". Sets the flag of Read_GPS_dB_Flag.
+ *
+ * @return the text, in a library buffer of SDK_BSP_GPS_DB_TEXT_SIZE bytes, zero-terminated.
+ * @par Threads
+ *   Any thread; the buffer is shared, and the parser rebuilds it after every complete GSV cycle:
+ *   copy the text at once, or use GET_GPS_dB_INFO.
+ */
 SDK_BSP_API char *SET_GPS_BD_dB(void) SDK_BSP_NOEXCEPT;
 
-/* 1 when the satellite-signal text has been built since the last call (the parser builds it when
- * a GSV cycle completes; SET_GPS_BD_dB too), and clears that flag; else 0. */
+/**
+ * Tells whether the satellite-signal text has been built since the last call, and clears that
+ * flag (the parser builds it when a GSV cycle completes; SET_GPS_BD_dB too).
+ *
+ * @return 1 when it has, else 0.
+ * @par Threads
+ *   Any thread; the flag is taken with an atomic exchange.
+ */
 SDK_BSP_API int Read_GPS_dB_Flag(void) SDK_BSP_NOEXCEPT;
+
+/** @} */
 
 /* ==============================================================================================
  * GPS positioning mode and API
- *
- * The positioning mode chooses the satellite systems the receiver uses. It is kept in the UCI
- * keys vqm.sys.pcas and vqm.sys.pcas_sdk (/etc/config/vqm, decimal; absent or empty reads 0;
- * 99999 means positioning off). Both setters write both keys; a non-zero pcas_sdk overrides pcas.
- * The receiver follows pcas_sdk and is sent a CASIC sentence on /dev/ttymxc7:
- *   pcas_sdk 1       "$PCAS04,1*18\r\n"   GPS only
- *   pcas_sdk 2       "$PCAS04,2*1B\r\n"   BeiDou only
- *   pcas_sdk 99999   nothing            the receiver keeps its mode
- *   any other        "$PCAS04,3*1A\r\n"   GPS and BeiDou (also 0, a mode stored only in pcas)
- * one second later followed by "$PCAS00*01\r\n" (the receiver keeps its configuration across
- * power cycles). Every application of the mode then waits 2 s and resets the fix record: it is
- * zeroed, the files /tmp/gps_* are deleted, and the next batch the parser receives is discarded.
- * A mode change therefore blocks its caller for about 3 s (2 s when nothing is sent); concurrent
- * mode calls are served one after the other. Keys are written with the box's uci tool
- * ("uci set vqm.sys.pcas=<mode>", "uci set vqm.sys.pcas_sdk=<mode>", "uci commit").
- * Log lines (level 5): "sdk gps_pcas=<pcas_sdk>", "gps_pcas=<pcas_sdk>,PositionMode=<mode>",
- * "gps_pcas sdkk=<pcas>", "gps_pcas sdk=99999", "gps_pcas web=<pcas>", "gps_pcas set :<command>",
- * "pcas set <mode>", "web pcas set <mode>", and one "<result>=GPS_COM_WRITE(<fd>,<text>,<len>)\r\n"
- * per write to the receiver.
  * ============================================================================================== */
 
-/* Applies the stored mode: reads both keys, sets the effective mode (pcas, or pcas_sdk when that
- * is not 0), commands the receiver, waits, and resets the fix record. InitializeSDK calls it as
- * its last step. Returns the status of the command deleting /tmp/gps_*, as system() reports it
- * (0 when files were deleted, non-zero when there were none; -1 when it could not be run). */
+/** @defgroup gps_mode GPS positioning mode and API
+ *  The positioning mode chooses the satellite systems the receiver uses. It is kept in the UCI
+ *  keys vqm.sys.pcas and vqm.sys.pcas_sdk (/etc/config/vqm, decimal; absent or empty reads 0;
+ *  99999 means positioning off). Both setters write both keys; a non-zero pcas_sdk overrides pcas.
+ *  The receiver follows pcas_sdk and is sent a CASIC sentence on /dev/ttymxc7:
+ *
+ *  | pcas_sdk  | sentence             | receiver                                        |
+ *  |-----------|----------------------|-------------------------------------------------|
+ *  | 1         | "$PCAS04,1*18\r\n"   | GPS only                                        |
+ *  | 2         | "$PCAS04,2*1B\r\n"   | BeiDou only                                     |
+ *  | 99999     | nothing              | keeps its mode                                  |
+ *  | any other | "$PCAS04,3*1A\r\n"   | GPS and BeiDou (also 0, a mode stored only in pcas) |
+ *
+ *  One second later "$PCAS00*01\r\n" follows (the receiver keeps its configuration across power
+ *  cycles). Every application of the mode then waits 2 s and resets the fix record: it is zeroed,
+ *  the files /tmp/gps_* are deleted, and the next batch the parser receives is discarded. A mode
+ *  change therefore blocks its caller for about 3 s (2 s when nothing is sent); concurrent mode
+ *  calls are served one after the other (the mode lock). Keys are written with the box's uci tool
+ *  ("uci set vqm.sys.pcas=%d", "uci set vqm.sys.pcas_sdk=%d", "uci commit") and read through the
+ *  configuration reader, whose copies are dropped first.
+ *  @{ */
+
+/**
+ * Applies the stored mode.
+ *
+ * Reads both keys, sets the effective mode (pcas, or pcas_sdk when that is not 0), commands the
+ * receiver, waits, and resets the fix record. InitializeSDK calls it as its last step.
+ *
+ * @return the status of the command deleting /tmp/gps_*, as system() reports it (0 when files
+ *         were deleted, non-zero when there were none; -1 when it could not be run).
+ * @par Log
+ *   "sdk gps_pcas=%d" with pcas_sdk, then "gps_pcas=%d,PositionMode=%d" with pcas_sdk and the mode,
+ *   both at level 5; GPS_COM_WRITE's line for each sentence sent.
+ * @par Threads
+ *   Any thread; blocks it for 2-3 s; mode calls are served one after the other.
+ */
 SDK_BSP_API int GPS_MODE_UPDATE(void) SDK_BSP_NOEXCEPT;
 
-/* The SDK-side setter. A non-zero mode becomes the effective mode; when pcas differs from it,
- * both keys are set to it and committed (when pcas already holds it nothing is written, even if
- * pcas_sdk differs); then the stored mode is applied (GPS_MODE_UPDATE) and its result returned.
- * Mode 0 switches positioning off: both keys become 99999 (unless pcas_sdk already is), the
- * effective mode 99999, and 0 is returned at once; the receiver and the fix record are left alone. */
+/**
+ * The SDK-side setter.
+ *
+ * A non-zero mode becomes the effective mode; when pcas differs from it, both keys are set to it
+ * and committed (when pcas already holds it nothing is written, even if pcas_sdk differs); then
+ * the stored mode is applied (GPS_MODE_UPDATE). Mode 0 switches positioning off: both keys become
+ * 99999 (unless pcas_sdk already is), the effective mode 99999; the receiver and the fix record
+ * are left alone.
+ *
+ * @param mode  the mode; 0 for off.
+ * @return GPS_MODE_UPDATE's result; 0 for mode 0.
+ * @par Log
+ *   At level 5: "gps_pcas sdkk=%d" with pcas, "gps_pcas set :%s" with the last set command when the
+ *   keys are written, then GPS_MODE_UPDATE's lines; for mode 0 "gps_pcas sdk=%d" with 99999.
+ * @par Threads
+ *   Any thread; blocks it for 2-3 s (not for mode 0); mode calls are served one after the other.
+ */
 SDK_BSP_API int SDK_GPS_SET_PCAS(uint32_t mode) SDK_BSP_NOEXCEPT;
 
-/* The web-side setter: when pcas differs from mode, both keys are set to it and committed (0
- * included: it commands GPS and BeiDou while Read_PositionMode reports 0); then the stored mode is
- * applied. Returns GPS_MODE_UPDATE's result. */
+/**
+ * The web-side setter: when pcas differs from mode, both keys are set to it and committed; then
+ * the stored mode is applied.
+ *
+ * A mode 0 is stored as 0: it commands GPS and BeiDou while Read_PositionMode reports 0.
+ *
+ * @param mode  the mode.
+ * @return GPS_MODE_UPDATE's result.
+ * @par Log
+ *   At level 5: "gps_pcas web=%d" with pcas, "gps_pcas set :%s" with the last set command when the
+ *   keys are written, then GPS_MODE_UPDATE's lines.
+ * @par Threads
+ *   Any thread; blocks it for 2-3 s; mode calls are served one after the other.
+ */
 SDK_BSP_API int GPS_SET_PCAS(uint32_t mode) SDK_BSP_NOEXCEPT;
 
-/* The effective mode: 0 before the first GPS_MODE_UPDATE and while positioning is off (99999),
- * else the mode number (1 GPS, 2 BeiDou, others GPS and BeiDou). */
+/**
+ * The effective mode.
+ *
+ * @return 0 before the first GPS_MODE_UPDATE and while positioning is off (99999), else the mode
+ *         number (1 GPS, 2 BeiDou, others GPS and BeiDou).
+ * @par Threads
+ *   Any thread.
+ */
 SDK_BSP_API int Read_PositionMode(void) SDK_BSP_NOEXCEPT;
 
-/* The first-start default: returns 1 when the marker file /etc/bd_gps_default exists. Otherwise
- * creates it ("echo 1 >/etc/bd_gps_default"), stores 2 in vqm.sys.pcas only
- * ("uci set vqm.sys.pcas=2;uci commit") and returns that command's status. Not called by the
- * library itself. */
+/**
+ * The first-start default: stores mode 2 in vqm.sys.pcas once per box.
+ *
+ * Returns 1 when the marker file /etc/bd_gps_default exists. Otherwise creates it
+ * ("echo 1 >/etc/bd_gps_default") and runs "uci set vqm.sys.pcas=2;uci commit". Not called by the
+ * library itself.
+ *
+ * @return 1 when the marker exists; otherwise the status of the uci command, as system() reports
+ *         it.
+ * @par Threads
+ *   Any thread; served one after the other with the mode calls.
+ */
 SDK_BSP_API int GPS_DEFAULT_SET(void) SDK_BSP_NOEXCEPT;
 
-/* Writes len bytes to the receiver's port (index 6) through SDK_BSP_ComWrite; *written receives
- * the count written (0 on failure; written may be null). Returns BSP_COM_OK, BSP_COM_ERR_DEVICE
- * when the port is not open, BSP_COM_ERR_IO when the write fails, BSP_COM_ERR_PARAM for a
- * negative len or null data, after printing the port layer's error line for
- * FUNCTION:GPS_COM_WRITE. Logs the trace line above. */
+/**
+ * Writes bytes to the receiver's port (index 6) through SDK_BSP_ComWrite.
+ *
+ * Before an error return the port layer's error line for FUNCTION:GPS_COM_WRITE is printed.
+ *
+ * @param data     the bytes; may be null when len is 0.
+ * @param len      their number, not negative.
+ * @param written  receives the count written (0 on failure); may be null.
+ * @return BSP_COM_OK; BSP_COM_ERR_DEVICE when the port is not open; BSP_COM_ERR_IO when the write
+ *         fails; BSP_COM_ERR_PARAM for a negative len or null data.
+ * @par Log
+ *   "%d=GPS_COM_WRITE(%d,%s,%d)\r\n" at level 5 with the count written (-1 on failure), the
+ *   descriptor, the text and len.
+ * @par Threads
+ *   Any thread; writes are serialised by the port's write lock.
+ */
 SDK_BSP_API uint32_t GPS_COM_WRITE(const char *data, int len, uint32_t *written) SDK_BSP_NOEXCEPT;
 
-/* The buffer GET_BSP_GPS_INFO and GET_BSP_GPS_CSV_INFO write into, terminator included: no value
- * the receiver's sentences give makes a longer line (with a real fix it is about 90 characters). */
+/** The buffer GET_BSP_GPS_INFO and GET_BSP_GPS_CSV_INFO write into, terminator included: no value
+ *  the receiver's sentences give makes a longer line (with a real fix it is about 90 characters). */
 #define SDK_BSP_GPS_INFO_SIZE 384
 
-/* Writes the fix as one line into buffer:
- *   "lon=%.8lf,lat=%.8lf,high=%f,gpsnum=%.0f,gpslook=%.0f,bdnum=%.0f,bdlook=%.0f\r\n"
- * e.g. "lon=113.94647980,lat=22.60205841,high=56.700001,gpsnum=8,gpslook=12,bdnum=6,bdlook=10\r\n".
- * While Read_PositionMode is 0 all seven values are written as 0. Returns the number of characters
- * written (zero-terminated; 0 for a null buffer). Not logged. */
+/**
+ * Writes the fix as one line.
+ *
+ * "lon=%.8lf,lat=%.8lf,high=%f,gpsnum=%.0f,gpslook=%.0f,bdnum=%.0f,bdlook=%.0f\r\n", e.g.
+ * "lon=113.94647980,lat=22.60205841,high=56.700001,gpsnum=8,gpslook=12,bdnum=6,bdlook=10\r\n".
+ * While Read_PositionMode is 0 all seven values are written as 0.
+ *
+ * @param buffer  receives the line, zero-terminated; must hold SDK_BSP_GPS_INFO_SIZE bytes.
+ * @return the number of characters written; 0 for a null buffer.
+ * @par Threads
+ *   Any thread; the record is copied under its lock.
+ */
 SDK_BSP_API int GET_BSP_GPS_INFO(char *buffer) SDK_BSP_NOEXCEPT;
 
-/* The same seven values as "%.8lf,%.8lf,%f,%.0f,%.0f,%.0f,%.0f", without a line end, whatever the
- * mode. Returns the number of characters written (0 for a null buffer). Not logged. */
+/**
+ * Writes the same seven values as "%.8lf,%.8lf,%f,%.0f,%.0f,%.0f,%.0f", without a line end,
+ * whatever the mode.
+ *
+ * @param buffer  receives the text, zero-terminated; must hold SDK_BSP_GPS_INFO_SIZE bytes.
+ * @return the number of characters written; 0 for a null buffer.
+ * @par Threads
+ *   Any thread; the record is copied under its lock.
+ */
 SDK_BSP_API int GET_BSP_GPS_CSV_INFO(char *buffer) SDK_BSP_NOEXCEPT;
 
-/* Copies the satellite-signal text (see SET_GPS_BD_dB), rebuilt from the current record, into
- * buffer, which must hold SDK_BSP_GPS_DB_TEXT_SIZE (1024) bytes. Returns 0, or -1 without writing
- * while the parser has not yet completed a GSV cycle (or for a null buffer); once it has, every
- * call returns 0. */
+/**
+ * Copies the satellite-signal text (see SET_GPS_BD_dB), rebuilt from the current record.
+ *
+ * @param buffer  receives the text; must hold SDK_BSP_GPS_DB_TEXT_SIZE (1024) bytes.
+ * @return 0; -1 without writing while the parser has not yet completed a GSV cycle (or for a null
+ *         buffer). Once it has, every call returns 0.
+ * @par Threads
+ *   Any thread; the text is built and copied under the record's lock.
+ */
 SDK_BSP_API int GET_GPS_dB_INFO(char *buffer) SDK_BSP_NOEXCEPT;
 
-/* Sets the mode from the SDK side (SDK_GPS_SET_PCAS); mode 0 switches positioning off, stored as
- * 99999 in both keys. Logs "pcas set <mode>" (and "pcas set 99999" for 0). Always returns 0. */
+/**
+ * Sets the mode from the SDK side (SDK_GPS_SET_PCAS); mode 0 switches positioning off, stored as
+ * 99999 in both keys.
+ *
+ * @param mode  the mode; 0 for off.
+ * @return 0, always.
+ * @par Log
+ *   "pcas set %d" at level 5 with the mode (and "pcas set %d" with 99999 for 0), then
+ *   SDK_GPS_SET_PCAS's lines.
+ * @par Threads
+ *   Any thread; blocks it for 2-3 s (not for mode 0); mode calls are served one after the other.
+ */
 SDK_BSP_API int SetPositionMode(uint32_t mode) SDK_BSP_NOEXCEPT;
 
-/* Sets the mode from the web side (GPS_SET_PCAS); mode 0 is stored as 0 and commands GPS and
- * BeiDou. Logs "web pcas set <mode>". Always returns 0. */
+/**
+ * Sets the mode from the web side (GPS_SET_PCAS); mode 0 is stored as 0 and commands GPS and
+ * BeiDou.
+ *
+ * @param mode  the mode.
+ * @return 0, always.
+ * @par Log
+ *   "web pcas set %d" at level 5 with the mode, then GPS_SET_PCAS's lines.
+ * @par Threads
+ *   Any thread; blocks it for 2-3 s; mode calls are served one after the other.
+ */
 SDK_BSP_API int BSP_SET_GPS_PCAS(int mode) SDK_BSP_NOEXCEPT;
+
+/** @} */
 
 /* ==============================================================================================
  * Configuration reader
  * ============================================================================================== */
 
-/* Reads options of the box's UCI configuration files (/etc/config/<package>) without starting the
- * uci tool. A query is written as the uci command line would be:
- *     "uci get <package>.<section>.<option>"        e.g. "uci get vqm.sys.pcas"
- * The package name runs to the first '.', the section to the next one, the option is the rest.
- * Package names hold at most 49 characters, section and option names at most 47; a longer or
- * empty name, a query with fewer than two dots or one not starting with "uci get " finds nothing.
+/** @defgroup uci Configuration reader
+ *  Reads options of the box's UCI configuration files (/etc/config/PACKAGE) without starting the
+ *  uci tool. A query is written as the uci command line would be:
+ *  "uci get PACKAGE.SECTION.OPTION", e.g. "uci get vqm.sys.pcas". The package name runs to the
+ *  first '.', the section to the next one, the option is the rest. Package names hold at most 49
+ *  characters, section and option names at most 47; a longer or empty name, a query with fewer
+ *  than two dots or one not starting with "uci get " finds nothing.
  *
- * The answer comes from a plain text search of the file as `uci commit` writes it, not from a
- * UCI parser:
- *   - the section must be a named section, its name in single quotes (config serial 'rs485');
- *     anonymous sections (@type[n], cfgNNNNNN) are not found. The first occurrence of the quoted
- *     name anywhere in the file starts the search, also one inside an earlier option's value;
- *   - the option is the first one after that point written with a blank on each side of its name
- *     (option baud '9600'), also when that text lies inside another value of the section; when a
- *     section header ("config") comes first, the option belongs to a later section: not found;
- *   - the value is the text between the single quotes that follow the name: a list ("list") gives
- *     its first item, and an escaped quote ('\'') ends the value. An unquoted value, or one whose
- *     closing quote is missing, is not found.
- * A value of more than 99 characters is cut to its first 99. A package file that is not a regular
- * file or is larger than 1 MiB counts as unreadable.
+ *  The answer comes from a plain text search of the file as `uci commit` writes it, not from a UCI
+ *  parser:
+ *    - the section must be a named section, its name in single quotes (config serial 'rs485');
+ *      anonymous sections (`@type[n]`, cfgNNNNNN) are not found. The first occurrence of the quoted
+ *      name anywhere in the file starts the search, also one inside an earlier option's value;
+ *    - the option is the first one after that point written with a blank on each side of its name
+ *      (option baud '9600'), also when that text lies inside another value of the section; when a
+ *      section header ("config") comes first, the option belongs to a later section: not found;
+ *    - the value is the text between the single quotes that follow the name: a list ("list")
+ *      gives its first item, and a quote escaped with a backslash ends the value. An unquoted
+ *      value, or one whose closing quote is missing, is not found.
  *
- * The results live in buffers of the library, overwritten by the next call of the same function:
- * copy the value out before calling it again. The calls take no lock: hosts that call them from
- * several threads must serialise the calls. None of them writes to the SDK log. */
+ *  A value of more than 99 characters is cut to its first 99. A package file that is not a regular
+ *  file or is larger than 1 MiB counts as unreadable. None of these calls writes to the SDK log.
+ *  The memory copies of sdkuci_get_ram are loaded, dropped and searched under the reader's own
+ *  lock, so no call (the positioning-mode calls, which drop them, included) frees a copy under
+ *  another thread's search. The results live in buffers of the library, one per function, shared
+ *  by all its callers and overwritten by its next call: copy the value out at once, and serialise
+ *  calls of one function that other threads make too.
+ *  @{ */
 
-/* The option's value from memory copies of the packages "Device", "vqm", "EnvironmentPar",
- * "monitor", "network" and "ks" (other packages find nothing). The first call loads the six files
- * in that order; a file that cannot be read leaves it and the packages after it without a copy.
- * Later changes to the files are not seen until sdkuci_free drops the copies.
- * Returns the value in a 100-byte buffer, or an empty string when nothing was found; never null. */
+/**
+ * Looks an option up in the memory copies of the packages "Device", "vqm", "EnvironmentPar",
+ * "monitor", "network" and "ks" (other packages find nothing).
+ *
+ * The first call loads the six files in that order; a file that cannot be read leaves it and the
+ * packages after it without a copy. Later changes to the files are not seen until sdkuci_free
+ * drops the copies.
+ *
+ * @param query  "uci get PACKAGE.SECTION.OPTION".
+ * @return the value in a 100-byte buffer of the library, or an empty string when nothing was
+ *         found; never null.
+ * @par Threads
+ *   Any thread; the copies are loaded and searched under the reader's lock; the result buffer is
+ *   shared by all callers of this function.
+ */
 SDK_BSP_API char *sdkuci_get_ram(const char *query) SDK_BSP_NOEXCEPT;
 
-/* The option's value read afresh from /etc/config/<package>, any package. Returns the value in a
- * 100-byte buffer of its own, or an empty string when nothing was found or the file cannot be
- * read; never null. */
+/**
+ * Looks an option up in /etc/config/PACKAGE read afresh, any package.
+ *
+ * @param query  "uci get PACKAGE.SECTION.OPTION".
+ * @return the value in a 100-byte buffer of its own, or an empty string when nothing was found or
+ *         the file cannot be read; never null.
+ * @par Threads
+ *   Any thread; the result buffer is shared by all callers of this function.
+ */
 SDK_BSP_API char *sdkuci_get_flash(const char *query) SDK_BSP_NOEXCEPT;
 
-/* Drops the copies of sdkuci_get_ram (if loaded); its next call loads the files again. */
+/**
+ * Drops the copies of sdkuci_get_ram (if loaded); its next call loads the files again.
+ *
+ * @par Threads
+ *   Any thread; the copies are freed under the reader's lock, never under a search.
+ */
 SDK_BSP_API void sdkuci_free(void) SDK_BSP_NOEXCEPT;
 
-/* The names in a directory, "." and ".." included, in the order the file system gives them, each
- * followed by "\n", in a 10000-byte buffer of the library (overwritten by the next call); names
- * that would not fit are left out from the first one that does not. Returns null, after printing
- * "can't open <path>\n" on standard output, when the directory cannot be opened (and null, with
- * nothing printed, for a null path). */
+/**
+ * Lists the names in a directory, "." and ".." included, in the order the file system gives them,
+ * each followed by "\n".
+ *
+ * Names that would not fit the 10000-byte buffer are left out from the first one that does not.
+ *
+ * @param path  the directory.
+ * @return the listing, in a 10000-byte buffer of the library; null, after printing
+ *         "can't open %s\n" with the path on standard output, when the directory cannot be opened
+ *         (and null, with nothing printed, for a null path).
+ * @par Threads
+ *   Any thread; the result buffer is shared by all callers of this function.
+ */
 SDK_BSP_API char *sdkls(const char *path) SDK_BSP_NOEXCEPT;
+
+/** @} */
 
 #ifdef __cplusplus
 }

@@ -15,5 +15,6 @@ need_packages() {
 # What building the library and its example needs.
 BUILD_PACKAGES="cmake ninja-build g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev"
 # What the whole test suite needs on top: the log's archiver, the sanitizer and fuzzing compilers,
-# the box's cross compiler and the emulator its unit tests run under, the ELF tools.
-TEST_PACKAGES="zip unzip binutils clang libclang-rt-14-dev g++-arm-linux-gnueabihf qemu-user"
+# the box's cross compiler and the emulator its unit tests run under, the ELF tools, and doxygen for
+# the header's reference (which fails on anything left undocumented).
+TEST_PACKAGES="zip unzip binutils clang libclang-rt-14-dev g++-arm-linux-gnueabihf qemu-user doxygen"

@@ -1,7 +1,13 @@
 // The exported records' layouts, as hosts compiled against the C header see them.
 #include <cstddef>
+#include <ctime>
+
+#include <sys/types.h>
 
 #include "sdk_bsp.h"
+
+// Every build, the box's 32-bit one included, has large files and a clock past 2038.
+static_assert(sizeof(off_t) == 8 && sizeof(std::time_t) == 8);
 
 static_assert(sizeof(STR_LOG_PAR_T) == 32);
 static_assert(offsetof(STR_LOG_PAR_T, net) == 8 && offsetof(STR_LOG_PAR_T, sys) == 20 &&

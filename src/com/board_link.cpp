@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "com/com.h"
+#include "com/board_link.h"
+#include "com/ports.h"
 #include "sdk/sdk.h"
 
 namespace bsp::com {

@@ -1,14 +1,13 @@
-// The environment-board link: the environment record, the send loop that polls the environment
-// equipment once a second or carries the host's output requests to it, and the GPS read loop,
-// which gathers the receiver's bytes in receive buffer 15 and hands them to the sentence parser in
-// batches.
+// The environment-board link: the environment record, and the send loop that polls the
+// environment equipment once a second or carries the host's output requests to it.
 #include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 
-#include "com/com.h"
-#include "gps/gps.h"
+#include "com/env_link.h"
+#include "com/power_codec.h"
+#include "com/receive_threads.h"
 #include "os/os.h"
 #include "sdk/sdk.h"
 
@@ -17,9 +16,6 @@ SDK_BSP_API STR_BSP_ENV_INFO_T STR_BSP_ENV_INFO{};
 namespace bsp::com {
 namespace {
 
-constexpr long kGpsPaceMs = 100;
-constexpr std::size_t kGpsBuffer = 15;  // Uart ID 16, the receiver's bytes
-constexpr std::uint32_t kGpsBaud = 9600;
 constexpr std::uint32_t kEnvBaud = 9600;
 constexpr long kSendPaceMs = 1000;
 constexpr std::size_t kOutputs = 4;  // DO 1..4 travel in the output command's mask
@@ -32,7 +28,12 @@ std::int32_t ENV_BOARD_RIGHT_FG = 0;
 // request made while the previous one is consumed stays pending for the next second: never lost.
 std::atomic_ref<std::uint8_t> byte(std::uint8_t& b) noexcept { return std::atomic_ref(b); }
 
-// Zeroes the record field by field, as single words and bytes: the host may be reading it.
+bool take_request(std::size_t n) noexcept {
+    return byte(STR_BSP_ENV_INFO.do_request[n]).exchange(0, std::memory_order_acquire) == 1;
+}
+
+}  // namespace
+
 void clear_env_record() noexcept {
     auto& env = STR_BSP_ENV_INFO;
     for (auto* ai : {&env.ai_kind0, &env.ai_other})
@@ -43,12 +44,6 @@ void clear_env_record() noexcept {
     std::memset(env.reserved0, 0, sizeof env.reserved0);
     std::memset(env.reserved1, 0, sizeof env.reserved1);
 }
-
-bool take_request(std::size_t n) noexcept {
-    return byte(STR_BSP_ENV_INFO.do_request[n]).exchange(0, std::memory_order_acquire) == 1;
-}
-
-}  // namespace
 
 // One frame a second: a pending output change replaces that second's poll.
 std::string_view next_env_frame(std::array<char, SDK_BSP_POWER_FRAME_MAX>& area) noexcept {
@@ -102,26 +97,6 @@ SDK_BSP_API void* ENV_COM_SEND_THREAD(void* arg) noexcept {
         bsp::os::sleep_ms(kSendPaceMs);
         std::string_view frame = next_env_frame(area);
         ENV_TTYSCOM_SEND_INFO(reinterpret_cast<const std::uint8_t*>(frame.data()), static_cast<std::uint32_t>(frame.size()));
-    }
-}
-
-SDK_BSP_API void* ENV_COM_READ_THREAD(void* arg) noexcept {
-    const int port = port_argument(arg);
-    stump(port, __func__, __LINE__);
-    M_BAU_SET_COM(kPortGps, kGpsBaud, 8, 1, 0);  // the port named, not the argument
-    clear_env_record();
-    std::array<std::uint8_t, kReadArea> area;
-    MCOM_RECV_INFO& gps = LIST_MCOM_RECV_INFO[kGpsBuffer];
-    for (;;) {
-        bsp::os::sleep_ms(kGpsPaceMs);
-        std::uint32_t got = poll_port(port, area.data(), kReadArea);
-        if (got == 0) continue;
-        std::int32_t len = append(kGpsBuffer, {area.data(), got}).len();
-        // Only this thread changes buffer 15, so the parser reads it without the mutex.
-        if (BSP_GPS_READ(reinterpret_cast<const char*>(gps.buf.data()), len) == -1) continue;
-        clear(kGpsBuffer);
-        bsp::gps::Fix fix = bsp::gps::fix();
-        SDK_LOG_WRITE(bsp::sdk::kLogSys, "GPS:J:%f;W:%f", fix.lon, fix.lat);
     }
 }
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "com/com.h"
 #include "os/os.h"
+#include "sdk_bsp.h"
 
 static_assert(sizeof(STR_POWER_CMD) == 268);
 static_assert(offsetof(STR_POWER_CMD, VER) == 1 && offsetof(STR_POWER_CMD, CID2) == 4 &&

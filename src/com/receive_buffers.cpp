@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "com/com.h"
+#include "com/receive_buffers.h"
 
 namespace bsp::com {
 

@@ -1,6 +1,7 @@
 // com_process: the receive threads. Four pass-through threads copy their ports into receive
 // buffers 0 to 3; two board-link threads cut the extension boards' streams into frames, note board
-// presence and route channel data to its buffer. The GPS read loop (env_link.cpp) starts with them.
+// presence and route channel data to its buffer. The GPS read loop (gps/read_loop.cpp) starts
+// with them.
 #include <array>
 #include <atomic>
 #include <cstdio>
@@ -9,7 +10,10 @@
 
 #include <pthread.h>
 
-#include "com/com.h"
+#include "com/board_link.h"
+#include "com/ports.h"
+#include "com/receive_buffers.h"
+#include "com/receive_threads.h"
 #include "os/os.h"
 #include "sdk/sdk.h"
 

@@ -11,7 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "com/com.h"
+#include "com/ports.h"
 #include "os/os.h"
 
 namespace bsp::com {
@@ -115,9 +115,11 @@ extern "C" {
 SDK_BSP_API std::uint32_t BSP_ComCreate(std::uint32_t index) noexcept {
     if (index >= g_nComSlots) return COM_FAIL(BSP_COM_ERR_PARAM);
     ComObj& port = g_stComObj[index];
-    int old = fd_of(index).exchange(-1);
-    if (old >= 0) ::close(old);  // a second create reopens rather than leaking the first descriptor
-    int fd = bsp::os::open(port.devName, O_RDWR | O_DSYNC);
+    // A second create reopens rather than leaking the first descriptor. The table owns the
+    // descriptor from here to SDK_BSP_ComDestroy; close-on-exec, so no command the library runs
+    // holds a terminal of the box.
+    bsp::os::Fd(fd_of(index).exchange(-1)).reset();
+    int fd = bsp::os::open(port.devName, O_RDWR | O_DSYNC | O_CLOEXEC);
     fd_of(index).store(fd);
     if (fd < 0) {
         std::printf("BSP_ComCreate(%d, %s) Failed !\n", static_cast<int>(index), port.devName);
@@ -129,8 +131,7 @@ SDK_BSP_API std::uint32_t BSP_ComCreate(std::uint32_t index) noexcept {
 
 SDK_BSP_API std::uint32_t SDK_BSP_ComDestroy(std::uint32_t index) noexcept {
     if (index >= g_nComSlots) return COM_FAIL(BSP_COM_ERR_PARAM);
-    int fd = fd_of(index).exchange(-1);
-    if (fd >= 0) ::close(fd);
+    bsp::os::Fd(fd_of(index).exchange(-1)).reset();
     return BSP_COM_OK;
 }
 

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdio>
 
-#include "com/com.h"
+#include "com/uart_api.h"
 #include "os/os.h"
 #include "sdk/sdk.h"
 

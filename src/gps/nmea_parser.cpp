@@ -236,6 +236,9 @@ bool block_cn0(const Fields& f, int i, int& cn0) noexcept {
 
 // GSV: satellites in view. Message 1 starts a cycle and clears the system's slots; the last
 // message of the cycle rebuilds the satellite-signal text.
+//   $GPGSV,2,1,07,03,45,120,40,07,30,200,38,16,10,050,,19,60,300,42*7D
+//   field 1 total 2, 2 number 1, 3 in view 07; block i at 4i+4: 03,45,120,40 (identifier,
+//   elevation, azimuth, CN0); the last block's CN0 42 stands before the "*", not a comma
 void on_gsv(const Sentence& s, const Fields& f) noexcept {
     int total = to_int(f[1]), number = to_int(f[2]);
     std::printf("GPS_CMD_NUM :GPS_CMD_NUM=%d,/%d\r\n", number, total);
@@ -268,6 +271,8 @@ void on_gsv(const Sentence& s, const Fields& f) noexcept {
 
 // GSA: satellites used, the identifier fields that are not empty among fields 3 to commas - 4
 // (twelve with the system-ID field of NMEA 4.1, eleven without).
+//   $GPGSA,A,3,25,32,14,12,,,,,,,,,2.1,1.1,1.8,1.2*39
+//   18 commas: identifiers in fields 3 to 14 (25, 32, 14, 12 and eight empty), used = 4
 void on_gsa(const Sentence& s, const Fields& f) noexcept {
     const System* sys = system_of(s.talker());
     if (!sys) return;
@@ -277,6 +282,8 @@ void on_gsa(const Sentence& s, const Fields& f) noexcept {
 }
 
 // RMC: the position, unless the status says "V" (no fix).
+//   $GPRMC,083559.00,A,2236.12345,N,11356.78901,E,0.004,77.52,091202,,,A*54
+//   field 2 status A, 3 latitude 2236.12345, 5 longitude 11356.78901
 void on_rmc(const Sentence&, const Fields& f) noexcept {
     if (f[2] == "V") return;
     double lat = coordinate(f[3], 2), lon = coordinate(f[5], 3);
@@ -284,6 +291,8 @@ void on_rmc(const Sentence&, const Fields& f) noexcept {
 }
 
 // GGA: position and height (altitude plus geoid separation), unless the latitude is empty.
+//   $GNGGA,083559.00,2236.12345,N,11356.78901,E,1,08,1.0,56.7,M,-2.1,M,,*50
+//   field 2 latitude 2236.12345, 4 longitude 11356.78901, 9 altitude 56.7, 11 separation -2.1
 void on_gga(const Sentence&, const Fields& f) noexcept {
     if (f[2].empty()) return;
     double lat = coordinate(f[2], 2), lon = coordinate(f[4], 3);

@@ -12,10 +12,11 @@
 
 #include <sys/stat.h>
 
-#include "com/com.h"
+#include "com/ports.h"
 #include "gps/gps.h"
 #include "os/os.h"
 #include "sdk/sdk.h"
+#include "uci/uci.h"
 
 namespace bsp::gps {
 namespace {
@@ -64,7 +65,9 @@ std::mutex g_mode_lock;
 // /etc/config/Device reads every key as 0.)
 std::int32_t read_key(const char* query) noexcept {
     sdkuci_free();
-    long v = std::strtol(sdkuci_get_ram(query), nullptr, 10);
+    std::array<char, uci::kResultBuffer> value;
+    uci::copy_ram_value(query, value);
+    long v = std::strtol(value.data(), nullptr, 10);
     return static_cast<std::int32_t>(std::clamp<long>(v, INT32_MIN, INT32_MAX));
 }
 

@@ -57,13 +57,13 @@ struct Messages {
 // Opens path write-only, writes text whole and closes. O_TRUNC changes nothing on a sysfs
 // attribute; on a simulated box's plain file it leaves just the latest text, as sysfs shows it.
 int write_attribute(const char* path, std::string_view text, Messages say) noexcept {
-    int fd = bsp::os::open(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0) {
+    bsp::os::Fd fd(bsp::os::open(path, O_WRONLY | O_TRUNC | O_CLOEXEC));
+    if (!fd) {
         std::fputs(say.open, stdout);
         return -1;
     }
-    ssize_t n = ::write(fd, text.data(), text.size());
-    ::close(fd);
+    ssize_t n = ::write(fd.get(), text.data(), text.size());
+    fd.reset();
     if (n != static_cast<ssize_t>(text.size())) {
         std::fputs(say.write, stdout);
         return -1;
@@ -166,14 +166,14 @@ SDK_BSP_API int SDK_bsp_gpio_write(int gpio, int value) noexcept {
 }
 
 SDK_BSP_API int bsp_gpio_read(int gpio) noexcept {
-    int fd = bsp::os::open(line_path(gpio, "value").data(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    bsp::os::Fd fd(bsp::os::open(line_path(gpio, "value").data(), O_RDONLY | O_CLOEXEC));
+    if (!fd) {
         std::fputs("Failed to open gpio value for reading!\n", stdout);
         return -1;
     }
     std::array<char, 4> text{};  // up to 3 characters and a terminator
-    ssize_t n = ::read(fd, text.data(), 3);
-    ::close(fd);
+    ssize_t n = ::read(fd.get(), text.data(), 3);
+    fd.reset();
     // An empty read counts as failed: there is no value to report.
     if (n <= 0) {
         std::fputs("Failed to read value!\n", stdout);

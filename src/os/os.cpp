@@ -71,15 +71,14 @@ const Environment& env() noexcept { return env_storage(); }
 void journal(const char* command) noexcept {
     const char* log = env().cmdlog.data();
     if (!*log) return;
-    int fd = ::open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return;
+    Fd fd(::open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    if (!fd) return;
     // One write per line, so the lines of concurrent commands never mix.
     std::array<char, kCommandMax + 1> line{};
     std::size_t n = std::min(std::strlen(command), kCommandMax);
     std::memcpy(line.data(), command, n);
     line[n++] = '\n';
-    [[maybe_unused]] ssize_t w = ::write(fd, line.data(), n);
-    ::close(fd);
+    [[maybe_unused]] ssize_t w = ::write(fd.get(), line.data(), n);
 }
 
 // The text handed to /bin/sh: when rooted, the simulated box's tools come first on PATH.
@@ -134,7 +133,7 @@ auto rooted(const char* path, F call, decltype(call("")) refused) noexcept {
 }  // namespace
 
 int open(const char* path, int flags, mode_t mode) noexcept {
-    return rooted(path, [&](const char* p) { return ::open(p, flags, mode); }, -1);
+    return rooted(path, [&](const char* p) { return ::open(p, flags | O_CLOEXEC, mode); }, -1);
 }
 
 int stat(const char* path, struct stat* st) noexcept {
@@ -142,11 +141,24 @@ int stat(const char* path, struct stat* st) noexcept {
 }
 
 std::FILE* fopen(const char* path, const char* mode) noexcept {
-    return rooted(path, [&](const char* p) { return std::fopen(p, mode); }, static_cast<std::FILE*>(nullptr));
+    // A mode is a few letters ("r", "a+", "rb"); a longer one is refused rather than cut.
+    std::array<char, 8> cloexec{};
+    if (!mode || std::strlen(mode) + 2 > cloexec.size()) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    std::strcpy(cloexec.data(), mode);
+    if (!std::strchr(mode, 'e')) std::strcat(cloexec.data(), "e");
+    return rooted(path, [&](const char* p) { return std::fopen(p, cloexec.data()); }, static_cast<std::FILE*>(nullptr));
 }
 
 DIR* opendir(const char* path) noexcept {
-    return rooted(path, [&](const char* p) { return ::opendir(p); }, static_cast<DIR*>(nullptr));
+    return rooted(path, [](const char* p) {
+        Fd fd(::open(p, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        DIR* dir = fd ? ::fdopendir(fd.get()) : nullptr;
+        if (dir) fd.release();  // the stream owns it now
+        return dir;
+    }, static_cast<DIR*>(nullptr));
 }
 
 bool Command::print(std::size_t room, const char* fmt, ...) noexcept {
@@ -189,11 +201,7 @@ int run(const char* command) noexcept {
 
 Pipe::Pipe(const char* command) noexcept {
     ShellText sh(command);
-    if (sh.ok()) file_ = ::popen(sh.c_str(), "r");
-}
-
-Pipe::~Pipe() {
-    if (file_) ::pclose(file_);
+    if (sh.ok()) reset(::popen(sh.c_str(), "re"));
 }
 
 Clock& clock() noexcept {

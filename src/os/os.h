@@ -78,11 +78,14 @@ class Owned {
 inline void close_fd(int fd) noexcept { ::close(fd); }
 inline void close_file(std::FILE* f) noexcept { std::fclose(f); }
 inline void close_dir(DIR* d) noexcept { ::closedir(d); }
+inline void close_pipe(std::FILE* f) noexcept { ::pclose(f); }
 using Fd = Owned<int, -1, close_fd>;
 using File = Owned<std::FILE*, nullptr, close_file>;
 using Dir = Owned<DIR*, nullptr, close_dir>;
 
 // Rooted file-system calls: on a refused path they fail with errno EACCES (or ENAMETOOLONG).
+// Whatever they open is close-on-exec (O_CLOEXEC is added to the flags, "e" to the mode), so
+// the commands the library runs inherit none of it. Wrap the result in its owner (Fd, File, Dir).
 int open(const char* path, int flags, mode_t mode = 0) noexcept;
 int stat(const char* path, struct stat* st) noexcept;
 std::FILE* fopen(const char* path, const char* mode) noexcept;
@@ -132,18 +135,11 @@ bool shell_literal(const char* text, Quoting quoting) noexcept;
 // when the command is refused (unusable root, null or over-long text).
 int run(const char* command) noexcept;
 
-// popen(command, "r") through the same journal and PATH; closed with pclose on destruction.
-class Pipe {
+// popen(command, "r") through the same journal and PATH, its end close-on-exec (so a command
+// started later does not hold it); closed with pclose when the owner goes.
+class Pipe : public Owned<std::FILE*, nullptr, close_pipe> {
   public:
     explicit Pipe(const char* command) noexcept;
-    ~Pipe();
-    Pipe(const Pipe&) = delete;
-    Pipe& operator=(const Pipe&) = delete;
-    std::FILE* get() const noexcept { return file_; }
-    explicit operator bool() const noexcept { return file_ != nullptr; }
-
-  private:
-    std::FILE* file_ = nullptr;
 };
 
 // The wall clock and the sleeps. Unit tests install their own; every member is inline so the

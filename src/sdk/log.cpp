@@ -159,18 +159,16 @@ SDK_BSP_API void SDK_LOG_PAR_INIT_NOPRINTF(void) noexcept {
 
 SDK_BSP_API int SDK_LOG_SAVE_FILE(const char* path, char* text) noexcept {
     if (!path || !text) return -1;
-    int fd = bsp::os::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0700);
-    if (fd < 0) {
+    bsp::os::Fd fd(bsp::os::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0700));
+    if (!fd) {
         std::perror("open");
         return -1;
     }
-    if (::lseek(fd, 0, SEEK_END) < 0) {
+    if (::lseek(fd.get(), 0, SEEK_END) < 0) {
         std::perror("lseek");
-        ::close(fd);
         return -2;
     }
-    [[maybe_unused]] ssize_t written = ::write(fd, text, std::strlen(text));
-    ::close(fd);
+    [[maybe_unused]] ssize_t written = ::write(fd.get(), text, std::strlen(text));
     return 1;
 }
 

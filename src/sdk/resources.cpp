@@ -168,6 +168,8 @@ SDK_BSP_API int sdk_read_ai_num(void) noexcept { return load(STR_SYSTEM_RESOURCE
 SDK_BSP_API int sdk_read_di_num(void) noexcept { return load(STR_SYSTEM_RESOURCES_NUM.DI); }
 SDK_BSP_API int sdk_read_do_num(void) noexcept { return load(STR_SYSTEM_RESOURCES_NUM.DO); }
 
+// The length limits only the clearing: the list is written whole, and the buffer must hold
+// SDK_BSP_RESOURCE_LIST_SIZE bytes, as the header tells the host.
 SDK_BSP_API int ReadFSUResource(char* buffer, int length) noexcept {
     if (buffer && length > 0) std::memset(buffer, 0, static_cast<std::size_t>(length));
     BSP_Resource_CHECK();
@@ -186,19 +188,15 @@ SDK_BSP_API int ReadFSUResource(char* buffer, int length) noexcept {
         for (int n = 1; n <= s.count; ++n) list.item(s.fmt, n);
     const char* text = list.close();
 
-    if (buffer && length > 0 && list.size() < static_cast<std::size_t>(length))
-        std::memcpy(buffer, text, list.size() + 1);
+    if (buffer) std::memcpy(buffer, text, list.size() + 1);
     SDK_LOG_WRITE(kLogSys, "ReadFSUResource(%s)", text);
     return 0;
 }
 
-SDK_BSP_API int ReadResourceAlias(const char* name, char* alias, int length) noexcept {
+// The length is not looked at: the name is copied whole, terminator included.
+SDK_BSP_API int ReadResourceAlias(const char* name, char* alias, int) noexcept {
     if (!name) return 0;
-    if (alias && length > 0) {
-        std::size_t n = std::strlen(name);
-        alias[0] = '\0';
-        if (n < static_cast<std::size_t>(length)) std::memcpy(alias, name, n + 1);
-    }
+    if (alias) std::strcpy(alias, name);
     SDK_LOG_WRITE(kLogSys, "ReadResourceAlias(%s)", name);
     return 0;
 }

@@ -1,12 +1,13 @@
 // What the configuration reader's parts share: the query split, the option search over a package
 // text, and the heap copies of package files. The positioning-mode code reads the vqm package
-// through the exported sdkuci_* calls.
+// through copy_ram_value (after sdkuci_free).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <span>
 #include <string_view>
 
 #include "sdk_bsp.h"
@@ -51,6 +52,10 @@ std::string_view uci_get_para(const char* text, std::string_view section, std::s
 std::int64_t get_file_size(const char* path) noexcept;
 // Opens /etc/config/<package> read-only; -1 on failure.
 int get_fd(std::string_view package) noexcept;
+
+// sdkuci_get_ram's answer copied into out under the reader's lock, for the library's own
+// lookups: they leave the exported result buffer to the host.
+void copy_ram_value(const char* query, std::span<char, kResultBuffer> out) noexcept;
 
 // A package file read whole onto the heap, zero-terminated (one byte more than the file), so the
 // searches stop at its end. Empty when the file cannot be read.

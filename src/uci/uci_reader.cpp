@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <span>
 
 #include <dirent.h>
@@ -67,20 +68,6 @@ bool package_path(std::string_view package, PackagePath& path) noexcept {
     path[kConfigDir.size() + package.size()] = '\0';
     return true;
 }
-
-class Fd {
-  public:
-    explicit Fd(int fd) noexcept : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const noexcept { return fd_; }
-
-  private:
-    int fd_;
-};
 
 // Reads up to size bytes (fewer when the file has shrunk since its size was taken).
 bool read_whole(int fd, char* buf, std::size_t size, std::size_t& got) noexcept {
@@ -148,9 +135,9 @@ Text Text::read_package(std::string_view package) noexcept {
     if (size < 0 || size > kFileMax) return text;
     auto n = static_cast<std::size_t>(size);
     text.buf_.reset(static_cast<char*>(std::malloc(n + 1)));
-    Fd fd(get_fd(package));
+    const bsp::os::Fd fd(get_fd(package));
     std::size_t got = 0;
-    if (!text.buf_ || fd.get() < 0 || !read_whole(fd.get(), text.buf_.get(), n, got)) {
+    if (!text.buf_ || !fd || !read_whole(fd.get(), text.buf_.get(), n, got)) {
         text.reset();
         return text;
     }
@@ -158,23 +145,23 @@ Text Text::read_package(std::string_view package) noexcept {
     return text;
 }
 
-}  // namespace bsp::uci
-
-using namespace bsp::uci;
-
 namespace {
 
 // The packages sdkuci_get_ram holds copies of, in their load order.
 constexpr std::array<std::string_view, 6> kRamPackages{"Device", "vqm", "EnvironmentPar", "monitor", "network", "ks"};
 
-// Loaded by the first sdkuci_get_ram, kept until sdkuci_free. No lock: the callers serialise
-// their calls (the positioning-mode code makes one at a time).
+// Loaded by the first sdkuci_get_ram, kept until sdkuci_free. One lock around loading, freeing
+// and searching them, so that no call (the positioning-mode code's included) frees a copy under
+// another thread's search. The lock is held for one load and one search: a few KiB of strstr.
 struct Copies {
     std::array<Text, kRamPackages.size()> text;
     bool loaded = false;
 };
-Copies g_copies;
+std::mutex g_copies_lock;
+Copies g_copies;  // guarded by g_copies_lock
 
+// Written under g_copies_lock; read by the caller after the call (the result is the caller's to
+// copy out before its next call, as the box has always had it).
 std::array<char, kResultBuffer> g_ram_result{};
 std::array<char, kResultBuffer> g_flash_result{};
 std::array<char, kListBuffer> g_list{};
@@ -202,16 +189,9 @@ char* answer(std::span<char> result, const char* text, const Query& q) noexcept 
     return result.data();
 }
 
-struct CloseDir {
-    void operator()(DIR* d) const noexcept { ::closedir(d); }
-};
-
-}  // namespace
-
-extern "C" {
-
-SDK_BSP_API char* sdkuci_get_ram(const char* query) noexcept {
-    g_ram_result.fill('\0');
+// sdkuci_get_ram's work, into out (empty when nothing is found); the caller holds g_copies_lock.
+char* search_copies(const char* query, std::span<char, kResultBuffer> out) noexcept {
+    std::fill(out.begin(), out.end(), '\0');
     Query q;
     bool ok = fill_string(query_text(query), q);
     if (!g_copies.loaded) {
@@ -219,8 +199,26 @@ SDK_BSP_API char* sdkuci_get_ram(const char* query) noexcept {
         ram_init();
     }
     auto pkg = std::find(kRamPackages.begin(), kRamPackages.end(), q.package);
-    if (!ok || pkg == kRamPackages.end()) return g_ram_result.data();
-    return answer(g_ram_result, g_copies.text[static_cast<std::size_t>(pkg - kRamPackages.begin())].c_str(), q);
+    if (!ok || pkg == kRamPackages.end()) return out.data();
+    return answer(out, g_copies.text[static_cast<std::size_t>(pkg - kRamPackages.begin())].c_str(), q);
+}
+
+}  // namespace
+
+void copy_ram_value(const char* query, std::span<char, kResultBuffer> out) noexcept {
+    std::lock_guard lock(g_copies_lock);
+    search_copies(query, out);
+}
+
+}  // namespace bsp::uci
+
+using namespace bsp::uci;
+
+extern "C" {
+
+SDK_BSP_API char* sdkuci_get_ram(const char* query) noexcept {
+    std::lock_guard lock(g_copies_lock);
+    return search_copies(query, g_ram_result);
 }
 
 // An unreadable file gives the empty result, like a missing option: never null.
@@ -233,6 +231,7 @@ SDK_BSP_API char* sdkuci_get_flash(const char* query) noexcept {
 }
 
 SDK_BSP_API void sdkuci_free(void) noexcept {
+    std::lock_guard lock(g_copies_lock);
     if (!g_copies.loaded) return;
     // Every copy is dropped, so a later load that stops early leaves no freed buffer in use.
     for (Text& t : g_copies.text) t.reset();
@@ -242,7 +241,7 @@ SDK_BSP_API void sdkuci_free(void) noexcept {
 SDK_BSP_API char* sdkls(const char* path) noexcept {
     g_list.fill('\0');
     if (!path) return nullptr;
-    std::unique_ptr<DIR, CloseDir> dir(bsp::os::opendir(path));
+    const bsp::os::Dir dir(bsp::os::opendir(path));
     if (!dir) {
         std::printf("can't open %s\n", path);
         return nullptr;

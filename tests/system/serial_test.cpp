@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "host_shell.h"
 #include "sim/box.h"
 
@@ -82,6 +84,24 @@ TEST(SerialLink, ReceiverStreamReachesTheFixRecord) {
     EXPECT_EQ(shell->finish(), 0);
 }
 
+// A command run while the ports are open inherits none of them: the box's uci lists its own
+// descriptors instead (GPS_DEFAULT_SET runs "uci set vqm.sys.pcas=2;uci commit").
+TEST(SerialLink, CommandsRunWithThePortsOpenHoldNoneOfThem) {
+    TempRoot root;
+    sim::Box box(root.path(), quick_boards());
+    const auto listing = (root / "tmp/fds").string();
+    testfiles::write_file(root / "bin/uci", "#!/bin/sh\nfor f in /proc/$$/fd/*; do readlink \"$f\"; done >>" + listing + "\nexit 0\n");
+    auto shell = start(root, box);
+    EXPECT_EQ(shell->call("GPS_DEFAULT_SET"), "GPS_DEFAULT_SET -> 0");
+    EXPECT_EQ(shell->finish(), 0);
+    std::vector<std::string> held;
+    std::istringstream lines(systest::read_file(listing));
+    for (std::string l; std::getline(lines, l);) held.push_back(l);
+    EXPECT_THAT(held, testing::Contains(listing));  // the stand-in ran and listed
+    for (int tty = sim::kFirstTty; tty <= sim::kLastTty; ++tty)
+        EXPECT_THAT(held, testing::Not(testing::Contains(box.port(tty).slave()))) << "ttymxc" << tty;
+}
+
 TEST(SerialFaults, MissingDeviceAndMisbehavingBoards) {
     TempRoot root;
     sim::Options o = quick_boards();
@@ -91,6 +111,8 @@ TEST(SerialFaults, MissingDeviceAndMisbehavingBoards) {
     std::filesystem::remove(root / "dev/ttymxc3");
     HostShell shell(root, box.env());
     shell.call("M_COM_INIT");
+    // Standard output comes on a channel of its own: wait for the last port's line.
+    EXPECT_TRUE(shell.wait_out("BSP_ComCreate(6, /dev/ttymxc7) success !\n"));
     EXPECT_THAT(shell.out(), ContainsRegex("BSP_ComCreate\\(2, /dev/ttymxc3\\) Failed !\n"
                                            "ERROR: FILE:bsp_m_com, FUNCTION:BSP_ComCreate, LINE:[0-9]+, ErrNo:0x01020004\\.\n"
                                            "ERROR: FILE:bsp_m_com, FUNCTION:SDK_BSP_ComSetParams, LINE:[0-9]+, ErrNo:0x01020004\\.\n"

@@ -30,6 +30,7 @@ TEST(ShellLog, ResourceListAndItsRecords) {
     std::string quoted = std::regex_replace(kNoBoardList, std::regex("\""), "\\\"");
     EXPECT_EQ(shell.call("ReadFSUResource buf:1024 1024"), "ReadFSUResource -> 0 \"" + quoted + "\"");
     EXPECT_EQ(shell.call(R"(SDK_LOG_WRITE 3 "modem %s" "up")"), "SDK_LOG_WRITE -> 1");
+    EXPECT_EQ(shell.call("ReadFSUResource buf:868 16"), "ReadFSUResource -> 0 \"" + quoted + "\"");  // the length limits only the clearing
     // Bad input never crashes the host.
     EXPECT_EQ(shell.call("ReadFSUResource null 868"), "ReadFSUResource -> 0");
     EXPECT_EQ(shell.call("READ_resourceName null") + shell.call("SDK_LOG_WRITE 5 null"),

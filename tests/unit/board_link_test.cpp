@@ -3,8 +3,8 @@
 #include <atomic>
 #include <thread>
 
-#include "com/com.h"
 #include "pty_device.h"
+#include "sdk_bsp.h"
 #include "support.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "com/com.h"
+#include "com/env_link.h"
 #include "support.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "com/com.h"
+#include "com/ports.h"
 #include "gps/gps.h"
 #include "pty_device.h"
 #include "support.h"

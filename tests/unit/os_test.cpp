@@ -63,6 +63,18 @@ TEST_F(OsSeam, RunnerJournalsEachCommandAndFindsTheBoxToolsFirst) {
     EXPECT_EQ(take("cmdlog"), "reboot\necho one; echo two\n");
 }
 
+TEST_F(OsSeam, EverythingItOpensIsCloseOnExec) {
+    unit::write_file(box("etc/config/vqm"), "x");
+    const bsp::os::Fd fd(bsp::os::open("/etc/config/vqm", O_RDONLY));
+    const bsp::os::File file(bsp::os::fopen("/etc/config/vqm", "r"));
+    const bsp::os::Dir dir(bsp::os::opendir("/etc/config"));
+    const bsp::os::Pipe pipe("true");
+    ASSERT_TRUE(fd && file && dir && pipe);
+    const std::pair<const char*, int> opened[] = {
+        {"open", fd.get()}, {"fopen", fileno(file.get())}, {"opendir", dirfd(dir.get())}, {"popen", fileno(pipe.get())}};
+    for (auto [how, d] : opened) EXPECT_TRUE(fcntl(d, F_GETFD) & FD_CLOEXEC) << how;
+}
+
 TEST(OsRoot, AnUnusableRootOpensNothingAndRunsNothing) {
     for (const char* bad : {"relative/box", "/tmp/a box", "/tmp/x;rm -rf", "/nonexistent-sdk-bsp-root"}) {
         setenv("SDK_BSP_ROOT", bad, 1);

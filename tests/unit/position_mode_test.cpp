@@ -118,7 +118,8 @@ TEST_F(PositionMode, WebSideSetterAndFirstStartDefault) {
 }
 
 // Mode changes from host threads while start-up applies the mode run one after the other: each
-// command is followed by its own save sentence, and the configuration reader is never shared.
+// command is followed by its own save sentence; a host searching the configuration reader's
+// copies meanwhile never has one freed under it.
 TEST_F(PositionModeThreads, ConcurrentChangesRunOneAfterTheOther) {
     keys("1", nullptr);
     std::vector<std::thread> threads;
@@ -128,6 +129,9 @@ TEST_F(PositionModeThreads, ConcurrentChangesRunOneAfterTheOther) {
     threads.emplace_back([] {
         char line[SDK_BSP_GPS_INFO_SIZE];
         for (int i = 0; i < 200; ++i) GET_BSP_GPS_INFO(line);
+    });
+    threads.emplace_back([] {
+        for (int i = 0; i < 2000; ++i) EXPECT_THAT(sdkuci_get_ram("uci get vqm.sys.pcas"), MatchesRegex("[0-9]?"));
     });
     for (auto& t : threads) t.join();
     std::string all = wire();

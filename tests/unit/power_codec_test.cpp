@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "../common/power_frames.h"
-#include "com/com.h"
+#include "com/power_codec.h"
 #include "support.h"
 
 namespace {

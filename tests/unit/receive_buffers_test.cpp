@@ -3,7 +3,7 @@
 #include <thread>
 #include <vector>
 
-#include "com/com.h"
+#include "com/receive_buffers.h"
 #include "support.h"
 
 namespace {

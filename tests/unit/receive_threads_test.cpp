@@ -3,7 +3,9 @@
 
 #include <cstring>
 
-#include "com/com.h"
+#include "com/board_link.h"
+#include "com/receive_buffers.h"
+#include "com/receive_threads.h"
 #include "support.h"
 
 namespace {

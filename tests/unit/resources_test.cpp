@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "sdk/sdk.h"
@@ -79,12 +80,15 @@ TEST_F(Resources, ListIsTheLongestJsonWithEveryBoard) {
     expected.back() = ']';
     EXPECT_EQ(list, expected);
     EXPECT_EQ(expected.size(), SDK_BSP_RESOURCE_LIST_SIZE - 1u);
-    unit::printed([] { EXPECT_EQ(ReadFSUResource(nullptr, 868), 0); });
+    // The length limits only the clearing: a short one still gets the whole list.
+    std::memset(list, 'x', sizeof list);
+    unit::printed([&] { EXPECT_EQ(ReadFSUResource(list, 16) + ReadFSUResource(nullptr, 868), 0); });
+    EXPECT_EQ(list, expected);
 }
 
 TEST_F(Resources, AliasIsTheNameAndStateIsZero) {
     char alias[32] = "old";
-    EXPECT_EQ(ReadResourceAlias("Local/Led/extend1", alias, sizeof alias), 0);
+    EXPECT_EQ(ReadResourceAlias("Local/Led/extend1", alias, 4), 0);  // the length is not looked at
     EXPECT_STREQ(alias, "Local/Led/extend1");
     EXPECT_EQ(ReadResourceAlias(nullptr, alias, sizeof alias), 0);
     int state = 7;

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "com/com.h"
+#include "com/ports.h"
 #include "pty_device.h"
 #include "support.h"
 

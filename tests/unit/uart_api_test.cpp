@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "com/com.h"
+#include "com/receive_buffers.h"
 #include "pty_device.h"
 #include "support.h"
 

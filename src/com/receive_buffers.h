@@ -1,0 +1,51 @@
+// The sixteen receive buffers, one per Uart ID (buffer index = Uart ID - 1): the receive threads
+// and the GPS read loop append, the application drains.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <span>
+
+#include "sdk_bsp.h"
+
+namespace bsp::com {
+
+constexpr std::size_t kRecvBuffers = SDK_BSP_RECV_BUFFERS;
+constexpr std::int32_t kRecvBufferSize = SDK_BSP_RECV_BUFFER_SIZE;
+
+// One receive buffer: the oldest byte first. len is read without the mutex (the drain's empty
+// test), so every access to it goes through std::atomic_ref; both change only under the mutex.
+struct MCOM_RECV_INFO {
+    std::array<unsigned char, kRecvBufferSize> buf;
+    std::int32_t len;
+};
+
+extern std::array<MCOM_RECV_INFO, kRecvBuffers> LIST_MCOM_RECV_INFO;
+extern std::array<std::mutex, kRecvBuffers> M_COM_READ_LOCK;
+
+// The outcome of an append, holding the buffer's mutex until it goes out of scope, so that the
+// appender's log line describes the buffer as it was left.
+class [[nodiscard]] Appended {
+  public:
+    Appended() noexcept = default;
+    Appended(std::unique_lock<std::mutex> lock, std::int32_t kept, std::int32_t len) noexcept
+        : lock_(std::move(lock)), kept_(kept), len_(len) {}
+    std::int32_t kept() const noexcept { return kept_; }  // bytes taken in
+    std::int32_t len() const noexcept { return len_; }    // the buffer's new fill count
+
+  private:
+    std::unique_lock<std::mutex> lock_;
+    std::int32_t kept_ = 0;
+    std::int32_t len_ = 0;
+};
+
+// Appends as many of the bytes as fit behind the buffer's data; the rest is lost (a full buffer
+// keeps its old bytes and drops new ones). An index above 15 keeps nothing and locks nothing.
+Appended append(std::size_t index, std::span<const unsigned char> bytes) noexcept;
+
+// Empties a buffer: all its bytes zero, fill count 0.
+void clear(std::size_t index) noexcept;
+
+}  // namespace bsp::com

@@ -1,0 +1,57 @@
+// What the receive threads (com_process) share with the GPS read loop, which starts with them:
+// the start-up trace, the thread argument, one poll of a port, and the board-link frame handler.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "com/board_link.h"
+#include "sdk_bsp.h"
+
+namespace bsp::com {
+
+// The module name printed in the threads' start-up lines.
+constexpr const char* kThreadModule = "com_process";
+
+constexpr std::uint32_t kReadArea = 4096;  // one poll of a pass-through or the GPS port
+constexpr std::size_t kEnvBuffer = 13;     // Uart ID 14, the environment channel
+
+// "STUMP[%03d]: FILE: com_process, FUNCTION: %s, LINE: %d." on standard output.
+void stump(int number, const char* function, int line) noexcept;
+// The port index a thread routine is handed (-1 for none).
+int port_argument(void* arg) noexcept;
+// One read of a port: the count, 0 when nothing came or the read failed.
+std::uint32_t poll_port(int port, std::uint8_t* into, std::uint32_t room) noexcept;
+// Handles one whole board-link frame received on a board port: presence, or channel data into
+// its receive buffer. Returns the buffer filled, -1 for none.
+int handle_frame(int port, const std::uint8_t* frame, int size) noexcept;
+
+// What one board-link thread keeps between its passes: the bytes that do not form a frame yet.
+class LinkReceiver {
+  public:
+    explicit LinkReceiver(int port) noexcept : port_(port) {}
+    // One pass of the thread's loop: an area full without a whole frame is emptied (all of it is
+    // lost), read(into, room) adds what the port has, then every whole frame is cut out and
+    // handled. Returns the frames handled.
+    template <typename Read>
+    int step(Read&& read) noexcept {
+        if (fill_ == static_cast<int>(kFrameArea)) {
+            acc_.fill(0);
+            fill_ = 0;
+        }
+        fill_ += static_cast<int>(read(acc_.data() + fill_, static_cast<std::uint32_t>(kFrameArea) - fill_));
+        int frames = 0;
+        for (int size; (size = read_a_msg(acc_.data(), msg_.data(), fill_, &fill_)) != 0; ++frames)
+            handle_frame(port_, msg_.data(), size);
+        return frames;
+    }
+    int fill() const noexcept { return fill_; }
+
+  private:
+    int port_;
+    std::array<std::uint8_t, kFrameArea> acc_{}, msg_{};
+    int fill_ = 0;
+};
+
+}  // namespace bsp::com
