@@ -88,6 +88,7 @@ TEST_F(WholeBox, StartsInOrderOnceAndServesTheHost) {
         ASSERT_NE(found, std::string::npos) << "missing or out of order: " << text << "\n" << out;
         at = found + text.size();
     }
+    EXPECT_THAT(out, testing::Not(HasSubstr("ERROR:"))) << "every port opens and takes its settings";
     for (auto [n, fn] : {std::pair{0, "M_COM_READ_THREAD"}, {3, "M_COM_READ_THREAD"}, {4, "EXT_COM_READ_THREAD"},
                          {5, "EXT_COM_READ_THREAD"}, {6, "ENV_COM_READ_THREAD"}}) {
         char stump[80];
