@@ -135,7 +135,7 @@ constexpr std::size_t kImeiDigits = 15;
 // decides. The candidate runs from its start to the first `end` at or after it.
 struct ImeiForm {
     enum Start { kAfterMarker, kAfterAlso, kAfterEcho, kWhole };
-    enum Print { kNone, kQuotedBare, kQuotedSpaced, kImei };
+    enum Print { kNone, kQuotedBare, kQuotedSpaced, kImeiOnly };
     std::string_view marker;
     std::string_view also;  // a second text that must occur too ("" for none)
     std::string_view end;
@@ -147,11 +147,11 @@ struct ImeiForm {
 constexpr ImeiForm kImeiForms[] = {
     {"+CGSN:\"", "", "\"OK", ImeiForm::kAfterMarker, false, true, ImeiForm::kQuotedBare},
     {"+CGSN: \"", "", "\"OK", ImeiForm::kAfterMarker, false, true, ImeiForm::kQuotedSpaced},
-    {"+CGSN: ", "", "OK", ImeiForm::kAfterMarker, false, false, ImeiForm::kImei},
-    {"+CGSN:", "", "OK", ImeiForm::kAfterMarker, false, false, ImeiForm::kImei},
+    {"+CGSN: ", "", "OK", ImeiForm::kAfterMarker, false, false, ImeiForm::kImeiOnly},
+    {"+CGSN:", "", "OK", ImeiForm::kAfterMarker, false, false, ImeiForm::kImeiOnly},
     {"AT+CGSN", "0X", "OK", ImeiForm::kAfterAlso, true, false, ImeiForm::kNone},
     {"AT+CGSN", "", "OK", ImeiForm::kAfterEcho, false, false, ImeiForm::kNone},
-    {"OK", "", "OK", ImeiForm::kWhole, false, false, ImeiForm::kImei},
+    {"OK", "", "OK", ImeiForm::kWhole, false, false, ImeiForm::kImeiOnly},
 };
 
 bool occurs(std::string_view text, std::string_view part) noexcept { return part.empty() || text.find(part) != text.npos; }
