@@ -1,12 +1,11 @@
 // The AT channel on arbitrary bytes from the module, handed over through a pipe in pieces whose
-// size the input's first byte chooses (the rest repeated as often as its second byte says): every line the reader hands out stays within its buffer,
-// the tokenizer and the answer parsers take each line apart, and an exchange keeps what it collects
-// within the 1024-byte answer buffer.
+// size the input's first byte chooses (the rest repeated as often as its second byte says): every
+// line the reader hands out stays within its buffer, the tokenizer and the answer parsers take each
+// line apart, and an exchange keeps what it collects within the 1024-byte answer buffer.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -49,9 +48,6 @@ void check_line(const char* line) {
     readCSQState(copy.data());
     copy = line;
     ParseRegistrationState_GT9615(copy.data());
-    copy = line;
-    to_upper(copy.data());
-    findNextEOL(copy.data());
 }
 
 // A fresh reader, as every exchange starts with, and an empty pipe.

@@ -118,7 +118,8 @@ char* read_line(int maxpolls) noexcept {
     return line;
 }
 
-// Replaces dst's text with the line, cut to what dst holds.
+// Replaces dst's text with the line, cut to what dst holds: every destination is the 1024-byte
+// out_put (or, from a host, a buffer documented as 1024 bytes), and a line may hold 8191 characters.
 void copy_answer(char* dst, const char* line) noexcept {
     const std::size_t n = std::min(std::strlen(line), kAnswerSize - 1);
     std::memcpy(dst, line, n);

@@ -243,7 +243,7 @@ SDK_BSP_API int readcsq(const char* atdev) noexcept {
 
 SDK_BSP_API int read_sysinfo(const char* atdev) noexcept {
     int mode;
-    {
+    {  // the port is closed before the pause, so that the channel is free during it
         Session s(atdev);
         if (!s.open() || s.run(kSysinfo, out_put()) != kMatched) return -1;
         mode = ParseRegistrationState_GT9615(out_put());
@@ -260,6 +260,8 @@ SDK_BSP_API void read_MINI1(const char* atdev) noexcept {
     std::memset(answer, 0, kAnswerSize);
     const int r = s.run(kImsi, answer);
     std::printf("AT+CIMI=%s\n", answer);
+    // A text longer than the field (a prefixed "+CIMI: " answer) is cut to its 19 characters, as
+    // every text of the record is: an IMSI is 15 digits, so a longer text is no plain IMSI anyway.
     if (r == kMatched) store_text(NTU.imsi, imsi_of(answer));
 }
 
