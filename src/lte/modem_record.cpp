@@ -47,7 +47,7 @@ void store_text(char* field, std::size_t size, std::string_view text) noexcept {
     // A field holds size - 1 characters and its terminator; the rest of a longer text is cut.
     const std::size_t n = std::min(text.size(), size - 1);
     std::lock_guard lock(g_text_lock);
-    std::memcpy(field, text.data(), n);
+    if (n) std::memcpy(field, text.data(), n);  // an empty view may have no data at all
     std::memset(field + n, 0, size - n);
 }
 
