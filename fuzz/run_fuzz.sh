@@ -1,7 +1,8 @@
 #!/bin/sh
 # run_fuzz.sh FUZZER SECONDS [SEED...]: fuzzes for SECONDS from a fresh corpus made of the seeds
-# (files, directories, or *.tsv files whose lines become one input each). A seed that is absent is
-# reported and skipped.
+# (files, directories, *.tsv files whose lines become one input each, or *.md transcript tables whose
+# rows' answers become one input each, see md_seeds.sh). A seed that is absent is reported and
+# skipped.
 set -eu
 fuzzer=$1 seconds=$2
 shift 2
@@ -14,6 +15,7 @@ for seed in "$@"; do
     elif [ -f "$seed" ]; then
         case $seed in
         *.tsv) split -l 1 "$seed" "$corpus/$(basename "$seed")." ;;
+        *.md) "$(dirname "$0")/md_seeds.sh" "$seed" "$corpus" ;;
         *) cp "$seed" "$corpus/" ;;
         esac
     else

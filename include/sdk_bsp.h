@@ -1888,6 +1888,589 @@ SDK_BSP_API int SDK_Read_COM(uint32_t index, unsigned char **dest, int max) SDK_
 /** @} */
 
 /* ==============================================================================================
+ * Wireless modem: the modem state record, the AT command channel and the modem queries
+ * ============================================================================================== */
+
+/** @defgroup modem_record Modem state record
+ *  Where the wireless-modem subsystem keeps its state: the Dial API leaves its requests here, the
+ *  LTE supervisor thread serves them and keeps the interface addresses, module detection stores
+ *  the module number and AT device, the modem queries store signal, registration, IMSI, IMEI and
+ *  position texts, and the AT channel counts its time-outs. The record is zero when the library is
+ *  loaded.
+ *
+ *  Texts are zero-terminated and hold at most 19 characters in 20 bytes; the library never writes
+ *  a longer one (a longer answer from the module is cut). The library writes and copies the texts
+ *  under one internal lock, so its own readers never see one half written; a host that reads them
+ *  directly may see a text while it is being rewritten. The integers are single aligned words: a
+ *  host may set a request flag (pppdstart, pppdend, softreboot, hardreboot) to 1 at any time, and
+ *  the supervisor clears it when it serves it.
+ *  @{ */
+
+/** The size of every text field of NTU, terminator included. */
+#define SDK_BSP_NTU_TEXT_SIZE 20
+
+/** The modem state record: 572 bytes, the fields in this order with no gaps. */
+typedef struct {
+    int32_t pppdstart;  /**< 1: request to start the dial-up (DialDial sets it) */
+    int32_t pppdend;    /**< 1: request to hang up and stop pppd (set by the host only) */
+    int32_t softreboot; /**< 1: request to restart the module by AT command (DialSoftReboot) */
+    int32_t hardreboot; /**< 1: request to power-cycle the module (DialHardReboot) */
+    int32_t usbstate;   /**< 1 or 2: the module's serial ports are known to exist (set by the host) */
+    int32_t reserved1[3]; /**< reserved; cleared by data_init */
+    int32_t attimeouts;   /**< AT exchanges that ended in a time-out since the process started */
+    int32_t reserved2[4]; /**< reserved; cleared by data_init */
+    char lteip[SDK_BSP_NTU_TEXT_SIZE];  /**< IPv4 address of "ppp0", empty when none */
+    char lteip1[SDK_BSP_NTU_TEXT_SIZE]; /**< IPv4 address of "ppp1", empty when none */
+    int32_t dialstarted;                /**< 1 once the dial script has been started */
+    int32_t reserved3;                  /**< reserved; cleared by data_init */
+    int32_t mode_id;                    /**< the module's row of the modem table, from 1; 0 none found */
+    char atdev[SDK_BSP_NTU_TEXT_SIZE];  /**< the AT device of the detected module, e.g. "/dev/ttyUSB3" */
+    char csq[SDK_BSP_NTU_TEXT_SIZE];    /**< signal strength in dBm, e.g. "-73"; "-107" when unusable */
+    char imsi[SDK_BSP_NTU_TEXT_SIZE];   /**< the IMSI, as read by read_MINI1 or read_MINI */
+    char imei[SDK_BSP_NTU_TEXT_SIZE];   /**< the IMEI, 15 digits, as read by readIMEI */
+    char netstate[SDK_BSP_NTU_TEXT_SIZE]; /**< "SIM_OK", "SIMOVER" or the network type ("LTE", ...) */
+    char reserved4[3][SDK_BSP_NTU_TEXT_SIZE]; /**< reserved; cleared by data_init */
+    char reserved5[60];                       /**< reserved; never written */
+    char reserved6[2][60];                    /**< reserved; cleared by data_init */
+    char reserved7[4];                        /**< reserved; never written */
+    char reserved8[3][SDK_BSP_NTU_TEXT_SIZE]; /**< reserved; cleared by data_init */
+    char longitude[SDK_BSP_NTU_TEXT_SIZE]; /**< longitude from readgps, 4 decimals, e.g. "113.9464" */
+    char latitude[SDK_BSP_NTU_TEXT_SIZE];  /**< latitude from readgps, 4 decimals */
+    char high[SDK_BSP_NTU_TEXT_SIZE];      /**< height from readgps, a decimal integer */
+    int32_t cardstat; /**< 1: a SIM is present (an IMSI is known); set by read_MINI and the Dial API */
+} NTU_T;
+
+/** The modem state record. */
+SDK_BSP_API extern NTU_T NTU;
+
+/**
+ * Clears the modem state record for a fresh start of the LTE supervisor.
+ *
+ * The four request flags, usbstate, mode_id, cardstat, dialstarted and the reserved integers
+ * become 0; lteip, lteip1, atdev, csq, netstate, longitude, latitude, high and the reserved texts
+ * become empty. imsi, imei and attimeouts are kept, so an IMSI and IMEI once read survive a
+ * restart of the supervisor. A request flag set before the call is cleared, not served.
+ *
+ * @par Output
+ *   "################NTU.mode_id=0\n" on standard output.
+ * @par Threads
+ *   The supervisor thread, at its start; any thread may call it.
+ */
+SDK_BSP_API void data_init(void) SDK_BSP_NOEXCEPT;
+
+/** @} */
+
+/** @defgroup modem_at AT command channel
+ *  The one channel to the cellular module's AT port (the AT device of the modem table, e.g.
+ *  "/dev/ttyUSB3"): it opens the port, writes a command line ending in a carriage return (no line
+ *  feed), reads the answer line by line, polling every 100 ms without blocking, recognises the
+ *  answer it waits for, and cuts answers of the form name, colon, comma-separated values into
+ *  tokens. There is one port and one receive buffer of 8192 characters for the process; the
+ *  channel belongs to the LTE supervisor thread, and its calls are not locked: a host that calls
+ *  them while the supervisor runs garbles both conversations. The modem queries below hold the
+ *  channel for their whole conversation, so they may be called from any thread.
+ *
+ *  Every step is traced in the log at level 3 (written to the file only, after SDK_LOG_PAR_INIT).
+ *  The line reader writes, for each poll: "read#######,<poll>,<maxpolls>",
+ *  "LTE_TEHED fun=readline,Line=854;", "LTE_TEHED fun=readline,Line=856;ltefd=<fd>,l=<room>",
+ *  "LTE_TEHED fun=readline,Line=858;", "read!!!!!!,<poll>,<maxpolls>"; "AT< <line>\n" for each
+ *  line it hands out; "ticksleep end,<poll>,<maxpolls>" when it gives up; and
+ *  "tERROR: Input line exceeded buffer" when 8192 characters came without a line end (they are
+ *  dropped and reading goes on).
+ *
+ *  Exchanges (write_wait_read, write_wait_read1, write_wait_readcimi) send a command, then read
+ *  lines until one begins with the expected prefix. Answer lines are upper-cased in place before
+ *  they are tested or kept. An exchange tolerates maxlines lines that are neither the expected one
+ *  nor an error, or empty waits of seconds × 10 polls, and gives up on the next one. Results:
+ *  0 the expected line came; -1 the command could not be written; -2 time-out; -3 a line
+ *  containing "ERROR" came (for write_wait_readcimi also "COMMAND NOT SUPPORT"). The prefix is
+ *  tested first, so an expected line that also contains "ERROR" is a success. The destination
+ *  must hold 1024 bytes: what an exchange writes there is cut at 1023 characters and
+ *  zero-terminated.
+ *  @{ */
+
+/**
+ * Opens the AT port for the exchanges that follow.
+ *
+ * A port still open is closed first. The device is opened read-write and non-blocking (never as
+ * the caller's controlling terminal); on a terminal, local modes (echo, canonical input, signals)
+ * are switched off and reads return at once with what is waiting; input, output and control modes
+ * and the line speed stay as they are.
+ *
+ * @param path  the AT device, e.g. "/dev/ttyUSB3"; not null.
+ * @return 0 when the port is open, -1 when it could not be opened (or path is null).
+ * @par Threads
+ *   The supervisor thread (see the group's notes).
+ */
+SDK_BSP_API int at_port_open(const char *path) SDK_BSP_NOEXCEPT;
+
+/**
+ * Closes the AT port, if open.
+ *
+ * @par Threads
+ *   The supervisor thread (see the group's notes).
+ */
+SDK_BSP_API void at_port_close(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * Writes one command line to the AT port, then a carriage return.
+ *
+ * Partial and interrupted writes are repeated until the whole line is written; no line feed is
+ * sent.
+ *
+ * @param line  the command without its line end, e.g. "AT+CSQ"; null writes nothing and fails.
+ * @return 0 when written; -1 when no port is open or a write failed.
+ * @par Output
+ *   "??????ltefd=-1???????\n" on standard output when no port is open.
+ * @par Threads
+ *   The supervisor thread (see the group's notes).
+ */
+SDK_BSP_API int writeline(const char *line) SDK_BSP_NOEXCEPT;
+
+/**
+ * Returns the next answer line, waiting for it at most maxpolls + 1 polls of 100 ms.
+ *
+ * Lines end at a carriage return or a line feed; empty lines are skipped, and the prompt "> "
+ * (with nothing after it) counts as a line. Lines that arrived together are kept for the next
+ * calls.
+ *
+ * @param maxpolls  the number of polls to wait beyond the first.
+ * @return the line, zero-terminated without its line end, in the channel's buffer (valid until
+ *   the next call of the channel); null when none came in time.
+ * @par Log
+ *   The line reader's lines of the group's notes, at level 3.
+ * @par Threads
+ *   The supervisor thread (see the group's notes).
+ */
+SDK_BSP_API char *readline(int maxpolls) SDK_BSP_NOEXCEPT;
+
+/**
+ * Finds the end of the line that starts at cur.
+ *
+ * @param cur  a zero-terminated text; null gives null.
+ * @return the first carriage return or line feed at or after cur; when the text at cur is exactly
+ *   "> ", its terminating zero (the prompt is a whole line); null when the text ends first.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API char *findNextEOL(char *cur) SDK_BSP_NOEXCEPT;
+
+/**
+ * Sends a command and waits for the answer line that begins with prefix.
+ *
+ * The channel's buffer is cleared first. On success the expected line alone replaces the text in
+ * dst, and the call returns 20 ms later; dst is left as it was on every failure. Each time-out
+ * adds 1 to NTU.attimeouts.
+ *
+ * @param cmd       the command, e.g. "AT+CSQ"; "" sends nothing and only reads.
+ * @param prefix    the expected beginning, e.g. "+CSQ"; upper-cased in place (only lower-case
+ *                  letters are written, so an upper-case literal may be passed).
+ * @param dst       receives the line; 1024 bytes (at most 1023 characters are written).
+ * @param maxlines  other lines or empty waits tolerated.
+ * @param seconds   the wait for each line, in seconds.
+ * @return 0, -1, -2 or -3 as in the group's notes (-1 also for a null argument).
+ * @par Log
+ *   At level 3: "AT> <cmd>" before the write; "AT <,Line=<line>;" for every line;
+ *   "At time out" or, when nothing came, "no data At time out" on a time-out; trace lines
+ *   "LTE_TEHED fun=write_wait_read,Line=<n>;" (n = 968, 971, 974, 976, 979, 981, 999) and
+ *   "LTE_TEHED fun=write_wait_read,Line=986;line=<line>"; and the line reader's lines.
+ * @par Threads
+ *   The supervisor thread (see the group's notes).
+ */
+SDK_BSP_API int write_wait_read(const char *cmd, char *prefix, char *dst, int maxlines, int seconds) SDK_BSP_NOEXCEPT;
+
+/**
+ * Sends a command and collects every answer line up to the one that begins with prefix.
+ *
+ * As write_wait_read, but every line read (the expected and the failing one included) is appended
+ * to dst without a separator, and dst is not cleared first (the caller clears it).
+ *
+ * @param cmd       the command; "" sends nothing and only reads.
+ * @param prefix    the expected beginning, e.g. "OK"; upper-cased in place as for write_wait_read.
+ * @param dst       the zero-terminated text to append to; 1024 bytes (the whole text is cut at 1023
+ *                  characters).
+ * @param maxlines  other lines or empty waits tolerated.
+ * @param seconds   the wait for each line, in seconds.
+ * @return 0, -1, -2 or -3 as in the group's notes; a time-out adds 1 to NTU.attimeouts.
+ * @par Log
+ *   At level 3: "AT <,Line=<line>;" for every line, then "!!!!!!!!!!!!line=<line>" (empty when
+ *   nothing came); and the line reader's lines.
+ * @par Threads
+ *   The supervisor thread (see the group's notes).
+ */
+SDK_BSP_API int write_wait_read1(const char *cmd, char *prefix, char *dst, int maxlines, int seconds) SDK_BSP_NOEXCEPT;
+
+/**
+ * Sends a command and collects every answer line; also fails on "COMMAND NOT SUPPORT".
+ *
+ * As write_wait_read1, but a line containing "ERROR" or "COMMAND NOT SUPPORT" ends it with -3, and
+ * a time-out is not counted in NTU.attimeouts.
+ *
+ * @param cmd       the command; "" sends nothing and only reads.
+ * @param prefix    the expected beginning; upper-cased in place as for write_wait_read.
+ * @param dst       the zero-terminated text to append to; 1024 bytes (cut at 1023 characters).
+ * @param maxlines  other lines or empty waits tolerated.
+ * @param seconds   the wait for each line, in seconds.
+ * @return 0, -1, -2 or -3 as in the group's notes.
+ * @par Log
+ *   At level 3: "writeline=<cmd>" after the write (also when it failed);
+ *   "#####################line=<line>" for every line; and the line reader's lines.
+ * @par Threads
+ *   The supervisor thread (see the group's notes).
+ */
+SDK_BSP_API int write_wait_readcimi(const char *cmd, char *prefix, char *dst, int maxlines, int seconds) SDK_BSP_NOEXCEPT;
+
+/**
+ * Moves a cursor past the first ':' of an answer line.
+ *
+ * The tokenizer calls work on a cursor, a pointer to a text pointer that they advance; they cut the
+ * text in place (commas and closing quotes become zero bytes).
+ *
+ * @param cur  the cursor, e.g. the address of a pointer to "+CSQ: 21,99".
+ * @return 0; -1 when the cursor (or its text) is null or the text has no ':'.
+ * @par Threads
+ *   Any thread, on its own text.
+ */
+SDK_BSP_API int at_tok_start(char **cur) SDK_BSP_NOEXCEPT;
+
+/**
+ * Moves a cursor past white space (the characters isspace accepts).
+ *
+ * @param cur  the cursor; a null cursor or text is left alone.
+ * @par Threads
+ *   Any thread, on its own text.
+ */
+SDK_BSP_API void skipWhiteSpace(char **cur) SDK_BSP_NOEXCEPT;
+
+/**
+ * Moves a cursor one past the next ',', or onto the terminating zero when there is none.
+ *
+ * @param cur  the cursor; a null cursor or text is left alone.
+ * @par Threads
+ *   Any thread, on its own text.
+ */
+SDK_BSP_API void skipNextComma(char **cur) SDK_BSP_NOEXCEPT;
+
+/**
+ * Cuts the next token at the cursor.
+ *
+ * White space is skipped. A token that starts with '"' runs to the next '"' (the quotes are not
+ * part of it) and the cursor moves past the comma that follows; any other token runs to the next
+ * comma. The cursor becomes null when the text ends (also inside an unclosed quote).
+ *
+ * @param cur  the cursor.
+ * @return the token (possibly empty); null when the cursor or its text is null.
+ * @par Threads
+ *   Any thread, on its own text.
+ */
+SDK_BSP_API char *nextTok(char **cur) SDK_BSP_NOEXCEPT;
+
+/**
+ * Reads the next token as an integer.
+ *
+ * @param cur          the cursor.
+ * @param out          receives the value (also 0 when the token holds no digit); not null.
+ * @param base         the base, as for strtol.
+ * @param is_unsigned  non-zero: converted with strtoul, else strtol.
+ * @return 0; -1 when the cursor is null, no token came or it begins with no digit.
+ * @par Threads
+ *   Any thread, on its own text.
+ */
+SDK_BSP_API int at_tok_nextint_base(char **cur, int *out, int base, int is_unsigned) SDK_BSP_NOEXCEPT;
+
+/**
+ * Reads the next token as a signed decimal integer (at_tok_nextint_base with base 10).
+ *
+ * @param cur  the cursor.
+ * @param out  receives the value; not null.
+ * @return 0, or -1 as at_tok_nextint_base.
+ * @par Threads
+ *   Any thread, on its own text.
+ */
+SDK_BSP_API int at_tok_nextint(char **cur, int *out) SDK_BSP_NOEXCEPT;
+
+/**
+ * Reads the next token as an unsigned hexadecimal integer (at_tok_nextint_base with base 16).
+ *
+ * @param cur  the cursor.
+ * @param out  receives the value; not null.
+ * @return 0, or -1 as at_tok_nextint_base.
+ * @par Threads
+ *   Any thread, on its own text.
+ */
+SDK_BSP_API int at_tok_nexthexint(char **cur, int *out) SDK_BSP_NOEXCEPT;
+
+/**
+ * Tells whether line begins with prefix (case matters; an empty prefix matches every line).
+ *
+ * @param line    the text; null gives 0.
+ * @param prefix  the beginning; null gives 0.
+ * @return 1 or 0.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int strStartsWith(const char *line, const char *prefix) SDK_BSP_NOEXCEPT;
+
+/**
+ * Turns the letters a to z of a text into A to Z, in place; other bytes stay.
+ *
+ * @param s  the text; null is returned as it is.
+ * @return s.
+ * @par Threads
+ *   Any thread, on its own text.
+ */
+SDK_BSP_API char *to_upper(char *s) SDK_BSP_NOEXCEPT;
+
+/** @} */
+
+/** @defgroup modem_queries Modem queries
+ *  The LTE supervisor's conversations with the module. Each opens the AT device given (at_port_open),
+ *  runs one exchange with the channel's 1024-byte answer buffer as destination, interprets the
+ *  answer, stores texts in NTU, and closes the port on every path. A query whose port does not open
+ *  returns at once, changing nothing. A query holds the channel for its whole conversation, so
+ *  queries called from several threads run one after the other; one that gets no answer holds it
+ *  for (lines tolerated + 1) × (10 × seconds + 1) polls of 100 ms, e.g. 3.3 s for readcsq.
+ *
+ *    query                command              expects       tolerated  seconds  stores
+ *    send_ate             "ATE0"               "OK"          2          1        nothing
+ *    readcsq              "AT+CSQ"             "+CSQ"        2          1        csq
+ *    read_sysinfo         "AT^SYSINFO"         "^SYSINFO"    2          2        netstate
+ *    read_MINI1           "AT+CIMI"            "OK"          2          2        imsi
+ *    readIMEI             "AT+CGSN"            "OK"          4          1        imei
+ *    send_ath             "ATH"                "OK"          1          1        nothing
+ *    send_DialSoftReboot  "AT+CFUN=1,1"        "OK"          2          1        nothing
+ *    read_MINI            "AT+CIMI"            "+CIMI: "     2          2        imsi, cardstat
+ *    readgps              "~2101D0900000FD9F"  "~"           2          1        longitude, latitude, high
+ *
+ *  Texts longer than a field holds (19 characters) are cut. The queries log through the channel
+ *  (level 3); their other prints are stated with each one.
+ *  @{ */
+
+/**
+ * Switches the module's echo off ("ATE0"), so that later answers carry no copy of their command.
+ *
+ * @param atdev  the AT device, e.g. NTU.atdev.
+ * @return 1 done; -1 the port did not open or the module did not answer "OK".
+ * @par Log
+ *   The channel's lines, level 3.
+ * @par Threads
+ *   Any thread; queries run one at a time.
+ */
+SDK_BSP_API int send_ate(const char *atdev) SDK_BSP_NOEXCEPT;
+
+/**
+ * Reads the signal strength ("AT+CSQ") into NTU.csq, in dBm.
+ *
+ * The first number r of the "+CSQ" answer gives: 99 or less than 4, or no number, "-107";
+ * 4 to 9 r - 103; 10 to 15 r - 87; 16 to 21 r - 89; 22 and above r - 85 (so 15 gives "-72" and
+ * 16 "-73"). NTU.csq is left as it was when the exchange fails.
+ *
+ * @param atdev  the AT device.
+ * @return 1 stored; 0 the port did not open, or the answer held no two numbers ("-107" stored);
+ *   -1 the exchange failed.
+ * @par Log
+ *   The channel's lines, level 3.
+ * @par Threads
+ *   Any thread; queries run one at a time.
+ */
+SDK_BSP_API int readcsq(const char *atdev) SDK_BSP_NOEXCEPT;
+
+/**
+ * Reads registration, SIM state and network type ("AT^SYSINFO") into NTU.netstate.
+ *
+ * The answer is read with ParseRegistrationState_GT9615. When the module is not in service the
+ * call waits 2 s before it returns.
+ *
+ * @param atdev  the AT device.
+ * @return the system mode (above 0) when in service; -1 otherwise (port, exchange, answer, or no
+ *   service).
+ * @par Log
+ *   The channel's lines, level 3.
+ * @par Threads
+ *   Any thread; queries run one at a time.
+ */
+SDK_BSP_API int read_sysinfo(const char *atdev) SDK_BSP_NOEXCEPT;
+
+/**
+ * Reads the IMSI ("AT+CIMI", every line up to "OK" collected) into NTU.imsi.
+ *
+ * After a successful exchange NTU.imsi is cleared; from the collected text an echo "AT+CIMI" and
+ * what precedes it are dropped, the text is cut at "OK", and when more than 10 characters remain
+ * they become the IMSI (cut at 19). On a failed exchange NTU.imsi stays.
+ *
+ * @param atdev  the AT device.
+ * @par Output
+ *   "AT+CIMI=<collected text>\n" on standard output after the exchange, whatever its result.
+ * @par Log
+ *   The channel's lines, level 3.
+ * @par Threads
+ *   Any thread; queries run one at a time.
+ */
+SDK_BSP_API void read_MINI1(const char *atdev) SDK_BSP_NOEXCEPT;
+
+/**
+ * Reads the IMEI ("AT+CGSN", all lines collected) into NTU.imei.
+ *
+ * The first form the collected text matches decides: "+CGSN:\"<imei>\"OK", "+CGSN: \"<imei>\"OK",
+ * "+CGSN: <imei>OK", "+CGSN:<imei>OK"; with the echo "AT+CGSN": "0X<hexadecimal>" (stored as a
+ * 15-digit decimal, "%015lld") or the text after the echo; otherwise the text before "OK". Each
+ * form clears NTU.imei and stores its candidate only when it is exactly 15 characters (the
+ * hexadecimal form always). A quoted form without its closing "\"OK" stores nothing.
+ *
+ * @param atdev  the AT device.
+ * @return 1 stored; 0 otherwise (port, exchange, or no usable IMEI).
+ * @par Output
+ *   On standard output: for the quoted forms "###############<text from the marker>,strlen(&ptr1[7])=<n>\n"
+ *   (without space) or "###############<text from the marker>\n" (with space); then, for the forms
+ *   with a "+CGSN:" marker and the plain form, "NTU.imei=<imei>" (no line end).
+ * @par Log
+ *   The channel's lines, level 3.
+ * @par Threads
+ *   Any thread; queries run one at a time.
+ */
+SDK_BSP_API int readIMEI(const char *atdev) SDK_BSP_NOEXCEPT;
+
+/**
+ * Hangs up ("ATH").
+ *
+ * @param atdev  the AT device.
+ * @return 1 done; -1 the port did not open or the module did not answer "OK".
+ * @par Log
+ *   The channel's lines, level 3.
+ * @par Threads
+ *   Any thread; queries run one at a time.
+ */
+SDK_BSP_API int send_ath(const char *atdev) SDK_BSP_NOEXCEPT;
+
+/**
+ * Restarts the module by command ("AT+CFUN=1,1").
+ *
+ * @param atdev  the AT device.
+ * @return 1 the module accepted ("OK"); -1 the port did not open or it did not accept.
+ * @par Log
+ *   The channel's lines, level 3.
+ * @par Threads
+ *   Any thread; queries run one at a time.
+ */
+SDK_BSP_API int send_DialSoftReboot(const char *atdev) SDK_BSP_NOEXCEPT;
+
+/**
+ * Reads the IMSI in its prefixed form ("+CIMI: <imsi>") into NTU.imsi, and the SIM presence.
+ *
+ * After a successful exchange NTU.imsi is cleared and, when the answer contains "CIMI" and is
+ * longer than 10 characters, the text after "+CIMI: " is stored (cut at 19). Then, whatever the
+ * exchange gave, NTU.cardstat becomes 1 when the channel's answer buffer contains "4600" (a SIM of
+ * a Chinese network), else 0. Not called by the supervisor.
+ *
+ * @param atdev  the AT device.
+ * @par Output
+ *   "AT+CIMI=<answer line>\n" on standard output after the exchange, whatever its result.
+ * @par Log
+ *   The channel's lines, level 3.
+ * @par Threads
+ *   Any thread; queries run one at a time.
+ */
+SDK_BSP_API void read_MINI(const char *atdev) SDK_BSP_NOEXCEPT;
+
+/**
+ * Asks the module for its position with the power-protocol query frame "~2101D0900000FD9F".
+ *
+ * The answer line must begin with "~" and hold at least 17 characters. Eight hexadecimal
+ * characters from offset 15 give the longitude, the next eight (offset 23) the latitude, the next
+ * four (offset 31) the height, each read with hexstrtolong (characters missing from a short answer
+ * count 0) and written with "%d"; a decimal point is put before the last four digits of the
+ * longitude and the latitude (gpsaddpoint). A failed exchange or a shorter answer changes nothing.
+ * Not called by the supervisor.
+ *
+ * @param atdev  the AT device.
+ * @par Log
+ *   "GPS data:Latitude=<latitude>,Longitude=<longitude>,high=<high>" at level 3, and the channel's
+ *   lines.
+ * @par Threads
+ *   Any thread; queries run one at a time.
+ */
+SDK_BSP_API void readgps(const char *atdev) SDK_BSP_NOEXCEPT;
+
+/**
+ * Reads the signal strength from a "+CSQ" answer line.
+ *
+ * @param line  e.g. "+CSQ: 21,99"; cut in place by the tokenizer.
+ * @return the first number (21); -999 when the line has no ':' or not two numbers after it.
+ * @par Threads
+ *   Any thread, on its own text.
+ */
+SDK_BSP_API int readCSQState(char *line) SDK_BSP_NOEXCEPT;
+
+/**
+ * Reads a "^SYSINFO" answer line into NTU.netstate.
+ *
+ * Five numbers after the ':': service status, service domain, roaming status, system mode, SIM
+ * state. With fewer, NTU.netstate stays and -1 is returned. The SIM state gives "SIM_OK" (1) or
+ * "SIMOVER" (0 or 255; other values: empty); when the service status or domain is below 1 that
+ * text is stored and -1 returned. Otherwise the system mode gives "NOSERVICE" (0), "CDMA" (2),
+ * "GSM/GPRS" (3), "EVDO" (4), "WCDMA" (5), "TD-SCDMA" (15), "LTE" (9 or 17), empty (others).
+ *
+ * @param line  e.g. "^SYSINFO: 2,3,0,9,1"; cut in place by the tokenizer.
+ * @return the system mode (9 in the example), or -1.
+ * @par Threads
+ *   Any thread, on its own text.
+ */
+SDK_BSP_API int ParseRegistrationState_GT9615(char *line) SDK_BSP_NOEXCEPT;
+
+/**
+ * Reads a hexadecimal text: each character's c2i value (sign-extended) is shifted left by 4 bits
+ * for every character after it and combined with OR.
+ *
+ * For up to 16 hexadecimal digits this is the ordinary value ("1A" gives 26); digits shifted
+ * beyond 64 bits are lost.
+ *
+ * @param text  the text; null gives 0.
+ * @return the value.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int64_t hex2dec(const char *text) SDK_BSP_NOEXCEPT;
+
+/**
+ * The value of one digit: '0'-'9' 0-9, 'A'-'F' 10-15, 'a'-'z' 10-35; any other character -1.
+ *
+ * @param c  the character.
+ * @return its value, or -1.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int c2i(char c) SDK_BSP_NOEXCEPT;
+
+/**
+ * Reads the first n characters of a text as a hexadecimal number, modulo 2^32.
+ *
+ * '0'-'9', 'a'-'f' and 'A'-'F' count 0-15, any other character 0; a text shorter than n counts its
+ * missing characters as 0 ("12" with n = 4 gives 0x1200).
+ *
+ * @param text  the text; null gives 0.
+ * @param n     the number of characters; 0 or less gives 0.
+ * @return the value as a signed 32-bit number.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int hexstrtolong(const char *text, int n) SDK_BSP_NOEXCEPT;
+
+/**
+ * Puts a decimal point before the last n characters of a text, in place.
+ *
+ * A text of at least n + 1 characters grows by one character ("1139464" with n = 4 becomes
+ * "113.9464"); the caller's buffer must have room for it. Shorter texts are left alone.
+ *
+ * @param text  the text; null is left alone.
+ * @param n     the number of decimals; below 0 does nothing.
+ * @par Threads
+ *   Any thread, on its own text.
+ */
+SDK_BSP_API void gpsaddpoint(char *text, int n) SDK_BSP_NOEXCEPT;
+
+/** @} */
+
+/* ==============================================================================================
  * GPS sentence parser
  * ============================================================================================== */
 

@@ -63,6 +63,7 @@ Box::Box(const std::filesystem::path& dir, Options options)
     std::vector<std::string> exports;
     for (int n : s_->opt.exported) files.gpio->export_line(n, exports);
     for (auto& line : exports) s_->note(std::move(line));
+    s_->start_modem();
     s_->wake = io::Fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!s_->wake) throw std::system_error(errno, std::generic_category(), "eventfd");
     s_->thread = std::thread(&BoxState::serve, s_.get());
@@ -75,6 +76,7 @@ Box::~Box() {
     }
     s_->wake_up();
     s_->thread.join();
+    s_->stop_modem();
     for (auto& p : s_->ports) {
         std::error_code ec;
         std::filesystem::remove(p.link, ec);

@@ -1,7 +1,8 @@
 // The simulated box: the seven serial ports as pseudo-terminals in a directory, the two extension
 // boards on ttymxc5 and ttymxc6 (board 1's channel 4 leading to the environment equipment),
-// echoing pass-through ports on ttymxc1..4, the GPS/BeiDou receiver on ttymxc7, the sysfs GPIO
-// tree, the UCI configuration and the box's tools in bin/. One thread serves it all; tests read
+// echoing pass-through ports on ttymxc1..4, the GPS/BeiDou receiver on ttymxc7, the cellular
+// module on its AT device (dev/ttyUSB3), the sysfs GPIO tree, the UCI configuration and the box's
+// tools in bin/. One thread serves it all; tests read
 // what it recorded through thread-safe accessors that return copies, and wait with a deadline.
 //
 //   sim::Options opt;
@@ -15,6 +16,7 @@
 //   box.gps().sentences();                              // the $PCAS commands the host sent
 //   box.environment().outputs();                        // the four outputs
 //   box.gpio().line(1);                                 // value and direction of GPIO 1
+//   box.modem().commands();                             // "ATE0", "AT+CSQ", ... the module received
 //   box.standins();                                     // "uci set vqm.sys.pcas=2", "reboot", ...
 //   box.status();                                       // the status view, as fsu-sim shows it
 #pragma once
@@ -36,6 +38,7 @@
 #include "sim/environment.h"
 #include "sim/frame.h"
 #include "sim/gpio.h"
+#include "sim/modem.h"
 #include "sim/power_frame.h"
 #include "sim/receiver.h"
 
@@ -81,6 +84,9 @@ struct Options {
     std::vector<int> exported;
     // The fsu-uci program that bin/uci runs; empty: the one built with the simulator.
     std::filesystem::path uci_program;
+    // The cellular module (sim/modem.h): an EC20 unless another row of the modem table is chosen;
+    // its AT device is a pty linked at the row's device under the box (dev/ttyUSB3).
+    ModemOptions modem;
 };
 
 class Box;
@@ -184,6 +190,33 @@ class Gpio {
     BoxState* s_;
 };
 
+// The cellular module on the box's AT device. A handle, valid while its Box lives.
+class Modem {
+  public:
+    bool fitted() const;
+    int row() const;                     // its row of the modem table, from 1; 0 when none
+    std::filesystem::path link() const;  // <dir>/dev/ttyUSB3, say, whether the tty is there or not
+    bool present() const;                // the tty is there (powered, plugged in, not restarting)
+    // Every command line received, in order, without its carriage return: "AT+CSQ", "ATE0".
+    std::vector<std::string> commands() const;
+    Bytes received() const;  // every byte the host wrote to it
+    ModemState state() const;
+    // A new state or new faults take effect with the next command (power and unplugging at once:
+    // the tty goes, or comes back and the module starts, announcing itself).
+    void set_state(const ModemState& state) const;
+    ModemFaults faults() const;
+    void set_faults(const ModemFaults& faults) const;
+    bool echo() const;
+    int restarts() const;  // AT+CFUN=1,1 obeyed
+    void push(std::string_view text) const;  // bytes toward the host (dropped while the tty is gone)
+    void clear() const;                      // forgets commands and received bytes
+
+  private:
+    friend class Box;
+    explicit Modem(BoxState* s) : s_(s) {}
+    BoxState* s_;
+};
+
 class Box {
   public:
     // Builds the box in dir (created when missing): dev/ttymxc1..7 (links to raw pty slaves,
@@ -206,6 +239,7 @@ class Box {
     Gps gps() const;
     Environment environment() const;
     Gpio gpio() const;
+    Modem modem() const;
     // Every line the stand-ins in bin/ recorded, in order: "uci set vqm.sys.pcas=2", "reboot".
     std::vector<std::string> standins() const;
     // The status view: LEDs, outputs, boards, traffic per port, the receiver, reboot requests.

@@ -16,6 +16,7 @@
 
 #include "sim/box.h"
 #include "sim/io.h"
+#include "sim/modem.h"
 #include "sim/standins.h"
 
 namespace sim {
@@ -29,6 +30,8 @@ inline std::string count(std::size_t n) { return std::to_string(n) + (n == 1 ? "
 inline std::span<const std::uint8_t> as_bytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
+// Bytes as a quoted C-like text for the trace, cut after a few dozen.
+std::string quoted(std::span<const std::uint8_t> b);
 // A receiver mode as people say it: "GPS", "BeiDou", "GPS+BeiDou" or "mask N".
 std::string mode_name(int mode);
 
@@ -94,9 +97,22 @@ struct FilesState {
     std::string last_reboot;  // local time the box saw it
 };
 
+// The cellular module and its AT device, a pty linked at the row's device (modem_port.cpp).
+struct ModemPortState {
+    std::optional<CellularModule> module;  // none fitted: no AT device at all
+    std::filesystem::path link;            // <dir>/dev/ttyUSB3, say
+    PortState port;                        // its pty is open only while the tty is there
+    bool present = false;                  // the tty is there
+    bool started = false;                  // it has been there: its return is a start
+    Bytes received;                        // every byte the host wrote to it
+    TimePoint away_at = kNever, back_at = kNever;  // a restart: the module leaves, then returns
+    std::size_t commands = 0;
+    std::string last;  // the last command received
+};
+
 // What one poll entry stands for.
 struct Watch {
-    enum Kind { kWake, kPort, kListener, kClient, kFiles } kind;
+    enum Kind { kWake, kPort, kListener, kClient, kFiles, kModem } kind;
     int a = 0;  // tty, or board index
     int b = 0;  // channel
 };
@@ -119,6 +135,7 @@ struct BoxState {
     GpsState gps;
     EnvironmentState env;
     FilesState files;
+    ModemPortState modem;
     bool stop = false;
     std::vector<std::string> trace;  // lines for opt.trace, handed over outside the lock
 
@@ -132,6 +149,8 @@ struct BoxState {
         if (opt.trace) trace.push_back(std::move(line));
     }
     void enqueue(int tty, Bytes bytes, TimePoint due);
+    void enqueue(PortState& p, const std::string& name, Bytes bytes, TimePoint due);
+    TimePoint flush_port(PortState& p, const std::string& name, TimePoint now);
     void board_send(int b, std::uint8_t cid, std::span<const std::uint8_t> payload);
     TimePoint announce(TimePoint now);
     TimePoint pace_gps(TimePoint now);
@@ -145,6 +164,13 @@ struct BoxState {
     void on_listener(int b, int ch);
     void on_client(int b, int ch);
     void on_files();
+    // The cellular module (modem_port.cpp): its tty comes and goes with power, faults and restarts.
+    void start_modem();
+    void stop_modem();
+    TimePoint modem_tick(TimePoint now);  // brings the tty in line, sends what is due
+    void watch_modem(std::vector<pollfd>& fds, std::vector<Watch>& watches);
+    void on_modem_readable();
+    std::string modem_status() const;
     std::string status() const;  // status.cpp
 };
 

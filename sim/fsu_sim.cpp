@@ -41,6 +41,21 @@ constexpr const char* kUsage =
     "  --gps-pace BYTES           receiver bytes per second (default 960: 9600 baud)\n"
     "  --gps-mode N               receiver mode at power-up: 1 GPS, 2 BeiDou, 3 both (default)\n"
     "  --export N                 GPIO line N exported when the box is built (repeatable)\n"
+    "  --modem ROW|MODEL          the cellular module: a row of the modem table by number (1-15)\n"
+    "                             or model (default EC20); its AT device is DIR/dev/ttyUSBn\n"
+    "  --no-modem                 no cellular module, no AT device\n"
+    "  --modem-compact            no blank line between an answer's information and its OK\n"
+    "  --modem-echo-off           the module starts with echo off (as after ATE0)\n"
+    "  --modem-csq N              signal level, the first value of +CSQ (default 24; 99 unknown)\n"
+    "  --modem-no-sim             no SIM: AT+CIMI is answered \"+CME ERROR: 10\"\n"
+    "  --modem-silent             the module reads everything and answers nothing\n"
+    "  --modem-error              every command is answered \"ERROR\"\n"
+    "  --modem-cme-error          every command is answered \"+CME ERROR: 100\"\n"
+    "  --modem-slow MS            every answer comes MS milliseconds after its command\n"
+    "  --modem-pieces             every answer in 1-byte pieces, 20 ms apart\n"
+    "  --modem-unsolicited        an unsolicited line (RDY, +CPIN: READY, ...) after every answer\n"
+    "  --modem-no-service         not registered: +CSQ: 99,99 and ^SYSINFO: 0,0,0,0,1\n"
+    "  --modem-unplugged          the module is unplugged: its AT device is not there\n"
     "  --quiet                    no trace\n"
     "\n"
     "usage: fsu-sim --status DIR\n"
@@ -83,10 +98,26 @@ Args parse(int argc, char** argv) {
         {"--split", &sim::Faults::split},
         {"--bad-checksum", &sim::Faults::bad_checksum},
     };
+    // The switches that set one fault of the cellular module.
+    const std::pair<std::string_view, bool sim::ModemFaults::*> modem_faults[] = {
+        {"--modem-silent", &sim::ModemFaults::silent},
+        {"--modem-error", &sim::ModemFaults::error},
+        {"--modem-cme-error", &sim::ModemFaults::cme_error},
+        {"--modem-pieces", &sim::ModemFaults::pieces},
+        {"--modem-unsolicited", &sim::ModemFaults::unsolicited},
+        {"--modem-no-service", &sim::ModemFaults::no_service},
+        {"--modem-unplugged", &sim::ModemFaults::unplugged},
+    };
+    auto& modem = a.options.modem;
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         bool matched = false;
+        for (auto [name, fault] : modem_faults) {
+            if (arg != name) continue;
+            modem.faults.*fault = true;
+            matched = true;
+        }
         for (auto [name, fault] : faults) {
             if (arg != name) continue;
             a.options.faults[static_cast<std::size_t>(number(value, 1, 2, "board") - 1)].*fault = true;
@@ -110,6 +141,25 @@ Args parse(int argc, char** argv) {
             ++i;
         } else if (arg == "--export") {
             a.options.exported.push_back(number(value, 0, 1023, "GPIO line"));
+            ++i;
+        } else if (arg == "--modem") {
+            auto row = sim::modem_row(value ? value : "");
+            if (!row) usage(std::string("no such modem: ") + (value ? value : "(none)"));
+            modem.row = *row;
+            ++i;
+        } else if (arg == "--no-modem") {
+            modem.fitted = false;
+        } else if (arg == "--modem-compact") {
+            modem.framing = sim::Framing::kCompact;
+        } else if (arg == "--modem-echo-off") {
+            modem.echo = false;
+        } else if (arg == "--modem-csq") {
+            modem.state.rssi = number(value, 0, 99, "signal level");
+            ++i;
+        } else if (arg == "--modem-no-sim") {
+            modem.state.sim = false;
+        } else if (arg == "--modem-slow") {
+            modem.faults.delay = std::chrono::milliseconds(number(value, 0, 600000, "delay"));
             ++i;
         } else if (arg == "--status") {
             if (!value) usage("--status needs the box's directory");
@@ -205,7 +255,9 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
             for (const auto& b : args.bridges)
                 box.board(b.board).bridge(b.channel, static_cast<std::uint16_t>(b.port));
-            std::fprintf(stderr, "fsu-sim: serving %s/dev/ttymxc1..7; Ctrl-C stops\n", dir.c_str());
+            const auto modem = box.modem();
+            std::fprintf(stderr, "fsu-sim: serving %s/dev/ttymxc1..7%s; Ctrl-C stops\n", dir.c_str(),
+                         modem.fitted() ? (", the cellular module at " + modem.link().string()).c_str() : "");
             // Once a second: the status file, when something changed.
             const timespec second{1, 0};
             std::string shown;

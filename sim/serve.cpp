@@ -52,6 +52,8 @@ std::string hex(std::span<const std::uint8_t> b) {
     return b.size() > kTraceBytes ? s + " ..." : s;
 }
 
+}  // namespace
+
 std::string quoted(std::span<const std::uint8_t> b) {
     std::string s = "\"";
     for (std::size_t i = 0; i < std::min(b.size(), kTraceBytes); ++i) {
@@ -64,8 +66,6 @@ std::string quoted(std::span<const std::uint8_t> b) {
     }
     return s + (b.size() > kTraceBytes ? "\"..." : "\"");
 }
-
-}  // namespace
 
 void BoxState::wake_up() const {
     std::uint64_t one = 1;
@@ -81,7 +81,7 @@ void BoxState::serve() {
         auto now = SteadyClock::now();
         const auto next_announce = announce(now);  // queued first, so that it goes out now
         const auto next_gps = pace_gps(now);
-        const auto wake_at = std::min({next_announce, next_gps, flush(now)});
+        const auto wake_at = std::min({next_announce, next_gps, flush(now), modem_tick(now)});
         watch(fds, watches);
         int timeout = -1;
         if (wake_at != kNever)
@@ -108,6 +108,9 @@ void BoxState::serve() {
                 case Watch::kListener: on_listener(w.a, w.b); break;
                 case Watch::kClient: on_client(w.a, w.b); break;
                 case Watch::kFiles: on_files(); break;
+                case Watch::kModem:
+                    if (fds[i].revents & ~POLLOUT) on_modem_readable();
+                    break;
             }
         }
         ++events;
@@ -128,6 +131,7 @@ void BoxState::watch(std::vector<pollfd>& fds, std::vector<Watch>& watches) {
         auto& p = port(tty);
         if (!p.dead) add(p.pty.master.get(), static_cast<short>(POLLIN | (p.blocked ? POLLOUT : 0)), {Watch::kPort, tty});
     }
+    watch_modem(fds, watches);
     for (int b = 0; b < 2; ++b)
         for (int ch = 0; ch < kChannels; ++ch) {
             const auto& br = boards[b].bridges[ch];
@@ -136,10 +140,11 @@ void BoxState::watch(std::vector<pollfd>& fds, std::vector<Watch>& watches) {
         }
 }
 
-void BoxState::enqueue(int tty, Bytes bytes, TimePoint due) {
-    auto& p = port(tty);
+void BoxState::enqueue(int tty, Bytes bytes, TimePoint due) { enqueue(port(tty), tty_name(tty), std::move(bytes), due); }
+
+void BoxState::enqueue(PortState& p, const std::string& name, Bytes bytes, TimePoint due) {
     if (p.queued + bytes.size() > kMaxQueued) {
-        note(tty_name(tty) + ": host not reading, " + count(bytes.size()) + " dropped");
+        note(name + ": host not reading, " + count(bytes.size()) + " dropped");
         return;
     }
     if (!p.out.empty()) due = std::max(due, p.out.back().due);
@@ -186,36 +191,34 @@ TimePoint BoxState::announce(TimePoint now) {
 // is due.
 TimePoint BoxState::flush(TimePoint now) {
     TimePoint next = kNever;
-    for (int tty = kFirstTty; tty <= kLastTty; ++tty) {
-        auto& p = port(tty);
-        p.blocked = false;
-        while (!p.dead && !p.out.empty()) {
-            auto& c = p.out.front();
-            if (c.due > now) {
-                next = std::min(next, c.due);
-                break;
-            }
-            auto n = ::write(p.pty.master.get(), c.bytes.data(), c.bytes.size());
-            if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-                p.blocked = true;
-                break;
-            }
-            if (n < 0) {
-                note(tty_name(tty) + ": write failed (" + std::strerror(errno) + "), " +
-                     count(c.bytes.size()) + " dropped");
-                n = static_cast<ssize_t>(c.bytes.size());
-            }
-            p.queued -= static_cast<std::size_t>(n);
-            p.bytes_out += static_cast<std::size_t>(n);
-            if (static_cast<std::size_t>(n) < c.bytes.size()) {
-                c.bytes.erase(c.bytes.begin(), c.bytes.begin() + n);
-                p.blocked = true;
-                break;
-            }
-            p.out.pop_front();
-        }
-    }
+    for (int tty = kFirstTty; tty <= kLastTty; ++tty) next = std::min(next, flush_port(port(tty), tty_name(tty), now));
     return next;
+}
+
+TimePoint BoxState::flush_port(PortState& p, const std::string& name, TimePoint now) {
+    p.blocked = false;
+    while (!p.dead && !p.out.empty()) {
+        auto& c = p.out.front();
+        if (c.due > now) return c.due;
+        auto n = ::write(p.pty.master.get(), c.bytes.data(), c.bytes.size());
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            p.blocked = true;
+            break;
+        }
+        if (n < 0) {
+            note(name + ": write failed (" + std::strerror(errno) + "), " + count(c.bytes.size()) + " dropped");
+            n = static_cast<ssize_t>(c.bytes.size());
+        }
+        p.queued -= static_cast<std::size_t>(n);
+        p.bytes_out += static_cast<std::size_t>(n);
+        if (static_cast<std::size_t>(n) < c.bytes.size()) {
+            c.bytes.erase(c.bytes.begin(), c.bytes.begin() + n);
+            p.blocked = true;
+            break;
+        }
+        p.out.pop_front();
+    }
+    return kNever;
 }
 
 void BoxState::on_readable(int tty) {

@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <sys/select.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -148,6 +149,12 @@ class Clock {
   public:
     virtual ~Clock() = default;
     virtual std::time_t now() noexcept { return std::time(nullptr); }
+    // The wall clock to the microsecond, for waits counted in milliseconds.
+    virtual timeval time_of_day() noexcept {
+        timeval tv{};
+        ::gettimeofday(&tv, nullptr);
+        return tv;
+    }
     virtual void sleep_ms(long ms) noexcept {
         timeval tv{ms / 1000, static_cast<suseconds_t>((ms % 1000) * 1000)};
         ::select(0, nullptr, nullptr, nullptr, &tv);
@@ -160,5 +167,6 @@ void set_clock(Clock* c) noexcept;
 
 inline std::time_t now() noexcept { return clock().now(); }
 inline void sleep_ms(long ms) noexcept { clock().sleep_ms(ms); }
+inline timeval time_of_day() noexcept { return clock().time_of_day(); }
 
 }  // namespace bsp::os

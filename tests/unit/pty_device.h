@@ -6,9 +6,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -69,6 +71,21 @@ class PtyDevice {
     }
 
     void write(const Bytes& bytes) { ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+    // Writes toward the library and waits until the slave holds the bytes (as far as its input
+    // buffer takes them), so that the library's next read without waiting finds them.
+    void feed(const Bytes& bytes) {
+        const std::size_t want = std::min<std::size_t>(pending() + bytes.size(), kInputBuffer);
+        write(bytes);
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (pending() < want && std::chrono::steady_clock::now() < end) usleep(100);
+    }
+    // Bytes waiting on the slave for the library to read.
+    std::size_t pending() const {
+        int n = 0;
+        ioctl(slave_, FIONREAD, &n);
+        return static_cast<std::size_t>(std::max(n, 0));
+    }
+    static constexpr std::size_t kInputBuffer = 4095;  // a terminal's input buffer, less one
     // The line settings the library applied, as seen on the slave.
     termios settings() const {
         termios tio{};

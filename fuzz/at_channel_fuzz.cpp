@@ -1,0 +1,103 @@
+// The AT channel on arbitrary bytes from the module, handed over through a pipe in pieces whose
+// size the input's first byte chooses (the rest repeated as often as its second byte says): every
+// line the reader hands out stays within its buffer, the tokenizer and the answer parsers take each
+// line apart, and an exchange keeps what it collects within the 1024-byte answer buffer.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "lte/lte.h"
+#include "os/os.h"
+
+namespace {
+
+constexpr std::size_t kInputMax = 16384;  // within a pipe's 64 KiB, written whole
+constexpr int kTokensMax = 64;
+
+// Sleeps take no time; the clock moves by what was slept.
+class InstantClock : public bsp::os::Clock {
+  public:
+    timeval time_of_day() noexcept override {
+        return {static_cast<time_t>(ms_ / 1000), static_cast<suseconds_t>(ms_ % 1000 * 1000)};
+    }
+    void sleep_ms(long ms) noexcept override { ms_ += ms; }
+
+  private:
+    long long ms_ = 0;
+};
+
+int g_write_end = -1;
+
+void check_line(const char* line) {
+    if (std::strlen(line) >= bsp::lte::kLineCapacity) std::abort();
+    std::string copy(line);
+    char* cur = copy.data();
+    at_tok_start(&cur);
+    for (int i = 0; cur && i < kTokensMax; ++i) {
+        int v = 0;
+        if (i % 2) at_tok_nextint(&cur, &v);
+        else nextTok(&cur);
+    }
+    copy = line;
+    readCSQState(copy.data());
+    copy = line;
+    ParseRegistrationState_GT9615(copy.data());
+}
+
+// A fresh reader, as every exchange starts with, and an empty pipe.
+void reset() {
+    std::string nothing = "\x01";
+    write_wait_read("", nothing.data(), bsp::lte::out_put(), 0, -1);
+    char sink[4096];
+    while (::read(bsp::lte::ltefd(), sink, sizeof sink) > 0) {
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    if (!std::freopen("/dev/null", "w", stdout)) std::abort();
+    static InstantClock clock;
+    bsp::os::set_clock(&clock);
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) std::abort();
+    g_write_end = ends[1];
+    // The AT port is the pipe's read end, opened by its name as a device is.
+    const std::string path = "/proc/self/fd/" + std::to_string(ends[0]);
+    if (at_port_open(path.c_str()) != 0) std::abort();
+    ::close(ends[0]);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t input_size) {
+    // Two bytes choose the size of the pieces written and how often the rest is repeated, so that
+    // short inputs reach lines longer than the reader's buffer.
+    if (input_size < 2) return 0;
+    const std::size_t piece = input[0] % 64 + 1;
+    const std::size_t repeats = input[1] % 64 + 1;
+    std::string stream;
+    for (std::size_t r = 0; r < repeats && stream.size() < kInputMax; ++r) stream.append(input + 2, input + input_size);
+    stream.resize(std::min(stream.size(), kInputMax));
+    const auto* data = reinterpret_cast<const std::uint8_t*>(stream.data());
+    const std::size_t size = stream.size();
+    reset();
+    for (std::size_t at = 0; at < size; at += piece) {
+        if (::write(g_write_end, data + at, std::min(piece, size - at)) < 0) std::abort();
+        while (const char* line = readline(0)) check_line(line);
+    }
+    // The same bytes to an exchange that collects every line.
+    reset();
+    if (size && ::write(g_write_end, data, size) < 0) std::abort();
+    char* answer = bsp::lte::out_put();
+    std::memset(answer, 0, bsp::lte::kAnswerSize);
+    std::string ok = "OK";
+    write_wait_read1("", ok.data(), answer, 8, 0);
+    if (strnlen(answer, bsp::lte::kAnswerSize) >= bsp::lte::kAnswerSize) std::abort();
+    return 0;
+}

@@ -1,0 +1,371 @@
+// The modem queries: one AT conversation each (echo off, signal, registration, IMSI, IMEI, hang-up,
+// restart, position), its answer read and stored as text in NTU, and the small number readers they
+// use. A query holds the channel from opening the port to closing it.
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "com/power_codec.h"
+#include "lte/lte.h"
+#include "os/os.h"
+
+namespace bsp::lte {
+namespace {
+
+// One query's exchange: command, expected prefix, variant, lines tolerated, seconds per line.
+struct Query {
+    const char* command;
+    const char* prefix;
+    Variant variant;
+    int maxlines;
+    int seconds;
+};
+constexpr Query kEchoOff{"ATE0", "OK", Variant::kRead, 2, 1};
+constexpr Query kSignal{"AT+CSQ", "+CSQ", Variant::kRead, 2, 1};
+constexpr Query kSysinfo{"AT^SYSINFO", "^SYSINFO", Variant::kRead, 2, 2};
+constexpr Query kImsi{"AT+CIMI", "OK", Variant::kRead1, 2, 2};
+constexpr Query kImei{"AT+CGSN", "OK", Variant::kReadCimi, 4, 1};
+constexpr Query kHangUp{"ATH", "OK", Variant::kRead, 1, 1};
+constexpr Query kRestart{"AT+CFUN=1,1", "OK", Variant::kRead, 2, 1};
+constexpr Query kImsiPrefixed{"AT+CIMI", "+CIMI: ", Variant::kRead, 2, 2};
+constexpr Query kPosition{com::kPositionQueryFrame.data(), "~", Variant::kRead, 2, 1};
+
+constexpr std::size_t kPrefixMax = 16;  // the longest prefix above, "^SYSINFO", and room to spare
+constexpr int kNoNumber = -999;         // readCSQState's "no usable answer"
+constexpr long kNoServiceWaitMs = 2000;
+
+// The channel, held from opening the AT device to closing it.
+class Session {
+  public:
+    explicit Session(const char* atdev) noexcept : lock_(channel_lock()) {
+        // A copy of the path, taken under the text lock: it is often NTU.atdev itself, which
+        // detection rewrites. A path too long for the seam is not opened.
+        std::array<char, os::kPathMax> path{};
+        bool fits = false;
+        if (atdev) {
+            std::lock_guard text(text_lock());
+            const std::size_t n = strnlen(atdev, path.size());
+            fits = n < path.size();
+            if (fits) std::memcpy(path.data(), atdev, n);
+        }
+        open_ = fits && at_port_open(path.data()) == 0;
+    }
+    ~Session() { at_port_close(); }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    bool open() const noexcept { return open_; }
+    int run(const Query& q, char* dst) const noexcept {
+        std::array<char, kPrefixMax> prefix{};  // the exchange upper-cases it in place
+        std::strncpy(prefix.data(), q.prefix, prefix.size() - 1);
+        return exchange(q.variant, q.command, prefix.data(), dst, q.maxlines, q.seconds);
+    }
+
+  private:
+    std::unique_lock<std::mutex> lock_;
+    bool open_ = false;
+};
+
+// A query that only wants "OK": 1 done, -1 not.
+int command_only(const Query& q, const char* atdev) noexcept {
+    Session s(atdev);
+    return s.open() && s.run(q, out_put()) == kMatched ? 1 : -1;
+}
+
+// ---- signal strength ----
+
+// The dBm of a received strength indicator r, by band: a table, not a rule (15 gives -72, 16 -73).
+struct Band {
+    int low, high, offset;
+};
+constexpr Band kBands[] = {{4, 9, -103}, {10, 15, -87}, {16, 21, -89}, {22, 27, -85}, {28, INT_MAX, -85}};
+constexpr int kUnknownStrength = 99;
+constexpr const char* kNoSignal = "-107";
+
+void store_signal(int r) noexcept {
+    std::array<char, kTextSize> text{};
+    std::snprintf(text.data(), text.size(), "%s", kNoSignal);
+    for (const Band& b : kBands)
+        if (r != kUnknownStrength && r >= b.low && r <= b.high) std::snprintf(text.data(), text.size(), "%d", r + b.offset);
+    store_text(NTU.csq, text.data());
+}
+
+// ---- registration ----
+
+struct NetworkType {
+    int mode;
+    const char* text;
+};
+constexpr NetworkType kNetworkTypes[] = {
+    {0, "NOSERVICE"}, {2, "CDMA"}, {3, "GSM/GPRS"}, {4, "EVDO"}, {5, "WCDMA"}, {15, "TD-SCDMA"}, {9, "LTE"}, {17, "LTE"},
+};
+
+const char* network_type(int mode) noexcept {
+    for (const NetworkType& t : kNetworkTypes)
+        if (t.mode == mode) return t.text;
+    return "";
+}
+
+const char* sim_state(int state) noexcept {
+    if (state == 1) return "SIM_OK";
+    return state == 0 || state == 255 ? "SIMOVER" : "";
+}
+
+// ---- IMSI ----
+
+// What read_MINI1 keeps of the collected lines: after an echo, up to "OK", when longer than 10
+// characters; nothing without an "OK".
+std::string_view imsi_of(std::string_view text) noexcept {
+    constexpr std::string_view kEcho = "AT+CIMI";
+    if (auto at = text.find(kEcho); at != text.npos) text.remove_prefix(at + kEcho.size());
+    const auto ok = text.find("OK");
+    if (ok == text.npos) return {};
+    text = text.substr(0, ok);
+    return text.size() > 10 ? text : std::string_view{};
+}
+
+// ---- IMEI ----
+
+constexpr std::size_t kImeiDigits = 15;
+
+// The forms of the collected "AT+CGSN" answer, tried in order; the first whose markers occur
+// decides. The candidate runs from its start to the first `end` at or after it.
+struct ImeiForm {
+    enum Start { kAfterMarker, kAfterAlso, kAfterEcho, kWhole };
+    enum Print { kNone, kQuotedBare, kQuotedSpaced, kImeiOnly };
+    std::string_view marker;
+    std::string_view also;  // a second text that must occur too ("" for none)
+    std::string_view end;
+    Start start;
+    bool hexadecimal;   // the candidate is a hexadecimal number, stored as 15 decimal digits
+    bool end_required;  // a quoted form without its closing quote stores nothing
+    Print print;
+};
+constexpr ImeiForm kImeiForms[] = {
+    {"+CGSN:\"", "", "\"OK", ImeiForm::kAfterMarker, false, true, ImeiForm::kQuotedBare},
+    {"+CGSN: \"", "", "\"OK", ImeiForm::kAfterMarker, false, true, ImeiForm::kQuotedSpaced},
+    {"+CGSN: ", "", "OK", ImeiForm::kAfterMarker, false, false, ImeiForm::kImeiOnly},
+    {"+CGSN:", "", "OK", ImeiForm::kAfterMarker, false, false, ImeiForm::kImeiOnly},
+    {"AT+CGSN", "0X", "OK", ImeiForm::kAfterAlso, true, false, ImeiForm::kNone},
+    {"AT+CGSN", "", "OK", ImeiForm::kAfterEcho, false, false, ImeiForm::kNone},
+    {"OK", "", "OK", ImeiForm::kWhole, false, false, ImeiForm::kImeiOnly},
+};
+
+bool occurs(std::string_view text, std::string_view part) noexcept { return part.empty() || text.find(part) != text.npos; }
+
+std::uint64_t hex_value(std::string_view text) noexcept;
+
+// Stores the IMEI the form finds (or clears it) and prints the form's lines; true when stored.
+bool take_imei(const ImeiForm& f, std::string_view text) noexcept {
+    std::size_t from = 0;
+    switch (f.start) {
+        case ImeiForm::kAfterMarker: from = text.find(f.marker) + f.marker.size(); break;
+        case ImeiForm::kAfterAlso: from = text.find(f.also) + f.also.size(); break;
+        case ImeiForm::kAfterEcho: from = f.marker.size(); break;  // the echo opens the text
+        case ImeiForm::kWhole: from = 0; break;
+    }
+    from = std::min(from, text.size());
+    const auto end = text.find(f.end, from);
+    std::string_view candidate = text.substr(from, end == text.npos ? text.npos : end - from);
+    bool stored = false;
+    std::array<char, kTextSize> imei{};
+    if (end == text.npos && f.end_required) {
+        // no closing quote: the candidate has no end, so nothing is stored
+    } else if (f.hexadecimal) {
+        std::snprintf(imei.data(), imei.size(), "%015lld", static_cast<long long>(hex_value(candidate)));
+        stored = true;
+    } else if (candidate.size() == kImeiDigits) {
+        std::memcpy(imei.data(), candidate.data(), candidate.size());
+        stored = true;
+    }
+    store_text(NTU.imei, imei.data());
+    const auto from_marker = text.substr(text.find(f.marker), candidate.size() + f.marker.size());
+    const int shown = static_cast<int>(from_marker.size());
+    if (f.print == ImeiForm::kQuotedBare)
+        std::printf("###############%.*s,strlen(&ptr1[7])=%d\n", shown, from_marker.data(), static_cast<int>(candidate.size()));
+    if (f.print == ImeiForm::kQuotedSpaced) std::printf("###############%.*s\n", shown, from_marker.data());
+    if (f.print != ImeiForm::kNone) std::printf("NTU.imei=%s", imei.data());
+    return stored;
+}
+
+// ---- numbers in answers ----
+
+int hex_digit(char c) noexcept {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return 0;  // any other character counts 0
+}
+
+std::uint64_t hex_value(std::string_view text) noexcept {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::size_t shift = 4 * (text.size() - 1 - i);
+        // A digit shifted past 64 bits is lost, as in 64-bit arithmetic; the sign of -1 spreads.
+        if (shift < 64) value |= static_cast<std::uint64_t>(static_cast<std::int64_t>(c2i(text[i]))) << shift;
+    }
+    return value;
+}
+
+// The position answer's fields: characters at offset..offset+n of the line; characters beyond the
+// end of a short line count 0 (hexstrtolong stops at the terminator).
+const char* field_at(std::string_view line, std::size_t offset) noexcept {
+    return line.data() + std::min(offset, line.size());
+}
+
+constexpr std::size_t kPositionMin = 17;  // the shortest position answer taken
+constexpr int kDecimals = 4;
+
+}  // namespace
+}  // namespace bsp::lte
+
+using namespace bsp::lte;
+
+extern "C" {
+
+SDK_BSP_API int send_ate(const char* atdev) noexcept { return command_only(kEchoOff, atdev); }
+
+SDK_BSP_API int send_ath(const char* atdev) noexcept { return command_only(kHangUp, atdev); }
+
+SDK_BSP_API int send_DialSoftReboot(const char* atdev) noexcept { return command_only(kRestart, atdev); }
+
+SDK_BSP_API int readcsq(const char* atdev) noexcept {
+    Session s(atdev);
+    if (!s.open()) return 0;
+    if (s.run(kSignal, out_put()) != kMatched) return -1;
+    const int r = readCSQState(out_put());
+    store_signal(r);
+    return r == kNoNumber ? 0 : 1;
+}
+
+SDK_BSP_API int read_sysinfo(const char* atdev) noexcept {
+    int mode;
+    {  // the port is closed before the pause, so that the channel is free during it
+        Session s(atdev);
+        if (!s.open() || s.run(kSysinfo, out_put()) != kMatched) return -1;
+        mode = ParseRegistrationState_GT9615(out_put());
+    }
+    if (mode > 0) return mode;
+    bsp::os::sleep_ms(kNoServiceWaitMs);  // not in service: the supervisor's pace slows down
+    return -1;
+}
+
+SDK_BSP_API void read_MINI1(const char* atdev) noexcept {
+    Session s(atdev);
+    if (!s.open()) return;
+    char* answer = out_put();
+    std::memset(answer, 0, kAnswerSize);
+    const int r = s.run(kImsi, answer);
+    std::printf("AT+CIMI=%s\n", answer);
+    // A text longer than the field (a prefixed "+CIMI: " answer) is cut to its 19 characters, as
+    // every text of the record is: an IMSI is 15 digits, so a longer text is no plain IMSI anyway.
+    if (r == kMatched) store_text(NTU.imsi, imsi_of(answer));
+}
+
+SDK_BSP_API int readIMEI(const char* atdev) noexcept {
+    Session s(atdev);
+    if (!s.open()) return 0;
+    char* answer = out_put();
+    std::memset(answer, 0, kAnswerSize);
+    if (s.run(kImei, answer) != kMatched) return 0;
+    const std::string_view text(answer);
+    for (const ImeiForm& f : kImeiForms)
+        if (occurs(text, f.marker) && occurs(text, f.also)) return take_imei(f, text) ? 1 : 0;
+    return 0;  // no form applies: imei stays
+}
+
+SDK_BSP_API void read_MINI(const char* atdev) noexcept {
+    Session s(atdev);
+    if (!s.open()) return;
+    const int r = s.run(kImsiPrefixed, out_put());
+    std::printf("AT+CIMI=%s\n", out_put());
+    const std::string_view answer(out_put());
+    if (r == kMatched) {
+        constexpr std::string_view kMarker = kImsiPrefixed.prefix;
+        const auto at = answer.find(kMarker);
+        const bool usable = answer.find("CIMI") != answer.npos && answer.size() > 10 && at != answer.npos;
+        store_text(NTU.imsi, usable ? answer.substr(at + kMarker.size()) : std::string_view{});
+    }
+    // Whatever the exchange gave: the answer buffer holds the last answer the channel kept.
+    word(&NTU_T::cardstat).store(answer.find("4600") != answer.npos ? 1 : 0);
+}
+
+SDK_BSP_API void readgps(const char* atdev) noexcept {
+    Session s(atdev);
+    if (!s.open() || s.run(kPosition, out_put()) != kMatched) return;
+    const std::string_view line(out_put());
+    if (line.size() < kPositionMin) return;
+    // "%d" of a 32-bit number and its point: at most 12 characters in the 20-byte fields.
+    std::array<char, kTextSize> lon{}, lat{}, high{};
+    std::snprintf(lon.data(), lon.size(), "%d", hexstrtolong(field_at(line, 15), 8));
+    std::snprintf(lat.data(), lat.size(), "%d", hexstrtolong(field_at(line, 23), 8));
+    std::snprintf(high.data(), high.size(), "%d", hexstrtolong(field_at(line, 31), 4));
+    gpsaddpoint(lat.data(), kDecimals);
+    gpsaddpoint(lon.data(), kDecimals);
+    with_record([&](NTU_T& r) {
+        std::memcpy(r.longitude, lon.data(), kTextSize);
+        std::memcpy(r.latitude, lat.data(), kTextSize);
+        std::memcpy(r.high, high.data(), kTextSize);
+    });
+    SDK_LOG_WRITE(kLogNet, "GPS data:Latitude=%s,Longitude=%s,high=%s", lat.data(), lon.data(), high.data());
+}
+
+SDK_BSP_API int readCSQState(char* line) noexcept {
+    char* cur = line;
+    int strength = 0, error_rate = 0;
+    if (at_tok_start(&cur) < 0 || at_tok_nextint(&cur, &strength) < 0 || at_tok_nextint(&cur, &error_rate) < 0)
+        return kNoNumber;
+    return strength;
+}
+
+SDK_BSP_API int ParseRegistrationState_GT9615(char* line) noexcept {
+    char* cur = line;
+    if (at_tok_start(&cur) < 0) return -1;
+    // service status, service domain, roaming status, system mode, SIM state
+    std::array<int, 5> v{};
+    for (int& value : v)
+        if (at_tok_nextint(&cur, &value) < 0) return -1;
+    const auto [service, domain, roaming, mode, sim] = v;
+    (void)roaming;
+    if (service < 1 || domain < 1) {
+        store_text(NTU.netstate, sim_state(sim));
+        return -1;
+    }
+    store_text(NTU.netstate, network_type(mode));
+    return mode;
+}
+
+SDK_BSP_API int64_t hex2dec(const char* text) noexcept {
+    return text ? static_cast<std::int64_t>(hex_value(text)) : 0;
+}
+
+SDK_BSP_API int c2i(char c) noexcept {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'z') return c - 'a' + 10;
+    return -1;
+}
+
+SDK_BSP_API int hexstrtolong(const char* text, int n) noexcept {
+    if (!text) return 0;
+    std::uint32_t value = 0;  // modulo 2^32, as a 32-bit result
+    bool ended = false;
+    for (int i = 0; i < n; ++i) {
+        ended = ended || text[i] == '\0';  // never read past the terminator
+        value = value * 16 + static_cast<std::uint32_t>(ended ? 0 : hex_digit(text[i]));
+    }
+    return static_cast<int>(value);
+}
+
+SDK_BSP_API void gpsaddpoint(char* text, int n) noexcept {
+    if (!text || n < 0) return;
+    const std::size_t len = std::strlen(text), decimals = static_cast<std::size_t>(n);
+    if (len < decimals + 1) return;
+    std::memmove(text + len - decimals + 1, text + len - decimals, decimals + 1);  // with the terminator
+    text[len - decimals] = '.';
+}
+
+}  // extern "C"
