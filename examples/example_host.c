@@ -1,7 +1,8 @@
 /* The shortest honest host: start the box, list its resources, talk through an extension board's
  * serial channel, switch an output of the environment equipment and read its answer, read the GPS
  * position and satellite levels. Run it on the box, or on a PC against the simulated box
- * (scripts/demo). */
+ * (scripts/demo). The library prints on standard output too: this host's own lines start with
+ * "host: ". */
 #include <pthread.h>
 #include <stdio.h>
 #include <string.h>
@@ -12,7 +13,7 @@
 static void print_hex(const char *what, const unsigned char *data, int n)
 {
     int i;
-    printf("\n%s (%d bytes):", what, n);
+    printf("\nhost: %s (%d bytes):", what, n);
     for (i = 0; i < n; ++i)
         printf(" %02X", data[i]);
     printf("\n");
@@ -41,7 +42,7 @@ int main(void)
         return 1;
 
     ReadFSUResource(list, (int)sizeof list);
-    printf("\nresources: %s\n", list);
+    printf("\nhost: resources: %s\n", list);
 
     /* A round trip through extension board 1, channel 1. */
     WriteUart("Local/Uart/6", (const unsigned char *)"hello", 5);
@@ -54,14 +55,18 @@ int main(void)
     sleep(3);
     n = read_some("Local/Uart/14", buf, (int)sizeof buf - 1, 4);
     buf[n] = 0;
-    printf("\nenvironment equipment answered on Local/Uart/14: %s\n", (const char *)buf);
+    printf("\nhost: environment equipment answered on Local/Uart/14: %s\n", (const char *)buf);
 
     /* Position and satellite levels, once the receiver has sent a fix and a full GSV cycle. */
     sleep(3);
     GET_BSP_GPS_INFO(gps);
-    printf("\nGPS: %s", gps);
-    if (GET_GPS_dB_INFO(levels) == 0)
-        printf("satellite levels: %s\n", levels);
+    printf("\nhost: GPS: %s", gps);
+    if (GET_GPS_dB_INFO(levels) == 0) {
+        char *end;
+        while ((end = strchr(levels, '\n')) != NULL) /* the text has one line per system */
+            *end = ' ';
+        printf("host: satellite levels: %s\n", levels);
+    }
 
     /* The library's threads run until the process ends: leave without running exit handlers
      * under them. */

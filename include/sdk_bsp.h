@@ -34,6 +34,29 @@
 #ifndef SDK_BSP_H
 #define SDK_BSP_H
 
+/** @defgroup version_macros Version macros
+ *  The version of the library this header belongs to, filled in by the build from its project
+ *  version; the SDK version the library reports is "VQ-" followed by SDK_BSP_VERSION_STRING.
+ *  @{ */
+
+/** The major number of the version. */
+#define SDK_BSP_VERSION_MAJOR @PROJECT_VERSION_MAJOR@
+/** The minor number of the version. */
+#define SDK_BSP_VERSION_MINOR @PROJECT_VERSION_MINOR@
+/** The patch number of the version. */
+#define SDK_BSP_VERSION_PATCH @PROJECT_VERSION_PATCH@
+/** The version as text, "major.minor.patch". */
+#define SDK_BSP_VERSION_STRING "@PROJECT_VERSION@"
+/** The version as one number, 0xMMmmpp: 0x010100 for 1.1.0. */
+#define SDK_BSP_VERSION_HEX \
+    ((SDK_BSP_VERSION_MAJOR << 16) | (SDK_BSP_VERSION_MINOR << 8) | SDK_BSP_VERSION_PATCH)
+/** True when this header is of version major.minor.patch or later, as in
+ *  `#if SDK_BSP_VERSION_CHECK(1, 1, 0)`. */
+#define SDK_BSP_VERSION_CHECK(major, minor, patch) \
+    (SDK_BSP_VERSION_HEX >= (((major) << 16) | ((minor) << 8) | (patch)))
+
+/** @} */
+
 #include <pthread.h>
 #include <stdint.h>
 

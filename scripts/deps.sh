@@ -18,3 +18,6 @@ BUILD_PACKAGES="cmake ninja-build g++ make libgtest-dev libgmock-dev googletest 
 # the box's cross compiler and the emulator its unit tests run under, the ELF tools, and doxygen for
 # the header's reference (which fails on anything left undocumented).
 TEST_PACKAGES="zip unzip binutils clang libclang-rt-14-dev g++-arm-linux-gnueabihf qemu-user doxygen"
+# What the install checks need: pkg-config, dpkg-shlibdeps and dpkg-architecture for the Debian
+# packages, and file, which CPack runs on what it packages.
+INSTALL_PACKAGES="pkgconf dpkg-dev file"

@@ -53,8 +53,10 @@ Box::Box(const std::filesystem::path& dir, Options options)
         bd.faults = s_->opt.faults[static_cast<std::size_t>(b)];
         bd.next_announce = now;
     }
-    const fs::path uci = s_->opt.uci_program.empty() ? fs::path(SIM_FSU_UCI) : s_->opt.uci_program;
-    install_standins(s_->dir, std::string(SIM_LAUNCHER) + " " + sh_quote(uci.string()));
+    // The fsu-uci built here runs as this build runs its programs; one given by path, as it is.
+    const std::string uci = s_->opt.uci_program.empty() ? std::string(SIM_LAUNCHER) + " " + sh_quote(SIM_FSU_UCI)
+                                                         : sh_quote(s_->opt.uci_program.string());
+    install_standins(s_->dir, uci);
     auto& files = s_->files;
     files.inotify = io::Fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
     if (!files.inotify) throw std::system_error(errno, std::generic_category(), "inotify_init1");

@@ -80,9 +80,11 @@ struct Options {
     // Board 1's channel 4 leads to the environment equipment, which answers the host's
     // power-protocol frames (sim/environment.h). Off, the channel loops back like the others.
     bool environment = false;
-    // GPIO lines exported when the box is built, as an earlier run of the host leaves them.
+    // GPIO lines exported when the box is built, as the board set-up (kBoardSetupLines) or an
+    // earlier run of the host leaves them.
     std::vector<int> exported;
-    // The fsu-uci program that bin/uci runs; empty: the one built with the simulator.
+    // The fsu-uci program that bin/uci runs, as it is; empty: the one built with the simulator,
+    // through the build's emulator in a cross build.
     std::filesystem::path uci_program;
     // The cellular module (sim/modem.h): an EC20 unless another row of the modem table is chosen;
     // its AT device is a pty linked at the row's device under the box (dev/ttyUSB3).

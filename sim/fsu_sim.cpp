@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -25,7 +26,9 @@ namespace {
 constexpr const char* kUsage =
     "usage: fsu-sim [OPTIONS] [DIR]\n"
     "Builds a simulated box in DIR (default: a new temporary directory, removed at exit), prints\n"
-    "the environment a host needs, and serves the box until interrupted.\n"
+    "the environment a host needs, and serves the box until interrupted. The GPIO lines the box's\n"
+    "board set-up exports (LEDs on 1, 18, 0 and 4; 12, the cellular module's power) are there from\n"
+    "the start.\n"
     "\n"
     "  --announce MS              board presence period in ms (default 1000; 0: at start only)\n"
     "  --silent BOARD             board 1 or 2 sends nothing of its own accord\n"
@@ -91,6 +94,8 @@ Args parse(int argc, char** argv) {
     // A box for people: the receiver streams and the environment equipment answers.
     a.options.gps.enabled = true;
     a.options.environment = true;
+    // The lines the box's own board set-up exports before any host starts.
+    a.options.exported.assign(std::begin(sim::kBoardSetupLines), std::end(sim::kBoardSetupLines));
     // The switches that set one fault of one board.
     const std::pair<std::string_view, bool sim::Faults::*> faults[] = {
         {"--silent", &sim::Faults::silent},
@@ -190,12 +195,16 @@ Args parse(int argc, char** argv) {
     return a;
 }
 
-// The fsu-uci installed beside this program, when there is one.
-std::filesystem::path uci_beside_me() {
+// The fsu-uci installed with this program (SIM_INSTALLED_UCI: where, from this program's directory),
+// when there is one; in the build tree there is none, and the box runs the one built with it.
+std::filesystem::path installed_uci() {
+#ifdef SIM_INSTALLED_UCI
     std::error_code ec;
     auto me = std::filesystem::read_symlink("/proc/self/exe", ec);
-    auto uci = me.parent_path() / "fsu-uci";
-    return !ec && std::filesystem::exists(uci) ? uci : std::filesystem::path();
+    auto uci = (me.parent_path() / SIM_INSTALLED_UCI).lexically_normal();
+    if (!ec && std::filesystem::exists(uci)) return uci;
+#endif
+    return {};
 }
 
 int print_status(const std::filesystem::path& dir) {
@@ -244,7 +253,7 @@ int main(int argc, char** argv) {
             };
         }
         args.options.record = false;  // a long run keeps nothing; the trace shows it all
-        args.options.uci_program = uci_beside_me();
+        args.options.uci_program = installed_uci();
         {
             sim::Box box(args.dir, args.options);
             const std::string dir = box.dir().string();

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <charconv>
 #include <fstream>
@@ -40,6 +39,12 @@ std::string_view leading(std::string_view text, std::initializer_list<std::strin
 }
 
 std::string line_name(int n) { return "gpio" + std::to_string(n); }
+
+// A line file's text as sysfs reads it back.
+std::string clean_text(const GpioLine& l, std::string_view file) {
+    if (file == "value") return std::to_string(l.value) + "\n";
+    return (file == "direction" ? l.direction : l.edge) + "\n";
+}
 
 const Led* led_of(int gpio) {
     auto it = std::find_if(std::begin(kLeds), std::end(kLeds), [&](const Led& l) { return l.gpio == gpio; });
@@ -169,10 +174,18 @@ void GpioTree::on_line_file(int n, const std::string& file, std::vector<std::str
     } else {
         return;
     }
-    const std::array<std::pair<const char*, std::string>, 3> clean{{
-        {"value", std::to_string(l.value) + "\n"}, {"direction", l.direction + "\n"}, {"edge", l.edge + "\n"}}};
-    for (const auto& [name, want] : clean)
-        if ((name == file ? text : slurp(dir / name)) != want) put(dir / name, want);
+    for (const char* name : {"value", "direction", "edge"}) {
+        const std::string want = clean_text(l, name);
+        if (name == file) {
+            if (text != want) put(dir / name, want);
+            continue;
+        }
+        // Another file is set clean only while it holds what the box wrote last: one the host has
+        // written since has an event of its own still to come, which must find the host's text
+        // ("out" then "1" written before the box saw either leaves the line at 1).
+        const std::string now = slurp(dir / name);
+        if (now != want && now == clean_text(before, name)) put(dir / name, want);
+    }
     if (l.edge != before.edge) trace.push_back(line_name(n) + " edge " + l.edge);
     if (l.value != before.value || l.direction != before.direction) trace.push_back(describe(n, l));
 }

@@ -61,4 +61,8 @@ struct Led {
 };
 constexpr Led kLeds[] = {{"run", 1}, {"alarm", 18}, {"net", 0}, {"1", 4}};
 
+// The lines the box's board set-up exports at boot, before any host runs: the four LED lines and
+// GPIO 12, the cellular module's power switch. The host finds them ready, as sysfs has them.
+constexpr int kBoardSetupLines[] = {1, 18, 0, 4, 12};
+
 }  // namespace sim

@@ -19,8 +19,9 @@ namespace bsp::sdk {
 namespace {
 
 constexpr const char* kVendor = "VQ";
-constexpr const char* kVersionNumber = "1.1.0";  // the library's release
-constexpr std::size_t kVersionSize = 9;          // "VQ-1.1.0" and its terminator
+constexpr const char* kVersionNumber = SDK_BSP_VERSION_STRING;  // the project's version, "1.1.0"
+constexpr std::size_t kVersionSize = 9;                         // "VQ-1.1.0" and its terminator
+static_assert(sizeof SDK_BSP_VERSION_STRING == kVersionSize - 3, "the reported version is 8 characters");
 
 // Product model and production date, as UTF-8 JSON; 70 bytes with the terminator.
 constexpr char kHardwareInformation[] =
