@@ -1,7 +1,7 @@
 /* The shortest honest host: start the box, list its resources, talk through an extension board's
  * serial channel, switch an output of the environment equipment and read its answer, read the GPS
- * position and satellite levels. Run it on the box, or on a PC against the simulated box
- * (scripts/demo). */
+ * position and satellite levels, and dial the cellular link. Run it on the box, or on a PC against
+ * the simulated box (scripts/demo). */
 #include <pthread.h>
 #include <stdio.h>
 #include <string.h>
@@ -32,6 +32,7 @@ int main(void)
     char list[SDK_BSP_RESOURCE_LIST_SIZE];
     char gps[SDK_BSP_GPS_INFO_SIZE];
     char levels[SDK_BSP_GPS_DB_TEXT_SIZE];
+    char info[256]; /* the Dial API's reports: 145 characters at most */
     unsigned char buf[512];
     static int env_port = 6;
     pthread_t sender;
@@ -39,6 +40,11 @@ int main(void)
 
     if (InitializeSDK() != 0)
         return 1;
+
+    /* The LTE supervisor finds the module and keeps its state; a dial request left before it has
+     * started would be cleared by its start. */
+    FSU_Lte_THREAD_START();
+    DialInit();
 
     ReadFSUResource(list, (int)sizeof list);
     printf("\nresources: %s\n", list);
@@ -56,12 +62,25 @@ int main(void)
     buf[n] = 0;
     printf("\nenvironment equipment answered on Local/Uart/14: %s\n", (const char *)buf);
 
+    /* The dial-up goes on at the supervisor's pace while the rest goes on. */
+    printf("\nDialIsOnline before dialling: %d\n", DialIsOnline());
+    DialDial("", "");
+
     /* Position and satellite levels, once the receiver has sent a fix and a full GSV cycle. */
     sleep(3);
     GET_BSP_GPS_INFO(gps);
     printf("\nGPS: %s", gps);
     if (GET_GPS_dB_INFO(levels) == 0)
         printf("satellite levels: %s\n", levels);
+
+    /* Online once "ppp0" has its address and the supervisor has read it. */
+    for (n = 0; n < 30 && DialIsOnline() != 0; ++n)
+        sleep(1);
+    printf("\nDialIsOnline after dialling: %d\n", DialIsOnline());
+    DialGetStaticInfo(info, (int)sizeof info);
+    printf("static: %s\n", info);
+    DialGetDynamicInfo(info, (int)sizeof info);
+    printf("dynamic: %s\n", info);
 
     /* The library's threads run until the process ends: leave without running exit handlers
      * under them. */
