@@ -1,8 +1,8 @@
 /* The shortest honest host: start the box, list its resources, talk through an extension board's
  * serial channel, switch an output of the environment equipment and read its answer, read the GPS
- * position and satellite levels. Run it on the box, or on a PC against the simulated box
- * (scripts/demo). The library prints on standard output too: this host's own lines start with
- * "host: ". */
+ * position and satellite levels, and dial the cellular link. Run it on the box, or on a PC against
+ * the simulated box (scripts/demo). The library prints on standard output too: this host's own
+ * lines start with "host: ". */
 #include <pthread.h>
 #include <stdio.h>
 #include <string.h>
@@ -33,6 +33,7 @@ int main(void)
     char list[SDK_BSP_RESOURCE_LIST_SIZE];
     char gps[SDK_BSP_GPS_INFO_SIZE];
     char levels[SDK_BSP_GPS_DB_TEXT_SIZE];
+    char info[256]; /* the Dial API's reports: 145 characters at most */
     unsigned char buf[512];
     static int env_port = 6;
     pthread_t sender;
@@ -40,6 +41,11 @@ int main(void)
 
     if (InitializeSDK() != 0)
         return 1;
+
+    /* The LTE supervisor finds the module and keeps its state; a dial request left before it has
+     * started would be cleared by its start. */
+    FSU_Lte_THREAD_START();
+    DialInit();
 
     ReadFSUResource(list, (int)sizeof list);
     printf("\nhost: resources: %s\n", list);
@@ -57,6 +63,10 @@ int main(void)
     buf[n] = 0;
     printf("\nhost: environment equipment answered on Local/Uart/14: %s\n", (const char *)buf);
 
+    /* The dial-up goes on at the supervisor's pace while the rest goes on. */
+    printf("\nhost: DialIsOnline before dialling: %d\n", DialIsOnline());
+    DialDial("", "");
+
     /* Position and satellite levels, once the receiver has sent a fix and a full GSV cycle. */
     sleep(3);
     GET_BSP_GPS_INFO(gps);
@@ -67,6 +77,15 @@ int main(void)
             *end = ' ';
         printf("host: satellite levels: %s\n", levels);
     }
+
+    /* Online once "ppp0" has its address and the supervisor has read it. */
+    for (n = 0; n < 30 && DialIsOnline() != 0; ++n)
+        sleep(1);
+    printf("\nhost: DialIsOnline after dialling: %d\n", DialIsOnline());
+    DialGetStaticInfo(info, (int)sizeof info);
+    printf("host: static: %s\n", info);
+    DialGetDynamicInfo(info, (int)sizeof info);
+    printf("host: dynamic: %s\n", info);
 
     /* The library's threads run until the process ends: leave without running exit handlers
      * under them. */

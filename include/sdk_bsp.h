@@ -1911,7 +1911,8 @@ SDK_BSP_API int SDK_Read_COM(uint32_t index, unsigned char **dest, int max) SDK_
 /** @} */
 
 /* ==============================================================================================
- * Wireless modem: the modem state record, the AT command channel and the modem queries
+ * Wireless modem: the modem state record, the AT command channel, the modem queries, detection,
+ * the LTE supervisor and the Dial API
  * ============================================================================================== */
 
 /** @defgroup modem_record Modem state record
@@ -1935,7 +1936,7 @@ SDK_BSP_API int SDK_Read_COM(uint32_t index, unsigned char **dest, int max) SDK_
 /** The modem state record: 572 bytes, the fields in this order with no gaps. */
 typedef struct {
     int32_t pppdstart;  /**< 1: request to start the dial-up (DialDial sets it) */
-    int32_t pppdend;    /**< 1: request to hang up and stop pppd (set by the host only) */
+    int32_t pppdend;    /**< 1: request to hang up and stop pppd (DialTerminate) */
     int32_t softreboot; /**< 1: request to restart the module by AT command (DialSoftReboot) */
     int32_t hardreboot; /**< 1: request to power-cycle the module (DialHardReboot) */
     int32_t usbstate;   /**< 1 or 2: the module's serial ports are known to exist (set by the host) */
@@ -2490,6 +2491,356 @@ SDK_BSP_API int hexstrtolong(const char *text, int n) SDK_BSP_NOEXCEPT;
  *   Any thread, on its own text.
  */
 SDK_BSP_API void gpsaddpoint(char *text, int n) SDK_BSP_NOEXCEPT;
+
+/** @} */
+
+/** @defgroup modem_detect Modem detection and network configuration
+ *  Which cellular module is fitted, found by matching the output of "lsusb" against the modem table
+ *  ltemm; the module's number and AT device go into NTU.mode_id and NTU.atdev, the dial-up
+ *  interface "ppp0" is pointed at the module's data device with "uci", and the USB serial driver
+ *  "option1" is told the ids of the modules it does not know by itself. Also the small
+ *  shell-command runners of the subsystem, and the IPv4 address of a network interface. The LTE
+ *  supervisor runs detection and reads the addresses on every second pass of its loop.
+ *
+ *  Commands run through /bin/sh (popen), standard error not captured, and are appended to
+ *  SDK_BSP_CMDLOG when it is set. Paths inside them are taken under SDK_BSP_ROOT, whose bin/ comes
+ *  first on PATH, so a simulated box's "lsusb", "uci" and "ifconfig" answer.
+ *  @{ */
+
+/** The rows of the modem table. */
+#define SDK_BSP_LTEMM_ROWS 15
+/** The texts of one row: model, USB id, data device, AT device. */
+#define SDK_BSP_LTEMM_FIELDS 4
+
+/**
+ * The modem table: one row per known module, in the order of the module numbers (row 1 is module
+ * 1); each row holds the model name, the USB "vendor:product" id as lsusb prints it ("2c7c:0125"),
+ * the data (PPP) device handed to "uci" as written ("ttyUSB2" or "/dev/ttyUSB2") and the AT device
+ * ("/dev/ttyUSB3").
+ *
+ * Rows 3 and 8 share the id "0001:0001": the first match wins, so row 8 is never selected. The
+ * model names are for reference only. Read it; the library's detection reads it too.
+ */
+SDK_BSP_API extern const char *ltemm[SDK_BSP_LTEMM_ROWS][SDK_BSP_LTEMM_FIELDS];
+
+/** The number of rows of ltemm: 15. */
+SDK_BSP_API extern int ltemnum;
+
+/**
+ * Runs a command and reads its standard output once into buf.
+ *
+ * At most 1023 bytes are read and zero-terminated. The command runs as given: its caller owns it.
+ *
+ * @param command  the shell command; null runs nothing.
+ * @param buf      receives the output; must hold 1024 bytes.
+ * @return buf; an empty text ("") when the command could not be started, when the output contains
+ *   "Entry" (the start of uci's message for a missing key), or when an argument is null.
+ * @par Threads
+ *   Any thread, on its own buffer.
+ */
+SDK_BSP_API char *cmdread(const char *command, char *buf) SDK_BSP_NOEXCEPT;
+
+/**
+ * Runs a command and copies the first 256 bytes of its standard output into dst.
+ *
+ * When the command cannot be started, "error:open cmderror:<system's error text>!\n" is printed
+ * and it is tried again, six attempts in all. The command runs as given: its caller owns it.
+ *
+ * @param command  the shell command; null runs nothing.
+ * @param dst      receives the output, zero-terminated; must hold 257 bytes. Null: the command
+ *   only runs. Left alone when the output contains "Entry".
+ * @return dst when the output was copied; when the output contains "Entry", a non-null pointer
+ *   that is not dst (dst untouched); null when dst is null and there is no "Entry", or the command
+ *   never started.
+ * @par Output
+ *   "error:open cmderror:<error>!\n" on standard output for each attempt that could not start.
+ * @par Threads
+ *   Any thread, on its own buffer.
+ */
+SDK_BSP_API char *uci_read(const char *command, char *dst) SDK_BSP_NOEXCEPT;
+
+/**
+ * As uci_read, with trailing blanks, carriage returns and line feeds stripped from the output.
+ *
+ * Used for every command whose output does not matter ("uci set", "uci commit", the driver
+ * registration, "killall").
+ *
+ * @param command  the shell command; null runs nothing.
+ * @param dst      receives the stripped output; must hold 257 bytes; null: the command only runs.
+ * @return as uci_read.
+ * @par Output
+ *   As uci_read.
+ * @par Threads
+ *   Any thread, on its own buffer.
+ */
+SDK_BSP_API char *uciread(const char *command, char *dst) SDK_BSP_NOEXCEPT;
+
+/**
+ * Sleeps a number of seconds, resuming with the remainder when a signal cuts the sleep short (at
+ * most 100 times).
+ *
+ * @param seconds  how long.
+ * @par Threads
+ *   Any thread; blocks it.
+ */
+SDK_BSP_API void mysleep(unsigned int seconds) SDK_BSP_NOEXCEPT;
+
+/**
+ * Finds the fitted module: the first row of ltemm whose USB id occurs in the first 256 characters
+ * of the output of "lsusb".
+ *
+ * When the row differs from NTU.mode_id (always so at the first detection after the supervisor
+ * starts): NTU.mode_id becomes the row, NTU.atdev its AT device, and "uci set
+ * network.ppp0.device=<data device>" and "uci commit" run; for rows 5 and 10 to 15 also the
+ * driver registration "echo \"0x<vendor> 0x<product>\"> /sys/bus/usb-serial/drivers/option1/new_id"
+ * (e.g. "echo \"0x2c7c 0x0125\"> ..." for row 10). These run once per change of module. The same
+ * row again only rewrites NTU.atdev. No row found: NTU stays as it was.
+ *
+ * @return 1 a known module is present; 0 none.
+ * @par Threads
+ *   The LTE supervisor's; a host calling it while the supervisor runs repeats its work.
+ */
+SDK_BSP_API int readusb(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * Tells whether the serial devices of a USB module exist. Not called by the library.
+ *
+ * Returns 1 at once when NTU.usbstate is 1 or 2. Otherwise lists "ls /dev/ttyUSB*" (100 bytes of
+ * its output).
+ *
+ * @return 1 the listing is not empty and holds no "No such file or directory"; else 0.
+ * @par Output
+ *   "ls ttyusb=<listing>\n" on standard output, when the listing runs.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int readttyUSB(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * Reads the IPv4 address of a network interface, from the kernel (SIOCGIFADDR), else from ifconfig.
+ *
+ * Up to three requests to the kernel; an interface the kernel does not know ("No such device")
+ * and three failed requests fall back to read_ethip1. The address is written as dotted decimal.
+ *
+ * @param ifname  the interface, e.g. "ppp0" (at most 15 characters are used).
+ * @param out     receives the address; 20 bytes; empty when there is none.
+ * @return 1 an address was written; 0 otherwise (also for a null argument).
+ * @par Output
+ *   The address on standard output (puts) when it comes from ifconfig.
+ * @par Threads
+ *   Any thread. Written under the record's text lock, so out may be a text of NTU.
+ */
+SDK_BSP_API int read_ethip(const char *ifname, char *out) SDK_BSP_NOEXCEPT;
+
+/**
+ * Reads the IPv4 address of a network interface from the output of "ifconfig <ifname>".
+ *
+ * The output must hold 200 characters or more (an interface that does not exist prints only a
+ * short error) and "inet addr:" followed by the address and a space; the address must be 8 to 19
+ * characters long ("10.0.0.1" is taken, "1.2.3.4" is not). An interface name the shell would not
+ * take literally as one word is refused, running nothing.
+ *
+ * @param ifname  the interface, e.g. "ppp0".
+ * @param out     receives the address; 20 bytes; emptied when there is none.
+ * @return 1 an address was written; -1 otherwise.
+ * @par Output
+ *   The address on standard output (puts).
+ * @par Threads
+ *   Any thread. Written under the record's text lock, so out may be a text of NTU.
+ */
+SDK_BSP_API int read_ethip1(const char *ifname, char *out) SDK_BSP_NOEXCEPT;
+
+/** @} */
+
+/** @defgroup lte_supervisor LTE supervisor
+ *  One library thread supervises the cellular module, once the host starts it with
+ *  FSU_Lte_THREAD_START. Once a second it wakes up; on every second pass (0, 2, 4, ...) it runs
+ *  detection (readusb) and, with a module present, reads the addresses of "ppp0" and "ppp1" into
+ *  NTU.lteip and NTU.lteip1 and runs a query cycle (readatdata), unless module 13 is fitted and
+ *  "ppp0" has an address. Then, on every pass, it serves the requests the Dial API (or the host)
+ *  leaves in NTU, in this order:
+ *    - pppdstart: a query cycle, then "AT^SYSINFO"; in service: "ATH", a 5 s pause,
+ *      "killall lte.sh" and "nohup  lte.sh &" (the dial-up script), NTU.dialstarted = 1; not in
+ *      service: "LTE SYS NO CSQ!" and nothing starts (the request is dropped).
+ *    - pppdend: "ATH" and "killall pppd".
+ *    - softreboot: "AT+CFUN=1,1".
+ *    - hardreboot: GPIO 12 (the module's power switch, exported and an output by the board set-up)
+ *      low for 5 s ("echo 0 > /sys/class/gpio/gpio12/value", then "echo 1 > ..."); a soft restart
+ *      requested meanwhile is dropped.
+ *  A request flag is cleared when it is served. The link is up when "ppp0" has an address, read on
+ *  the next even pass. A module that disappears leaves NTU.mode_id, NTU.atdev and NTU.lteip as they
+ *  were; no query runs until one is detected again.
+ *
+ *  Log (level 3, all of them): each pass "LTE_TEHED sleepcount=<pass>,Line=1754", on detection
+ *  "LTE_TEHED sleepcount1=<pass>,Line=1756;NTU.lteip=<lteip>,NTU.mode_id=<mode_id>",
+ *  "LTE_TEHED NTU.pppdstart=<flag>" and "LTE_TEHED NTU.pppdend=<flag>"; for a dial "start up
+ *  killall lte.sh-start lte.sh", four lines of 37 '@' and the first line again; "killall pppd";
+ *  "无线模块软重启!!!!!!!!" for a soft restart; and the AT channel's lines.
+ *  @{ */
+
+/**
+ * Starts the LTE supervisor thread (lte_main) once.
+ *
+ * @return pthread_create's result for the first call (0 started); -1 for every later call, which
+ *   starts nothing.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int FSU_Lte_THREAD_START(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * The LTE supervisor thread's body; never returns.
+ *
+ * Logs "LTE_TEHED START!" (level 3), clears NTU (data_init), then runs the loop described in this
+ * group, one pass a second.
+ *
+ * @param arg  not used.
+ * @return never.
+ * @par Threads
+ *   A thread of its own; started by FSU_Lte_THREAD_START. Only one may run.
+ */
+SDK_BSP_API void *lte_main(void *arg) SDK_BSP_NOEXCEPT;
+
+/**
+ * One query cycle: "ATE0", "AT+CSQ", "AT^SYSINFO", then "AT+CIMI" while NTU.imsi holds fewer than 5
+ * characters and "AT+CGSN" while NTU.imei does, on NTU.atdev.
+ *
+ * So the IMSI and the IMEI are read until known and then kept; signal and registration are
+ * refreshed every cycle.
+ *
+ * @par Log
+ *   At level 3: "LTE_TEHED sleepcount=1,Line=<n>;NTU.atdev=<atdev>" before the steps (n = 1709,
+ *   1711, 1713, 1715, 1717, then 1720 before the IMSI for modules 2, 5, 6 and 9, 1725 for the
+ *   others), "LTE_TEHED sleepcount=1,Line=1730" before the IMEI, and at the end
+ *   "LTE_TEHED NTU数据打印=<imei>,<imsi>,<netstate>,<csq>,<mode_id>!"; and the queries' lines.
+ * @par Threads
+ *   The supervisor's; from another thread, the queries run one at a time with its own.
+ */
+SDK_BSP_API void readatdata(void) SDK_BSP_NOEXCEPT;
+
+/** @} */
+
+/** @defgroup dial_api Dial API
+ *  The host's view of the cellular link: requests left in NTU for the LTE supervisor, which
+ *  carries them out on its next pass, and reports made from what it keeps there. None of these
+ *  calls talks to the module, and none can fail: a request is taken even when no module is present,
+ *  and without the supervisor running (FSU_Lte_THREAD_START) nothing happens and the reports stay
+ *  empty. Each call writes one log line.
+ *  @{ */
+
+/**
+ * Initialises the dial-up; there is nothing to do.
+ *
+ * @return 0.
+ * @par Log
+ *   "无线拨号初始化DialInit" at level 3.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int DialInit(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * Asks the supervisor to hang up: sets NTU.pppdend, so that its next pass sends "ATH" and runs
+ * "killall pppd".
+ *
+ * @return 0.
+ * @par Log
+ *   "结束无线模块拨号DialTerminate" at level 3.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int DialTerminate(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * Asks the supervisor to dial: sets NTU.pppdstart.
+ *
+ * On its next pass the supervisor runs a query cycle and checks registration; in service it hangs
+ * up and starts the dial-up script "lte.sh" afresh. The link is up once DialIsOnline says so.
+ *
+ * @param first   a text of the host's, only logged (null is logged as "(null)").
+ * @param second  another text of the host's, only logged.
+ * @return 0.
+ * @par Log
+ *   "执行拨号动作(<first>,<second>)" at level 3.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int DialDial(const char *first, const char *second) SDK_BSP_NOEXCEPT;
+
+/**
+ * Tells whether the link is up: NTU.lteip, the address of "ppp0" as the supervisor last read it,
+ * holds 6 characters or more.
+ *
+ * @return 0 online; -1 not.
+ * @par Log
+ *   "通过ppp0网卡获取相应的ip拨号成功" when online, "通过ppp0网卡获取相应的ip拨号失败" when not, at
+ *   level 3.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int DialIsOnline(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * Writes the module's static identity as JSON.
+ *
+ * The text: "{\"TelcomCarrier\":\"<carrier>\",\"MFRS\":\"VQ\", \"Model\":\"<netstate>\",
+ * \"Version\":\"0.1\", \"IMEI\":\"<imei>\", \"IMSI\":\"<imsi>\"}" (one space after every comma but
+ * the first). The carrier comes from the IMSI's first five digits: 46000, 46002, 46004, 46007
+ * "CMCC"; 46001, 46006 "CUCC"; 46003, 46005, 46011 "CTCC"; otherwise the five digits themselves
+ * (empty without an IMSI). "Model" carries NTU.netstate ("LTE", "SIM_OK", ...).
+ *
+ * @param out   receives the text, at most 145 characters and the terminator; null: only logged.
+ * @param size  not used.
+ * @return 0.
+ * @par Log
+ *   "获取无线模块静态信息DialGetStaticInfo(<text>)" at level 3.
+ * @par Threads
+ *   Any thread; the texts are copied under the record's text lock.
+ */
+SDK_BSP_API int DialGetStaticInfo(char *out, int size) SDK_BSP_NOEXCEPT;
+
+/**
+ * Writes the link's dynamic state as JSON, and sets NTU.cardstat to 1 when an IMSI is known, else 0.
+ *
+ * The text: "{\"CardStat\":\"<cardstat>\", \"SignalStrength\":\"<csq>\", \"IP\":\"<lteip>\",
+ * \"Longitude\":\"<lon>\", \"Latitude\":\"<lat>\"}", the coordinates those of STR_GPS_INFO with six
+ * decimals ("%f"); every value is a JSON string.
+ *
+ * @param out   receives the text, at most 136 characters and the terminator with coordinates in
+ *   their ranges; null: only logged.
+ * @param size  not used.
+ * @return 0.
+ * @par Log
+ *   "获取无线模块动态信息DialGetDynamicInfo(<text>)" at level 3.
+ * @par Threads
+ *   Any thread; the texts are copied under the record's text lock, the coordinates under the fix
+ *   record's.
+ */
+SDK_BSP_API int DialGetDynamicInfo(char *out, int size) SDK_BSP_NOEXCEPT;
+
+/**
+ * Asks the supervisor to restart the module by command: sets NTU.softreboot ("AT+CFUN=1,1" on its
+ * next pass; dropped when a power cycle is running).
+ *
+ * @return 0.
+ * @par Log
+ *   "无线模块软重启DialSoftReboot" at level 5.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int DialSoftReboot(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * Cycles the 12 V output channel 0 (off for 3 s, SET_AO_12V_RESTART), then asks the supervisor to
+ * power-cycle the module: sets NTU.hardreboot (GPIO 12 low for 5 s on its next pass).
+ *
+ * @return 0.
+ * @par Log
+ *   "无线模块断电硬重启DialHardReboot" at level 5, first; then SET_AO_12V_RESTART's line.
+ * @par Threads
+ *   Any thread; blocks it for 3 s.
+ */
+SDK_BSP_API int DialHardReboot(void) SDK_BSP_NOEXCEPT;
 
 /** @} */
 

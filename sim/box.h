@@ -210,6 +210,12 @@ class Modem {
     void set_faults(const ModemFaults& faults) const;
     bool echo() const;
     int restarts() const;  // AT+CFUN=1,1 obeyed
+    // Takes the module out and fits one of another row of the modem table (1-15) in its place: its
+    // tty at that row's AT device, its USB id in the lsusb listing; state and faults carry over.
+    void replace(int row) const;
+    int power_cycles() const;  // times GPIO 12 cut its power
+    bool link_up() const;      // the dial-up link "ppp0" is up
+    std::vector<std::string> driver_ids() const;  // what the host wrote to the option1 driver's new_id
     void push(std::string_view text) const;  // bytes toward the host (dropped while the tty is gone)
     void clear() const;                      // forgets commands and received bytes
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <poll.h>
+#include <sys/inotify.h>
 
 #include <array>
 #include <condition_variable>
@@ -108,6 +109,16 @@ struct ModemPortState {
     TimePoint away_at = kNever, back_at = kNever;  // a restart: the module leaves, then returns
     std::size_t commands = 0;
     std::string last;  // the last command received
+    // The box around it: GPIO 12 switches its power, lte.sh and killall bring the dial-up link
+    // "ppp0" up and down, lsusb lists it while it is there, the option1 driver takes new ids.
+    bool power_cut = false;                 // GPIO 12 is low
+    TimePoint powered_at = kNever;          // GPIO 12 went high: the module starts, back at this time
+    TimePoint link_at = kNever;             // lte.sh ran: "ppp0" comes up at this time
+    bool link_up = false;
+    int dials = 0, power_cycles = 0;
+    int usb_device = 2;                     // its device number on bus 1, a new one at every arrival
+    std::vector<std::string> driver_ids;    // written to the option1 driver's new_id
+    int driver_watch = -1;
 };
 
 // What one poll entry stands for.
@@ -170,7 +181,13 @@ struct BoxState {
     TimePoint modem_tick(TimePoint now);  // brings the tty in line, sends what is due
     void watch_modem(std::vector<pollfd>& fds, std::vector<Watch>& watches);
     void on_modem_readable();
+    bool modem_registered() const;
+    void set_link(bool up, const std::string& why);
+    void write_usb_listing();
+    void on_standin_call(const std::string& call);                          // lte.sh, killall
+    bool on_driver_event(const inotify_event& e, std::vector<std::string>& changes);  // new_id
     std::string modem_status() const;
+    std::string link_status() const;
     std::string status() const;  // status.cpp
 };
 

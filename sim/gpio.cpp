@@ -135,6 +135,16 @@ void GpioTree::export_line(int n, std::vector<std::string>& trace) {
     trace.push_back(line_name(n) + " exported");
 }
 
+void GpioTree::preset(int n, const GpioLine& state, std::vector<std::string>& trace) {
+    export_line(n, trace);
+    lines_[n] = state;
+    const fs::path dir = class_dir_ / line_name(n);
+    put(dir / "value", std::to_string(state.value) + "\n");
+    put(dir / "direction", state.direction + "\n");
+    put(dir / "edge", state.edge + "\n");
+    trace.push_back(describe(n, state));
+}
+
 void GpioTree::unexport_line(int n, std::vector<std::string>& trace) {
     if (!lines_.erase(n)) {
         trace.push_back(line_name(n) + " not exported, cannot unexport");

@@ -38,6 +38,9 @@ class GpioTree {
     bool on_event(const inotify_event& e, std::vector<std::string>& trace);
     // Makes gpioN/ as the kernel does on an export; an exported line stays as it is.
     void export_line(int n, std::vector<std::string>& trace);
+    // Exports line n when it is not, and puts it in the given state, its files included: the
+    // board's own set-up, done as the box is built.
+    void preset(int n, const GpioLine& state, std::vector<std::string>& trace);
     // The exported lines, by number.
     const std::map<int, GpioLine>& lines() const { return lines_; }
 

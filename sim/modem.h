@@ -90,8 +90,13 @@ struct ModemOptions {
     bool echo = true;           // at power-up, as modules ship
     ModemState state;
     ModemFaults faults;
-    // How long the module is away after AT+CFUN=1,1 before it is back and announces itself.
+    // How long the module takes to start: away after AT+CFUN=1,1, or after its power (GPIO 12)
+    // comes back, before its tty is there and it announces itself.
     std::chrono::milliseconds restart_time{1000};
+    // The dial-up: lte.sh brings "ppp0" up this long after it runs, with this address, when the
+    // module is registered.
+    std::chrono::milliseconds dial_time{1500};
+    std::string ppp_address = "10.71.23.145";
 };
 
 // Bytes the module sends, `after` the piece before them (the first: after the host's bytes).

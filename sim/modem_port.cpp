@@ -3,9 +3,14 @@
 // the handle tests use. Every BoxState member here runs with the box's mutex held.
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <exception>
+#include <fstream>
+#include <iterator>
+#include <system_error>
 
 #include "sim/box_state.h"
 
@@ -18,15 +23,76 @@ constexpr std::size_t kReadChunk = 4096;
 // the answer first.
 constexpr std::chrono::milliseconds kLeaveAfterAnswer{500};
 
+// GPIO 12 switches the module's power: low cuts it; high again, the module starts.
+constexpr int kModulePowerGpio = 12;
+constexpr const char* kDriverDir = "sys/bus/usb-serial/drivers/option1";
+
 std::string why_gone(const ModemPortState& m) {
     if (!m.module->state().powered) return "powered off";
+    if (m.power_cut) return "power cut by GPIO 12";
     if (m.module->faults().unplugged) return "unplugged";
-    return "restarting";
+    return "starting";
+}
+
+// The hubs of the box's USB, and the module between them, as usbutils' lsusb prints them
+// (../shared/testdata/modem/lsusb.txt): after the id the usb.ids names, or blanks when it has none.
+struct UsbNames {
+    std::string_view id;  // a whole id, or a vendor's "vvvv:"
+    std::string_view names;
+};
+constexpr UsbNames kUsbNames[] = {
+    {"2c7c:0125", " Quectel Wireless Solutions Co., Ltd. EC25 LTE modem"},
+    {"2c7c:", " Quectel Wireless Solutions Co., Ltd. "},
+    {"19d2:", " ZTE WCDMA Technologies MSM "},
+    {"05c6:9025", " Qualcomm, Inc. HSUSB Device"},
+    {"05c6:", " Qualcomm, Inc. "},
+    {"1286:", " Marvell Semiconductor, Inc. "},
+};
+
+std::string usb_line(int device, std::string_view id) {
+    std::array<char, 32> head{};
+    std::snprintf(head.data(), head.size(), "Bus 001 Device %03d: ID ", device);
+    std::string_view names = "  ";
+    for (const auto& n : kUsbNames)
+        if (id.starts_with(n.id)) {
+            names = n.names;
+            break;
+        }
+    return head.data() + std::string(id) + std::string(names) + "\n";
+}
+
+// "ppp0" as ifconfig shows it while the link is up.
+std::string ppp_listing(const std::string& address) {
+    return "ppp0      Link encap:Point-to-Point Protocol  \n"
+           "          inet addr:" + address + "  P-t-P:10.64.64.64  Mask:255.255.255.255\n"
+           "          UP POINTOPOINT RUNNING NOARP MULTICAST  MTU:1500  Metric:1\n"
+           "          RX packets:0 errors:0 dropped:0 overruns:0 frame:0\n"
+           "          TX packets:0 errors:0 dropped:0 overruns:0 carrier:0\n"
+           "          collisions:0 txqueuelen:3 \n"
+           "          RX bytes:0 (0.0 B)  TX bytes:0 (0.0 B)\n\n";
+}
+
+// Replaced whole, so that a stand-in never reads half of it.
+void write_whole(const std::filesystem::path& p, const std::string& text) {
+    const auto fresh = p.parent_path() / ("." + p.filename().string() + ".new");
+    std::ofstream(fresh, std::ios::binary | std::ios::trunc) << text;
+    std::filesystem::rename(fresh, p);
 }
 
 }  // namespace
 
 void BoxState::start_modem() {
+    // The option1 driver's new_id, where the host registers the ids of modules it must bind.
+    const auto driver = dir / kDriverDir;
+    std::filesystem::create_directories(driver);
+    std::ofstream(driver / "new_id", std::ios::binary | std::ios::trunc);
+    modem.driver_watch = inotify_add_watch(files.inotify.get(), driver.c_str(), IN_CLOSE_WRITE);
+    if (modem.driver_watch < 0) throw std::system_error(errno, std::generic_category(), "inotify_add_watch " + driver.string());
+    // The module's power switch, an output set high by the board's own set-up.
+    std::vector<std::string> changes;
+    files.gpio->preset(kModulePowerGpio, GpioLine{1, "out", "none"}, changes);
+    for (auto& c : changes) note(std::move(c));
+    write_usb_listing();
     if (!opt.modem.fitted) return;
     modem.module.emplace(opt.modem);
     modem.link = dir / std::string(modem.module->row().at_device).substr(1);
@@ -52,13 +118,28 @@ TimePoint BoxState::modem_tick(TimePoint now) {
     }
     const bool restarting = now >= modem.away_at && now < modem.back_at;
     if (now >= modem.back_at) modem.away_at = modem.back_at = kNever;
-    const bool wanted = m.state().powered && !m.faults().unplugged && !restarting;
+    const auto& lines = files.gpio->lines();
+    const auto power = lines.find(kModulePowerGpio);
+    const bool cut = power != lines.end() && power->second.direction == "out" && power->second.value == 0;
+    if (cut && !modem.power_cut) {
+        ++modem.power_cycles;
+        modem.powered_at = kNever;
+        note("modem: power cut (GPIO 12 low)");
+    } else if (!cut && modem.power_cut) {
+        modem.powered_at = now + opt.modem.restart_time;
+        note("modem: power back (GPIO 12 high)");
+    }
+    modem.power_cut = cut;
+    if (now >= modem.powered_at) modem.powered_at = kNever;
+    const bool wanted = m.state().powered && !m.faults().unplugged && !restarting && !cut && modem.powered_at == kNever;
     if (!wanted && modem.present) {
         std::error_code ec;
         std::filesystem::remove(modem.link, ec);
         p = PortState{};
         modem.present = false;
         note("modem: " + modem.link.filename().string() + " gone (" + why_gone(modem) + ")");
+        write_usb_listing();
+        set_link(false, "the module is gone");
     } else if (wanted && !modem.present) {
         const bool booting = modem.started;  // it was there before: the module starts afresh
         try {
@@ -81,11 +162,75 @@ TimePoint BoxState::modem_tick(TimePoint now) {
             TimePoint due = now;
             for (auto& piece : m.boot()) enqueue(p, "modem", Bytes(piece.bytes.begin(), piece.bytes.end()), due += piece.after);
         }
+        if (modem.present) {
+            ++modem.usb_device;  // enumerated afresh
+            write_usb_listing();
+        }
+    }
+    if (now >= modem.link_at) {
+        modem.link_at = kNever;
+        if (modem_registered()) set_link(true, "dialled");
+        else note("ppp0: the module is not registered, no link");
     }
     TimePoint next = modem.present ? flush_port(p, "modem", now) : kNever;
-    for (TimePoint t : {modem.away_at, modem.back_at})
+    for (TimePoint t : {modem.away_at, modem.back_at, modem.powered_at, modem.link_at})
         if (t > now) next = std::min(next, t);
     return next;
+}
+
+bool BoxState::modem_registered() const {
+    if (!modem.module || !modem.present) return false;
+    const auto& s = modem.module->state();
+    const auto& f = modem.module->faults();
+    return s.sim && s.service > 0 && s.domain > 0 && s.mode > 0 && !f.silent && !f.no_service && !f.error && !f.cme_error;
+}
+
+void BoxState::set_link(bool up, const std::string& why) {
+    if (up == modem.link_up) return;
+    modem.link_up = up;
+    const auto file = dir / kInterfaces / "ppp0";
+    if (up) {
+        write_whole(file, ppp_listing(opt.modem.ppp_address));
+    } else {
+        std::error_code ec;
+        std::filesystem::remove(file, ec);
+    }
+    note("ppp0 " + (up ? "up, " + opt.modem.ppp_address : std::string("down")) + " (" + why + ")");
+}
+
+void BoxState::write_usb_listing() {
+    std::string text = "Bus 002 Device 001: ID 1d6b:0003 Linux Foundation 3.0 root hub\n";
+    if (modem.module && modem.present) text += usb_line(modem.usb_device, modem.module->row().usb_id);
+    text += "Bus 001 Device 002: ID 2109:3431 VIA Labs, Inc. Hub\n"
+            "Bus 001 Device 001: ID 1d6b:0002 Linux Foundation 2.0 root hub\n";
+    write_whole(dir / kUsbListing, text);
+}
+
+// The dial-up script brings the link up a little later, when the module is registered; killing it
+// or pppd takes the link down.
+void BoxState::on_standin_call(const std::string& call) {
+    if (call == "lte.sh" || call.starts_with("lte.sh ")) {
+        ++modem.dials;
+        modem.link_at = SteadyClock::now() + opt.modem.dial_time;
+    } else if (call == "killall pppd" || call == "killall lte.sh") {
+        modem.link_at = kNever;
+        set_link(false, call);
+    }
+}
+
+bool BoxState::on_driver_event(const inotify_event& e, std::vector<std::string>& changes) {
+    if (e.wd != modem.driver_watch) return false;
+    if (!(e.mask & IN_CLOSE_WRITE) || !e.len || std::string_view(e.name) != "new_id") return true;
+    const auto file = dir / kDriverDir / "new_id";
+    std::ifstream in(file, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Emptied by path for the next write (no descriptor opened for writing, whose close we would see).
+    if (!text.empty() && ::truncate(file.c_str(), 0) != 0) text.clear();
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+    if (text.empty()) return true;
+    changes.push_back("usb-serial option1: new_id " + text);
+    modem.driver_ids.push_back(std::move(text));
+    return true;
 }
 
 void BoxState::watch_modem(std::vector<pollfd>& fds, std::vector<Watch>& watches) {
@@ -143,6 +288,7 @@ std::string BoxState::modem_status() const {
     t += "; " + std::to_string(modem.commands) + (modem.commands == 1 ? " command" : " commands");
     if (!modem.last.empty()) t += ", last \"" + modem.last + "\"";
     t += ", " + std::to_string(m.restarts()) + (m.restarts() == 1 ? " restart" : " restarts");
+    t += ", " + std::to_string(modem.power_cycles) + (modem.power_cycles == 1 ? " power cycle" : " power cycles");
     std::vector<std::string> on;
     if (f.silent) on.push_back("silent");
     if (f.error) on.push_back("ERROR");
@@ -152,6 +298,16 @@ std::string BoxState::modem_status() const {
     if (f.unsolicited) on.push_back("unsolicited lines");
     if (f.long_answers) on.push_back("answers of " + std::to_string(f.long_answers));
     for (std::size_t i = 0; i < on.size(); ++i) t += (i ? ", " : "; faults: ") + on[i];
+    return t;
+}
+
+std::string BoxState::link_status() const {
+    std::string t = modem.link_up ? "ppp0 up, " + opt.modem.ppp_address : std::string("ppp0 down");
+    if (modem.link_at != kNever) t += ", dialling";
+    t += "; " + std::to_string(modem.dials) + (modem.dials == 1 ? " dial" : " dials");
+    t += modem.module && modem.present ? "; USB bus 1 device " + std::to_string(modem.usb_device) : "; not on USB";
+    t += modem.power_cut ? ", power cut by GPIO 12" : "";
+    for (std::size_t i = 0; i < modem.driver_ids.size(); ++i) t += (i ? ", " : "; new_id ") + modem.driver_ids[i];
     return t;
 }
 
@@ -216,6 +372,45 @@ bool Modem::echo() const {
 int Modem::restarts() const {
     std::lock_guard lock(s_->mu);
     return fitted() ? s_->modem.module->restarts() : 0;
+}
+
+void Modem::replace(int row) const {
+    {
+        std::lock_guard lock(s_->mu);
+        auto& m = s_->modem;
+        if (!m.module || row < 1 || row > static_cast<int>(kModemRows)) return;
+        ModemOptions o = s_->opt.modem;
+        o.row = row;
+        o.state = m.module->state();
+        o.faults = m.module->faults();
+        std::error_code ec;
+        if (m.present) std::filesystem::remove(m.link, ec);
+        m.port = PortState{};
+        m.present = m.started = false;
+        m.away_at = m.back_at = kNever;
+        m.module.emplace(o);
+        m.link = s_->dir / std::string(m.module->row().at_device).substr(1);
+        std::filesystem::create_directories(m.link.parent_path());
+        s_->note(std::string("modem: replaced by ") + m.module->row().model);
+        s_->write_usb_listing();
+        s_->set_link(false, "the module is gone");
+    }
+    s_->wake_up();
+}
+
+int Modem::power_cycles() const {
+    std::lock_guard lock(s_->mu);
+    return s_->modem.power_cycles;
+}
+
+bool Modem::link_up() const {
+    std::lock_guard lock(s_->mu);
+    return s_->modem.link_up;
+}
+
+std::vector<std::string> Modem::driver_ids() const {
+    std::lock_guard lock(s_->mu);
+    return s_->modem.driver_ids;
 }
 
 void Modem::push(std::string_view text) const {

@@ -351,7 +351,8 @@ void BoxState::on_files() {
             const auto* e = reinterpret_cast<const inotify_event*>(buf.data() + at);
             at += sizeof(inotify_event) + e->len;
             try {
-                if (!files.gpio->on_event(*e, changes)) files.standins->on_event(*e, calls);
+                if (!on_driver_event(*e, changes) && !files.gpio->on_event(*e, changes))
+                    files.standins->on_event(*e, calls);
             } catch (const std::exception& x) {  // the host (or a test) took the files away
                 changes.push_back(std::string("files: ") + x.what());
             }
@@ -363,6 +364,7 @@ void BoxState::on_files() {
                 files.last_reboot = local_time_now();
             }
             note("stand-in: " + c);
+            on_standin_call(c);
         }
     }
 }

@@ -23,7 +23,8 @@ struct Standin {
 };
 constexpr Standin kStandins[] = {
     {"reboot", "records the request; never reboots", ""},
-    {"killall", "records the request; kills nothing", ""},
+    {"killall", "records the request; kills nothing (the box takes ppp0 down for pppd and lte.sh)", ""},
+    {"lte.sh", "records the call; the box brings ppp0 up a little later when the module is registered", ""},
     {"hwclock", "records the request; leaves the clock alone", ""},
     {"date", "records the request; sets no clock, passes queries on to the system's date",
      "case \" $* \" in *\" -s \"*|*\" --set\"*) ;; *) exec /bin/date \"$@\" ;; esac\n"},
@@ -41,6 +42,16 @@ constexpr std::string_view kAccounts =
     "while read -r u home; do [ \"$u\" = \"$2\" ] || printf '%s %s\\n' \"$u\" \"$home\"; done < \"$accounts\" > \"$accounts.new\"\n"
     "[ \"$1\" = del ] || printf '%s %s\\n' \"$2\" \"${4#\"$box\"}\" >> \"$accounts.new\"\n"
     "mv \"$accounts.new\" \"$accounts\"\n";
+
+// ifconfig with no argument lists the interfaces that are up; with one, that one or the error of
+// busybox's ifconfig.
+constexpr std::string_view kIfconfig =
+    "if [ $# -eq 0 ]; then cat \"$net\"/* 2>/dev/null; exit 0; fi\n"
+    "case $1 in */*|.*) ;; *) [ -f \"$net/$1\" ] && exec cat \"$net/$1\" ;; esac\n"
+    "echo \"ifconfig: $1: error fetching interface information: Device not found\" >&2\n"
+    "exit 1\n";
+
+constexpr std::string_view kNetworkPackage = "\nconfig interface 'ppp0'\n\toption proto '3g'\n\n";
 
 void write_script(const fs::path& p, const std::string& text) {
     std::ofstream(p, std::ios::binary | std::ios::trunc) << text;
@@ -68,13 +79,24 @@ void install_standins(const fs::path& dir, const std::string& uci_command) {
                                           std::string(kFtpAccounts) + ".\n" + std::string(kRecord) + record + "\n" +
                                           "box=" + sh_quote(dir.string()) + "\naccounts=" +
                                           sh_quote((dir / kFtpAccounts).string()) + "\n" + std::string(kAccounts));
+    write_script(dir / "bin/lsusb", "#!/bin/sh\n# lsusb of the simulated box: records the call and lists the box's USB devices, the\n"
+                                    "# cellular module among them while it is there.\n" + std::string(kRecord) + record +
+                                        "\ncat " + sh_quote((dir / kUsbListing).string()) + "\n");
+    write_script(dir / "bin/ifconfig", "#!/bin/sh\n# ifconfig of the simulated box: records the call and shows an interface while it is up.\n" +
+                                           std::string(kRecord) + record + "\nnet=" + sh_quote((dir / kInterfaces).string()) +
+                                           "\n" + std::string(kIfconfig));
+    fs::remove_all(dir / kInterfaces);  // links an earlier box left up
+    fs::create_directories(dir / kInterfaces);
     write_script(dir / "bin/uci", "#!/bin/sh\n# uci of the simulated box: fsu-uci on its etc/config; it records the call.\n"
                                   "SDK_BSP_ROOT=" + sh_quote(dir.string()) + " exec " + uci_command + " \"$@\"\n");
     if (!fs::exists(dir / "etc/config/vqm")) std::ofstream(dir / "etc/config/vqm", std::ios::binary) << kVqmPackage;
     // The box's other packages the library's configuration copies load (in an order that stops at
-    // the first one missing), empty where the box has nothing to say.
+    // the first one missing), empty where the box has nothing to say; network holds the dial-up
+    // interface whose device detection sets.
     for (const char* package : {"Device", "EnvironmentPar", "monitor", "network", "ks"})
-        if (!fs::exists(dir / "etc/config" / package)) std::ofstream(dir / "etc/config" / package, std::ios::binary) << "\n";
+        if (!fs::exists(dir / "etc/config" / package))
+            std::ofstream(dir / "etc/config" / package, std::ios::binary)
+                << (package == std::string_view("network") ? kNetworkPackage : "\n");
     std::ofstream(dir / kStandinLog, std::ios::binary | std::ios::trunc);
 }
 

@@ -14,6 +14,10 @@
 namespace sim {
 
 constexpr std::string_view kStandinLog = "tmp/standins.log";
+// What the box keeps for its stand-ins: the lsusb listing, and one ifconfig listing per interface
+// that is up.
+constexpr std::string_view kUsbListing = ".box/lsusb";
+constexpr std::string_view kInterfaces = ".box/net";
 // The FTP accounts user.sh keeps: one "user home" line each.
 constexpr std::string_view kFtpAccounts = "etc/ftp_accounts";
 // The package as a box ships it: uci's own export of one named section.
@@ -23,7 +27,9 @@ constexpr std::string_view kVqmPackage = "\nconfig sys 'sys'\n\toption pcas '3'\
 // none, and an empty record. bin/uci runs `uci_command` (a shell command, the fsu-uci program)
 // with SDK_BSP_ROOT set to the box. `date` with no -s or --set is a query and is passed on to
 // the system's own date after it is recorded; `user.sh add USER PASSWORD HOME` and
-// `user.sh del USER` keep the account list; the others do nothing else.
+// `user.sh del USER` keep the account list; `lsusb` prints the box's kUsbListing; `ifconfig IF`
+// prints kInterfaces/IF, or the error of an interface that does not exist. The box itself acts on
+// the recorded calls of `lte.sh` and `killall` (sim/modem_port.cpp); the others do nothing else.
 void install_standins(const std::filesystem::path& dir, const std::string& uci_command);
 
 // Text quoted for /bin/sh.

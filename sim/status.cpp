@@ -7,6 +7,7 @@
 //   ports     ttymxc1 5/5, ttymxc2 0/0, ... ttymxc7 14/2880 (bytes in/out)
 //   GPS       mode GPS+BeiDou, track at 960 bytes/s, 22.6020575 N 113.9464835 E 56.7 m; last command "$PCAS04,3*1A" ok; 1 save
 //   modem     EC20 (row 10, 2c7c:0125) at dev/ttyUSB3, V.250 framing, echo off; CSQ 24,99, ^SYSINFO mode 17, ...
+//   link      ppp0 up, 10.71.23.145; 1 dial; USB bus 1 device 3; new_id 0x2c7c 0x0125
 //   reboot    none requested  |  2 requests, the last at 2024-07-01 08:30:05
 //   FTP       no accounts  |  ftpuser /srv/ftp, guest /mnt/data      (what user.sh keeps)
 #include <cstdio>
@@ -112,6 +113,7 @@ std::string BoxState::status() const {
     out += line("GPS", g);
 
     out += line("modem", modem_status());
+    out += line("link", link_status());
     out += line("reboot", files.reboots ? std::to_string(files.reboots) + (files.reboots == 1 ? " request" : " requests") +
                                               ", the last at " + files.last_reboot
                                         : "none requested");

@@ -1,4 +1,5 @@
-// sdk-shell: the wireless modem: the modem record, the AT command channel and the modem queries.
+// sdk-shell: the wireless modem: the modem record, the AT command channel, the modem queries,
+// detection, the LTE supervisor and the Dial API.
 //
 //   at_port_open "/dev/ttyUSB3"              writeline "AT+CSQ"           readline 10
 //   write_wait_read "AT+CSQ" "+CSQ" buf:1024 2 1                          findNextEOL "OK\r\n"  (-> 2)
@@ -9,6 +10,11 @@
 //   at_tok_text "+CSQ: 21,99"   at_tok_start   at_tok_nextint out:int   nextTok   at_tok_rest
 // The record NTU is read and set by field name (texts are reported quoted, integers as numbers):
 //   NTU "csq"                   NTU_set "imsi" "460023210226023"          NTU_set "pppdstart" 1
+// Detection, the supervisor and the Dial API:
+//   readusb                     uciread "uci get network.ppp0.device" buf:257    ltemm 10 1  (-> "2c7c:0125")
+//   FSU_Lte_THREAD_START        DialDial "" ""      DialIsOnline      DialGetStaticInfo buf:256 256
+#include <pthread.h>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -109,6 +115,27 @@ Result ntu_set(const Call& c) {
     return -999;
 }
 
+// A runner into buf:N (or null): smaller buffers than the library writes are refused.
+template <char* (*F)(const char*, char*), std::size_t kSize>
+Result runner(const Call& c) {
+    if (c.b(1) && out_size(c, 1) < kSize) return -999;
+    return returns_text(c, F(c.s(0), c.b(1)));
+}
+
+// An address reader into buf:20 (or null).
+template <int (*F)(const char*, char*)>
+Result address(const Call& c) {
+    if (c.b(1) && out_size(c, 1) < SDK_BSP_NTU_TEXT_SIZE) return -999;
+    return F(c.s(0), c.b(1));
+}
+
+// A report into buf:N (or null): smaller buffers than its longest text are refused.
+template <int (*F)(char*, int), std::size_t kLongest>
+Result report(const Call& c) {
+    if (c.b(0) && out_size(c, 0) <= kLongest) return -999;
+    return F(c.b(0), c.i(1));
+}
+
 const Registration lte_calls{
     // modem record
     {"data_init", {"", [](const Call&) { return none(data_init); }}},
@@ -173,6 +200,43 @@ const Registration lte_calls{
     // c2i "a": the string's first character (its terminator for "")
     {"c2i", {"s", [](const Call& c) -> Result { return c2i(c.s(0) ? c.s(0)[0] : '\0'); }}},
     {"hexstrtolong", {"si", [](const Call& c) -> Result { return hexstrtolong(c.s(0), c.i(1)); }}},
+    // detection and network configuration
+    {"cmdread", {"sb", runner<cmdread, 1024>}},
+    {"uci_read", {"sb", runner<uci_read, 257>}},
+    {"uciread", {"sb", runner<uciread, 257>}},
+    {"mysleep", {"i", [](const Call& c) -> Result {
+         mysleep(static_cast<unsigned>(c.i(0)));
+         return kVoid;
+     }}},
+    {"readusb", {"", [](const Call&) -> Result { return readusb(); }}},
+    {"readttyUSB", {"", [](const Call&) -> Result { return readttyUSB(); }}},
+    {"read_ethip", {"sb", address<read_ethip>}},
+    {"read_ethip1", {"sb", address<read_ethip1>}},
+    // ltemm ROW FIELD: the table's text, rows from 1 as the module numbers, fields from 0
+    {"ltemm", {"ii", [](const Call& c) -> Result {
+         const int row = c.i(0), f = c.i(1);
+         if (row < 1 || row > SDK_BSP_LTEMM_ROWS || f < 0 || f >= SDK_BSP_LTEMM_FIELDS) return -999;
+         return returns_text(c, ltemm[row - 1][f]);
+     }}},
+    {"ltemnum", {"", [](const Call&) -> Result { return ltemnum; }}},
+    // lte supervisor; lte_main is started in a thread of its own and left running
+    {"FSU_Lte_THREAD_START", {"", [](const Call&) -> Result { return FSU_Lte_THREAD_START(); }}},
+    {"lte_main", {"", [](const Call&) -> Result {
+         pthread_t t;
+         if (pthread_create(&t, nullptr, lte_main, nullptr) != 0) return -1;
+         pthread_detach(t);
+         return kVoid;
+     }}},
+    {"readatdata", {"", [](const Call&) { return none(readatdata); }}},
+    // dial api
+    {"DialInit", {"", [](const Call&) -> Result { return DialInit(); }}},
+    {"DialTerminate", {"", [](const Call&) -> Result { return DialTerminate(); }}},
+    {"DialDial", {"ss", [](const Call& c) -> Result { return DialDial(c.s(0), c.s(1)); }}},
+    {"DialIsOnline", {"", [](const Call&) -> Result { return DialIsOnline(); }}},
+    {"DialGetStaticInfo", {"bi", report<DialGetStaticInfo, 145>}},
+    {"DialGetDynamicInfo", {"bi", report<DialGetDynamicInfo, 136>}},
+    {"DialSoftReboot", {"", [](const Call&) -> Result { return DialSoftReboot(); }}},
+    {"DialHardReboot", {"", [](const Call&) -> Result { return DialHardReboot(); }}},
     // gpsaddpoint "TEXT" N buf:SIZE: the text is copied into the buffer, which needs room for the
     // point, and changed there
     {"gpsaddpoint", {"sib", [](const Call& c) -> Result {

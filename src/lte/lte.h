@@ -88,4 +88,19 @@ int exchange(Variant v, const char* cmd, char* prefix, char* dst, int maxlines, 
 // kAnswerSize - 1 characters. Returns false when something was cut.
 bool append_answer(char* dst, const char* text) noexcept;
 
+// ---- detection and the shell ---------------------------------------------------------------
+
+constexpr int kModemRows = SDK_BSP_LTEMM_ROWS;
+constexpr std::size_t kCmdreadSize = 1024;  // what cmdread's caller provides: the ifconfig text
+
+// Runs a command and reads its standard output once into buf: at most size - 1 bytes, then a
+// terminator. False, with buf empty, when the command could not be started.
+bool command_output(const char* command, char* buf, std::size_t size) noexcept;
+
+// ---- the supervisor ------------------------------------------------------------------------
+
+// One pass of the supervisor's loop, its 1 s pause aside: detection and the query cycle on even
+// passes, then the requests of the record. `count` is the pass counter, from 0.
+void supervisor_pass(int count) noexcept;
+
 }  // namespace bsp::lte

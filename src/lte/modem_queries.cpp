@@ -35,7 +35,7 @@ constexpr Query kPosition{com::kPositionQueryFrame.data(), "~", Variant::kRead, 
 
 constexpr std::size_t kPrefixMax = 16;  // the longest prefix above, "^SYSINFO", and room to spare
 constexpr int kNoNumber = -999;         // readCSQState's "no usable answer"
-constexpr long kNoServiceWaitMs = 2000;
+constexpr unsigned kNoServiceWaitSeconds = 2;
 
 // The channel, held from opening the AT device to closing it.
 class Session {
@@ -249,7 +249,7 @@ SDK_BSP_API int read_sysinfo(const char* atdev) noexcept {
         mode = ParseRegistrationState_GT9615(out_put());
     }
     if (mode > 0) return mode;
-    bsp::os::sleep_ms(kNoServiceWaitMs);  // not in service: the supervisor's pace slows down
+    mysleep(kNoServiceWaitSeconds);  // not in service: the supervisor's pace slows down
     return -1;
 }
 

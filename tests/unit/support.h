@@ -39,6 +39,11 @@ class RootedTest : public testing::Test {
         dir_.reset();
     }
     std::filesystem::path box(const std::string& rel) const { return root_ / rel; }
+    // A tool of the box in bin/, found first on PATH by the library's commands.
+    void stand_in(const std::string& name, const std::string& script) {
+        write_file(box("bin") / name, "#!/bin/sh\n" + script);
+        std::filesystem::permissions(box("bin") / name, std::filesystem::perms::owner_all);
+    }
     void journal_commands() {
         setenv("SDK_BSP_CMDLOG", box("cmdlog").c_str(), 1);
         bsp::os::reload_environment();
