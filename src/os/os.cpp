@@ -126,6 +126,7 @@ bool usable() noexcept { return env().usable; }
 void reload_environment() noexcept { env_storage() = Environment{}; }
 
 Path::Path(const char* path) noexcept {
+    buf_[0] = '\0';
     if (!path || !usable()) return;
     std::string_view r = path[0] == '/' ? root() : std::string_view{};
     std::size_t n = std::strlen(path);
