@@ -3,11 +3,12 @@
 #include <array>
 #include <atomic>
 #include <cstddef>
-#include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <string_view>
 
+#include "decimal.h"
 #include "gps/gps.h"
 #include "os/os.h"
 
@@ -46,10 +47,18 @@ class Appender {
         std::memcpy(text_.data() + len_, s.data(), s.size());
         len_ += s.size();
     }
+    // The number as "%d;" writes it. The text is rebuilt after every GSV cycle, a few times a
+    // second: formatted here, not by snprintf, which would cost more than the whole parse.
     void item(std::int32_t v) noexcept {
-        std::array<char, 16> b;  // "-2147483648;" at most
-        int n = std::snprintf(b.data(), b.size(), "%d;", static_cast<int>(v));
-        put({b.data(), static_cast<std::size_t>(n)});
+        constexpr std::size_t kItemMax = kIntTextMax + 1;
+        std::array<char, kItemMax> b;
+        // Straight into the text while a longest item and the terminator still fit.
+        const bool room = !full_ && text_.size() - len_ > kItemMax;
+        char* at = room ? text_.data() + len_ : b.data();
+        std::size_t n = format_int(at, v);
+        at[n++] = ';';
+        if (room) len_ += n;
+        else put({at, n});
     }
 
   private:
@@ -75,12 +84,14 @@ void build_signal_text() noexcept {
     for (const SystemText& sys : kSystemTexts) {
         const auto& ids = STR_GPS_INFO.*sys.ids;
         const auto& cn0 = STR_GPS_INFO.*sys.cn0;
-        text.put(sys.head);
-        for (std::int32_t id : ids)
-            if (id > 0) text.item(id);
-        text.put(",CN0=");
+        std::array<std::uint8_t, SDK_BSP_GPS_SLOTS> listed;  // the slots whose identifier is > 0
+        std::size_t n = 0;
         for (std::size_t slot = 0; slot < std::size(ids); ++slot)
-            if (ids[slot] > 0) text.item(cn0[slot]);
+            if (ids[slot] > 0) listed[n++] = static_cast<std::uint8_t>(slot);
+        text.put(sys.head);
+        for (std::size_t k = 0; k < n; ++k) text.item(ids[listed[k]]);
+        text.put(",CN0=");
+        for (std::size_t k = 0; k < n; ++k) text.item(cn0[listed[k]]);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "decimal.h"
 #include "gps/gps.h"
 
 namespace bsp::gps {
@@ -51,10 +52,26 @@ struct Sentence {
 
 constexpr std::string_view kHexDigits = "0123456789ABCDEF";
 
+// The exclusive-or of the bytes, taken eight at a time: folding the 64-bit exclusive-or of the
+// words gives that of their bytes, whatever the byte order.
+unsigned xor_bytes(std::string_view t) noexcept {
+    std::uint64_t words = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= t.size(); i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, t.data() + i, 8);
+        words ^= w;
+    }
+    for (; i < t.size(); ++i) words ^= static_cast<unsigned char>(t[i]);
+    words ^= words >> 32;
+    words ^= words >> 16;
+    words ^= words >> 8;
+    return static_cast<unsigned>(words & 0xFF);
+}
+
 // The exclusive-or of the characters between "$" and "*", as two upper-case hexadecimal digits.
 bool checksum_ok(const Sentence& s) noexcept {
-    unsigned sum = 0;
-    for (std::size_t i = 1; i < s.star; ++i) sum ^= static_cast<unsigned char>(s.text[i]);
+    unsigned sum = xor_bytes(s.text.substr(1, s.star - 1));
     return s.text[s.star + 1] == kHexDigits[sum >> 4] && s.text[s.star + 2] == kHexDigits[sum & 0xF];
 }
 
@@ -202,6 +219,44 @@ double coordinate(std::string_view text, std::size_t degree_digits) noexcept {
     return static_cast<double>(degrees + minutes / 60.0f);
 }
 
+// ---- traces ----------------------------------------------------------------------------------
+
+// The parser's traces on standard output, gathered and written a sentence at a time: the same
+// bytes one printf per trace would write, without the cost of formatting each (the GSV traces run
+// to a dozen lines a second). Written when full and when done, so any size serves; 256 bytes hold
+// a GSV sentence's usual four satellites.
+class Trace {
+  public:
+    Trace() noexcept = default;
+    Trace(const Trace&) = delete;
+    Trace& operator=(const Trace&) = delete;
+    ~Trace() { flush(); }
+
+    Trace& operator<<(std::string_view s) noexcept {
+        if (s.size() > buf_.size() - len_) flush();
+        if (s.size() > buf_.size()) {
+            std::fwrite(s.data(), 1, s.size(), stdout);
+            return *this;
+        }
+        std::memcpy(buf_.data() + len_, s.data(), s.size());
+        len_ += s.size();
+        return *this;
+    }
+    // As "%d" writes it.
+    Trace& operator<<(int v) noexcept {
+        std::array<char, kIntTextMax> b;
+        return *this << std::string_view(b.data(), format_int(b.data(), v));
+    }
+    void flush() noexcept {
+        if (len_ != 0) std::fwrite(buf_.data(), 1, len_, stdout);
+        len_ = 0;
+    }
+
+  private:
+    std::array<char, 256> buf_;
+    std::size_t len_ = 0;
+};
+
 // ---- sentence handlers -----------------------------------------------------------------------
 
 // The satellite systems, by talker; other talkers store nothing.
@@ -241,7 +296,8 @@ bool block_cn0(const Fields& f, int i, int& cn0) noexcept {
 //   elevation, azimuth, CN0); the last block's CN0 42 stands before the "*", not a comma
 void on_gsv(const Sentence& s, const Fields& f) noexcept {
     int total = to_int(f[1]), number = to_int(f[2]);
-    std::printf("GPS_CMD_NUM :GPS_CMD_NUM=%d,/%d\r\n", number, total);
+    Trace trace;
+    trace << "GPS_CMD_NUM :GPS_CMD_NUM=" << number << ",/" << total << "\r\n";
     bool new_cycle = number == 1;
     // A message number outside 1-9 is taken as 0: no slots, and no end of cycle unless total is 0.
     if (number < 1 || number > kGsvMessagesMax) number = 0;
@@ -249,8 +305,9 @@ void on_gsv(const Sentence& s, const Fields& f) noexcept {
 
     for (int i = 0; i < blocks; ++i) {
         std::string_view id = f[4 * i + 4];
-        if (!id.empty()) std::printf("Read_a_info 标识：%.*s\r\n", static_cast<int>(id.size()), id.data());
+        if (!id.empty()) trace << "Read_a_info 标识：" << id << "\r\n";
     }
+    trace.flush();  // printed before the record's lock is taken
     if (const System* sys = system_of(s.talker())) {
         update_record([&](Record& r) {
             auto& ids = r.*sys->ids;
@@ -343,7 +400,7 @@ extern "C" SDK_BSP_API int BSP_GPS_READ(const char* text, int count) noexcept {
         std::printf("______清空GPS数据流_____");
         return 0;
     }
-    std::printf("______GPS 数据梳理---%d\r\n", count);
+    Trace() << "______GPS 数据梳理---" << count << "\r\n";
     cut_sentences({text, static_cast<std::size_t>(count)});
     return 0;
 }

@@ -10,6 +10,7 @@
 #include <new>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace bsp::os {
@@ -61,9 +62,14 @@ struct Environment {
     }
 };
 
+// Read once, on first use. Built with pthread_once rather than as a function-local static, whose
+// guard would bring the C++ runtime's exception machinery into the library.
+alignas(Environment) unsigned char g_env_storage[sizeof(Environment)];
+pthread_once_t g_env_once = PTHREAD_ONCE_INIT;
+
 Environment& env_storage() noexcept {
-    static Environment e;  // read once, on first use
-    return e;
+    pthread_once(&g_env_once, [] { new (g_env_storage) Environment; });
+    return *std::launder(reinterpret_cast<Environment*>(g_env_storage));
 }
 
 const Environment& env() noexcept { return env_storage(); }
@@ -102,6 +108,15 @@ class ShellText {
 
 std::atomic<Clock*> g_clock{nullptr};
 
+// The real clock, built at compile time and never destroyed: the library's threads still sleep
+// through it while the process exits.
+union RealClock {
+    Clock clock;
+    constexpr RealClock() noexcept : clock() {}
+    ~RealClock() {}
+};
+constinit RealClock g_real_clock;
+
 }  // namespace
 
 std::string_view root() noexcept { return {env().root.data(), env().root_len}; }
@@ -111,6 +126,7 @@ bool usable() noexcept { return env().usable; }
 void reload_environment() noexcept { env_storage() = Environment{}; }
 
 Path::Path(const char* path) noexcept {
+    buf_[0] = '\0';
     if (!path || !usable()) return;
     std::string_view r = path[0] == '/' ? root() : std::string_view{};
     std::size_t n = std::strlen(path);
@@ -205,11 +221,8 @@ Pipe::Pipe(const char* command) noexcept {
 }
 
 Clock& clock() noexcept {
-    // Never destroyed: the library's threads still sleep through it while the process exits.
-    alignas(Clock) static unsigned char storage[sizeof(Clock)];
-    static Clock* const real = new (storage) Clock;
     Clock* c = g_clock.load(std::memory_order_acquire);
-    return c ? *c : *real;
+    return c ? *c : g_real_clock.clock;
 }
 
 void set_clock(Clock* c) noexcept { g_clock.store(c, std::memory_order_release); }

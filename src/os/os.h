@@ -40,7 +40,9 @@ class Path {
     const char* c_str() const noexcept { return buf_.data(); }
 
   private:
-    std::array<char, kRootMax + kPathMax> buf_{};
+    // Only the text and its terminator are ever read: the rest is left as it is, not cleared
+    // (a path is built for every log record).
+    std::array<char, kRootMax + kPathMax> buf_;
     bool ok_ = false;
 };
 

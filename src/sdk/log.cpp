@@ -9,10 +9,12 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "decimal.h"
 #include "os/os.h"
 #include "sdk/sdk.h"
 
@@ -21,24 +23,57 @@ SDK_BSP_API STR_LOG_PAR_T STR_LOG_PAR{};
 namespace bsp::sdk {
 namespace {
 
+// A level's tag, a printf format of the record number, kept as the text around its number.
 struct Level {
-    const char* tag;  // printf format of the tag and record number
+    std::string_view before, after;
     std::int32_t STR_LOG_PAR_T::*mode;
 };
 
-constexpr Level kOther{"sdk_OTHER Line=%010d]:", &STR_LOG_PAR_T::other};
+constexpr std::string_view kNumberFormat = "%010d";
+constexpr int kNumberWidth = 10;
+constexpr Level make_level(std::string_view tag, std::int32_t STR_LOG_PAR_T::*mode) {
+    std::size_t at = tag.find(kNumberFormat);  // absent: no constant, the build fails
+    return {tag.substr(0, at), tag.substr(at + kNumberFormat.size()), mode};
+}
+
+constexpr Level kOther = make_level("sdk_OTHER Line=%010d]:", &STR_LOG_PAR_T::other);
 // Indexed by level 0 to 8; every level outside is OTHER too.
 constexpr std::array<Level, 9> kLevels{{
     kOther,
-    {"sdk_SQL   Line=%010d]:", &STR_LOG_PAR_T::sql},
-    {"sdk_ERROR Line=%010d]:", &STR_LOG_PAR_T::error},
-    {"sdk_NET   Line=%010d]:", &STR_LOG_PAR_T::net},
-    {"sdk_SO    Line=%010d]:", &STR_LOG_PAR_T::so},
-    {"sdk_SYS   Line=%010d]:", &STR_LOG_PAR_T::sys},
-    {"sdk_PIC   Line=%010d]:", &STR_LOG_PAR_T::pic},
+    make_level("sdk_SQL   Line=%010d]:", &STR_LOG_PAR_T::sql),
+    make_level("sdk_ERROR Line=%010d]:", &STR_LOG_PAR_T::error),
+    make_level("sdk_NET   Line=%010d]:", &STR_LOG_PAR_T::net),
+    make_level("sdk_SO    Line=%010d]:", &STR_LOG_PAR_T::so),
+    make_level("sdk_SYS   Line=%010d]:", &STR_LOG_PAR_T::sys),
+    make_level("sdk_PIC   Line=%010d]:", &STR_LOG_PAR_T::pic),
     kOther,
-    {"sdk_DEBUG Line=%010d]:", &STR_LOG_PAR_T::debug},
+    make_level("sdk_DEBUG Line=%010d]:", &STR_LOG_PAR_T::debug),
 }};
+
+// The header's text, built without the printf machinery, which would cost more than the rest of
+// the record's own work. It always fits: "\r\n[", an 11-character year at most, "-MM-DD hh:mm:ss ",
+// a tag of 17 characters around an 11-character number: 58 characters and the terminator.
+class Header {
+  public:
+    explicit Header(char* out) noexcept : out_(out) {}
+    Header& operator<<(std::string_view s) noexcept {
+        std::memcpy(out_ + len_, s.data(), s.size());
+        len_ += s.size();
+        out_[len_] = '\0';
+        return *this;
+    }
+    // As "%0<width>d" writes it.
+    Header& padded(int v, int width) noexcept {
+        len_ += format_int(out_ + len_, v, width);
+        out_[len_] = '\0';
+        return *this;
+    }
+
+  private:
+    char* out_;
+    std::size_t len_ = 0;
+};
+static_assert(kLogHeaderMax > 58);
 
 const Level& level_of(int level) noexcept {
     return level >= 0 && level < static_cast<int>(kLevels.size()) ? kLevels[static_cast<std::size_t>(level)] : kOther;
@@ -94,10 +129,18 @@ int SDK_UPDATE_LOG_HEADER(int level, char* buffer) noexcept {
     std::time_t t = os::now();
     std::tm tm{};
     localtime_r(&t, &tm);
-    int n = std::snprintf(buffer, kLogHeaderMax, "\r\n[%04d-%02d-%02d %02d:%02d:%02d ", tm.tm_year + 1900,
-                          tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    // "\r\n[%04d-%02d-%02d %02d:%02d:%02d " and the tag
+    Header head(buffer);
+    head << "\r\n[";
+    head.padded(tm.tm_year + 1900, 4) << "-";
+    head.padded(tm.tm_mon + 1, 2) << "-";
+    head.padded(tm.tm_mday, 2) << " ";
+    head.padded(tm.tm_hour, 2) << ":";
+    head.padded(tm.tm_min, 2) << ":";
+    head.padded(tm.tm_sec, 2) << " ";
     auto number = static_cast<std::int32_t>(g_counter.fetch_add(1, std::memory_order_relaxed) + 1);
-    std::snprintf(buffer + n, static_cast<std::size_t>(kLogHeaderMax - n), lv.tag, number);
+    head << lv.before;
+    head.padded(number, kNumberWidth) << lv.after;
     return mode_word(lv).load(std::memory_order_relaxed);
 }
 

@@ -2,6 +2,8 @@
 # check_library.sh exports LIB LIST   the library defines exactly the dynamic symbols in LIST
 # check_library.sh needed LIB         the library is named libsdk_bsp.so and needs only libc (and
 #                                     the thread library, on C libraries that keep it apart)
+# check_library.sh runtime LIB        the C++ exception runtime (throw, unwinder, terminate handler,
+#                                     name demangler) is not linked in: it is most of a library's size
 set -eu
 what=$1 lib=$2
 case $what in
@@ -23,6 +25,12 @@ needed)
           grep -v -E '^(libc\.so\.6|libpthread\.so\.0|ld-linux[-a-z0-9_.]*\.so\.[0-9]+)$' || true)
     [ -z "$bad" ] || { echo "unexpected NEEDED entries: $bad"; exit 1; }
     sed -n 's/.*(NEEDED).*\[\(.*\)\]/needs \1/p' "$lib.dynamic"
+    ;;
+runtime)
+    found=$(nm "$lib" | awk '{print $NF}' |
+            grep -E '^(__cxa_throw|__cxa_demangle|__gxx_personality_v0|_Unwind_RaiseException|__cxa_guard_acquire)$' || true)
+    [ -z "$found" ] || { echo "the C++ exception runtime is linked in:" $found; exit 1; }
+    echo "no exception runtime: $(wc -c < "$lib") bytes unstripped"
     ;;
 *) echo "unknown check $what"; exit 2 ;;
 esac

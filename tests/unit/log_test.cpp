@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <ctime>
 #include <regex>
 #include <set>
 #include <string>
@@ -76,6 +77,20 @@ TEST_F(Log, RecordLayoutTagsAndModes) {
     STR_LOG_PAR.sys = 1;  // standard output only
     EXPECT_EQ(unit::printed([] { SDK_LOG_WRITE(5, "stdout only"); }), record("sdk_SYS   Line=%010d]:", n + 3, "stdout only"));
     EXPECT_EQ(file(), expected_file);
+}
+
+TEST_F(Log, HeaderFieldsArePaddedAsTheirFormatsPadThem) {
+    for (int year : {-5, 999, 2024, 12345}) {
+        std::tm tm{};
+        tm.tm_year = year - 1900, tm.tm_mday = 2, tm.tm_hour = 3, tm.tm_min = 4, tm.tm_sec = 5;
+        clock.set(timegm(&tm));
+        const int n = next();
+        char head[bsp::sdk::kLogHeaderMax], expected[128];
+        EXPECT_EQ(bsp::sdk::SDK_UPDATE_LOG_HEADER(6, head), 3);
+        std::snprintf(expected, sizeof expected, "\r\n[%04d-%02d-%02d %02d:%02d:%02d sdk_PIC   Line=%010d]:", year, 1, 2, 3, 4,
+                      5, n);
+        EXPECT_EQ(std::string(head), expected);
+    }
 }
 
 TEST_F(Log, LongMessagesAreCutToTheRecordLimit) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -83,6 +84,40 @@ TEST_F(NmeaParser, GsvCyclesFillSlotsAndBuildTheSignalText) {
     // A CN0 left empty inside a sentence reads 0 and is listed as 0.
     feed(batch({checksummed("$GPGSV,1,1,02,03,45,120,,07,30,200,38")}));
     EXPECT_TRUE(std::string(SET_GPS_BD_dB()).starts_with("GPS,卫星标识=3;7;,CN0=0;38;\r\n,BD,"));
+}
+
+TEST_F(NmeaParser, SignalTextStopsAtTheFirstItemThatDoesNotFit) {
+    // Values a host may leave in the record: whole items while they fit in the 1024 bytes with the
+    // terminator, none after the first that does not.
+    struct Case {
+        std::int32_t cn0;
+        std::string item;
+        int fitting;
+    };
+    for (const Case& c : {Case{7, "7;", 55}, Case{INT32_MIN, "-2147483648;", 9}}) {
+        bsp::gps::update_record([&](STR_GPS_INFO_T& r) {
+            for (int slot = 0; slot < SDK_BSP_GPS_SLOTS; ++slot) {
+                r.gps_id[slot] = INT32_MAX;
+                r.gps_cn0[slot] = c.cn0;
+            }
+        });
+        std::string expected = "GPS,卫星标识=";
+        for (int slot = 0; slot < SDK_BSP_GPS_SLOTS; ++slot) expected += "2147483647;";
+        expected += ",CN0=";
+        for (int k = 0; k < c.fitting; ++k) expected += c.item;
+        EXPECT_EQ(std::string(SET_GPS_BD_dB()), expected);
+    }
+}
+
+TEST_F(NmeaParser, TracesOfAGsvWithManySatellitesComeWhole) {
+    std::string gsv = "$GPGSV,1,1,18", traces = "______GPS 数据梳理---1100\r\nGPS_CMD_NUM :GPS_CMD_NUM=1,/1\r\n";
+    for (int id = 10; id < 28; ++id) {
+        gsv += "," + std::to_string(id) + ",1,1,1";
+        traces += "Read_a_info 标识：" + std::to_string(id) + "\r\n";
+    }
+    const std::string b = batch({checksummed(gsv)});
+    EXPECT_EQ(printed([&] { BSP_GPS_READ(b.data(), static_cast<int>(b.size())); }), traces);
+    EXPECT_EQ(STR_GPS_INFO.gps_id[17], 27);
 }
 
 TEST_F(NmeaParser, UsedSatellitesAndPositionRules) {

@@ -79,6 +79,7 @@ class FixedClock : public bsp::os::Clock {
     ~FixedClock() override { bsp::os::set_clock(nullptr); }
     std::time_t now() noexcept override { return t_; }
     void sleep_ms(long ms) noexcept override { slept_ms += ms; }
+    void set(std::time_t t) { t_ = t; }
     long slept_ms = 0;
 
   private:
