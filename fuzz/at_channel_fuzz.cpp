@@ -1,7 +1,8 @@
 // The AT channel on arbitrary bytes from the module, handed over through a pipe in pieces whose
-// size the input's first byte chooses (the rest repeated as often as its second byte says): every
-// line the reader hands out stays within its buffer, the tokenizer and the answer parsers take each
-// line apart, and an exchange keeps what it collects within the 1024-byte answer buffer.
+// size the input's first byte chooses, at most 64 of them (the rest repeated as often as its second
+// byte says): every line the reader hands out stays within its buffer, the tokenizer and the answer
+// parsers take each line apart, and an exchange keeps what it collects within the 1024-byte answer
+// buffer.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 namespace {
 
 constexpr std::size_t kInputMax = 16384;  // within a pipe's 64 KiB, written whole
+constexpr std::size_t kPiecesMax = 64;   // a long stream comes in larger pieces, or a run crawls
 constexpr int kTokensMax = 64;
 
 // Sleeps take no time; the clock moves by what was slept.
@@ -79,11 +81,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t inp
     // Two bytes choose the size of the pieces written and how often the rest is repeated, so that
     // short inputs reach lines longer than the reader's buffer.
     if (input_size < 2) return 0;
-    const std::size_t piece = input[0] % 64 + 1;
     const std::size_t repeats = input[1] % 64 + 1;
     std::string stream;
     for (std::size_t r = 0; r < repeats && stream.size() < kInputMax; ++r) stream.append(input + 2, input + input_size);
     stream.resize(std::min(stream.size(), kInputMax));
+    const std::size_t piece = std::max<std::size_t>(input[0] % 64 + 1, stream.size() / kPiecesMax + 1);
     const auto* data = reinterpret_cast<const std::uint8_t*>(stream.data());
     const std::size_t size = stream.size();
     reset();

@@ -8,8 +8,10 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "os/os.h"
 #include "uci/uci.h"
@@ -23,23 +25,30 @@ constexpr std::string_view kUsualQueries[] = {
 
 std::filesystem::path g_config;
 
-void check(std::string_view query, const std::string& text) {
+// Each query against the text directly and from the file; then, the file's copy loaded once, from
+// memory.
+void check(std::span<const std::string_view> queries, const std::string& text) {
     // The text zero-terminated in a buffer exactly as large, so a read past its end is caught; a
     // search stops at its first NUL, as in a file copy.
     auto copy = std::make_unique<char[]>(text.size() + 1);
     std::memcpy(copy.get(), text.data(), text.size());
     copy[text.size()] = '\0';
 
-    bsp::uci::Query q;
-    std::string direct;
-    if (bsp::uci::fill_string(query, q)) direct = bsp::uci::uci_get_para(copy.get(), q.section, q.option).substr(0, 99);
-
-    const std::string z(query);
-    std::string flash = sdkuci_get_flash(z.c_str());
+    std::vector<std::string> direct;
+    for (std::string_view query : queries) {
+        bsp::uci::Query q;
+        const bool ok = bsp::uci::fill_string(query, q);
+        direct.push_back(ok ? std::string(bsp::uci::uci_get_para(copy.get(), q.section, q.option).substr(0, 99)) : "");
+        const std::string flash = sdkuci_get_flash(std::string(query).c_str());
+        if (flash.size() > 99 || (q.package == "network" && flash != direct.back())) __builtin_trap();
+    }
     sdkuci_free();
-    std::string ram = sdkuci_get_ram(z.c_str());
-    if (flash.size() > 99 || ram.size() > 99) __builtin_trap();
-    if (q.package == "network" && (flash != direct || ram != direct)) __builtin_trap();
+    for (std::size_t k = 0; k < queries.size(); ++k) {
+        bsp::uci::Query q;
+        bsp::uci::fill_string(queries[k], q);
+        const std::string ram = sdkuci_get_ram(std::string(queries[k]).c_str());
+        if (ram.size() > 99 || (q.package == "network" && ram != direct[k])) __builtin_trap();
+    }
 }
 
 }  // namespace
@@ -64,10 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A new file each time: ext4 flushes a file that is truncated and written again.
     std::filesystem::remove(g_config / "network");
     std::ofstream(g_config / "network", std::ios::binary) << text;
-    if (nul != std::string_view::npos) {
-        check(input.substr(0, nul), text);
-    } else {
-        for (std::string_view q : kUsualQueries) check(q, text);
-    }
+    const std::string_view query = input.substr(0, nul);
+    if (nul != std::string_view::npos) check({&query, 1}, text);
+    else check(kUsualQueries, text);
     return 0;
 }

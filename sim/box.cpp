@@ -144,6 +144,23 @@ void Port::clear() const {
     s_->port(tty_).received.clear();
 }
 
+void Port::unplug() const {
+    std::unique_lock lock(s_->mu);
+    auto& p = s_->port(tty_);
+    std::error_code ec;
+    std::filesystem::remove(p.link, ec);
+    p.pty = io::Pty{};  // the serving thread reads -1 from now on
+    p.dead = true;
+    s_->note(tty_name(tty_) + ": unplugged");
+    // The pty hangs up once nothing holds the master: not before the serving thread's poll on it
+    // has ended, which the wake-up brings about, and a round of that thread shows.
+    const auto seen = s_->events;
+    lock.unlock();
+    s_->wake_up();
+    lock.lock();
+    s_->cv.wait(lock, [&] { return s_->events != seen; });
+}
+
 // ---- Board
 
 Port Board::port() const { return Port(s_, kBoardTty[number_ - 1]); }

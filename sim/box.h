@@ -60,6 +60,9 @@ struct Faults {
     bool garbage = false;       // a few garbage bytes before every frame
     bool split = false;         // every frame in pieces of split_bytes, split_pause apart
     bool bad_checksum = false;  // the sum byte of every frame is one too high
+    // Random bytes and half frames toward the host at the link's full rate, besides its frames;
+    // never a frame the host would route (no 0x7E in the bytes, CIDs the host drops in the halves).
+    bool noise = false;
     std::size_t split_bytes = 4;
     std::chrono::milliseconds split_pause{150};
 };
@@ -107,6 +110,9 @@ class Port {
     void push(std::span<const std::uint8_t> bytes) const;
     void push(std::string_view text) const;
     void clear() const;  // forgets what was received
+    // The device goes away, as a USB adapter pulled out: its link is removed and the pty hung up,
+    // so a descriptor the host holds reads nothing more and fails every write. It never returns.
+    void unplug() const;
 
   private:
     friend class Box;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -69,6 +70,8 @@ struct BoardState {
     std::size_t garbage = 0;  // bytes received that were no frame
     std::array<Bridge, kChannels> bridges;
     TimePoint next_announce;
+    TimePoint next_noise;           // the noise fault's next slice
+    std::minstd_rand noise_bytes;   // the noise fault's bytes, the same in every run
     std::size_t announcements = 0, frames_in = 0, bad_sums = 0, frames_out = 0;
 };
 
@@ -164,6 +167,7 @@ struct BoxState {
     TimePoint flush_port(PortState& p, const std::string& name, TimePoint now);
     void board_send(int b, std::uint8_t cid, std::span<const std::uint8_t> payload);
     TimePoint announce(TimePoint now);
+    TimePoint make_noise(TimePoint now);
     TimePoint pace_gps(TimePoint now);
     TimePoint flush(TimePoint now);
     void watch(std::vector<pollfd>& fds, std::vector<Watch>& watches);

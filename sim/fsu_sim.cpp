@@ -35,6 +35,8 @@ constexpr const char* kUsage =
     "  --garbage BOARD            garbage bytes before every frame the board sends\n"
     "  --split BOARD              every frame the board sends in pieces of 4 bytes, 150 ms apart\n"
     "  --bad-checksum BOARD       every frame the board sends with a wrong sum\n"
+    "  --noise BOARD              random bytes and half frames at the link's full rate besides\n"
+    "                             the board's frames\n"
     "  --bridge BOARD:CHANNEL:PORT  serve a board channel on 127.0.0.1:PORT instead of looping\n"
     "                             it back (channels 0-3; 4 is board 1's environment channel)\n"
     "  --no-env                   board 1's channel 4 loops back instead of leading to the\n"
@@ -102,6 +104,7 @@ Args parse(int argc, char** argv) {
         {"--garbage", &sim::Faults::garbage},
         {"--split", &sim::Faults::split},
         {"--bad-checksum", &sim::Faults::bad_checksum},
+        {"--noise", &sim::Faults::noise},
     };
     // The switches that set one fault of the cellular module.
     const std::pair<std::string_view, bool sim::ModemFaults::*> modem_faults[] = {

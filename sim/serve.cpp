@@ -27,6 +27,15 @@ constexpr std::size_t kMaxQueued = 1 << 20;
 // no host can hold, then a stray byte. A host that cuts frames by their length must skip them;
 // they can never complete a frame of their own.
 constexpr std::array<std::uint8_t, 5> kGarbage{0x0D, kFrameStart, 0xFF, 0xFF, 0x55};
+// The noise fault: a slice of the link's full rate (115200 baud 8N1, 11520 bytes a second) every
+// 10 ms. Each slice is random bytes with one half frame in it: 0x7E, a random length and a CID the
+// host drops, the bytes after it its payload. Nothing in it is 0x7E but the half frame's start, so
+// no route can come of it: a receiver that cuts frames by their length loses real frames to it, at
+// worst.
+constexpr std::chrono::milliseconds kNoiseSlice{10};
+constexpr std::size_t kNoiseBytes = 115;
+constexpr std::uint8_t kDroppedCids[] = {0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48,
+                                         0x49, 0x4A, 0x4B, 0x4C, 0x4D, 0x4E, 0x4F};
 // Bytes shown per trace line.
 constexpr std::size_t kTraceBytes = 48;
 // Room for a burst of inotify events (each at most the header and a file name).
@@ -80,8 +89,8 @@ void BoxState::serve() {
     while (!stop) {
         auto now = SteadyClock::now();
         const auto next_announce = announce(now);  // queued first, so that it goes out now
-        const auto next_gps = pace_gps(now);
-        const auto wake_at = std::min({next_announce, next_gps, flush(now), modem_tick(now)});
+        const auto next_gps = pace_gps(now), next_noise = make_noise(now);
+        const auto wake_at = std::min({next_announce, next_gps, next_noise, flush(now), modem_tick(now)});
         watch(fds, watches);
         int timeout = -1;
         if (wake_at != kNever)
@@ -143,6 +152,7 @@ void BoxState::watch(std::vector<pollfd>& fds, std::vector<Watch>& watches) {
 void BoxState::enqueue(int tty, Bytes bytes, TimePoint due) { enqueue(port(tty), tty_name(tty), std::move(bytes), due); }
 
 void BoxState::enqueue(PortState& p, const std::string& name, Bytes bytes, TimePoint due) {
+    if (p.dead) return;  // nobody to send it to
     if (p.queued + bytes.size() > kMaxQueued) {
         note(name + ": host not reading, " + count(bytes.size()) + " dropped");
         return;
@@ -183,6 +193,29 @@ TimePoint BoxState::announce(TimePoint now) {
             bd.next_announce = opt.announce_period.count() > 0 ? now + opt.announce_period : kNever;
         }
         next = std::min(next, bd.next_announce);
+    }
+    return next;
+}
+
+// Queues the noise slices that are due; returns when the next one is.
+TimePoint BoxState::make_noise(TimePoint now) {
+    TimePoint next = kNever;
+    for (auto& bd : boards) {
+        if (!bd.faults.noise) continue;
+        if (now >= bd.next_noise) {
+            auto& random = bd.noise_bytes;
+            Bytes slice(kNoiseBytes);
+            for (auto& c : slice) {  // any byte but 0x7E
+                const auto r = random() % 255;
+                c = static_cast<std::uint8_t>(r < kFrameStart ? r : r + 1);
+            }
+            const Bytes half{kFrameStart, static_cast<std::uint8_t>(random()), static_cast<std::uint8_t>(random()),
+                             kDroppedCids[random() % std::size(kDroppedCids)]};
+            slice.insert(slice.begin() + static_cast<std::ptrdiff_t>(random() % kNoiseBytes), half.begin(), half.end());
+            enqueue(bd.tty, std::move(slice), now);
+            bd.next_noise = now + kNoiseSlice;
+        }
+        next = std::min(next, bd.next_noise);
     }
     return next;
 }

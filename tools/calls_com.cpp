@@ -58,7 +58,7 @@ const Registration com_calls{
     {"EnCheckSum", {"sb", [](const Call& c) -> Result {
          std::size_t n = c.s(0) ? std::strlen(c.s(0)) : 0;
          if (!c.b(1) || n + 5 > out_size(c, 1) || n > 0xFFFF) return -999;
-         std::memcpy(c.b(1), c.s(0), n);
+         if (n) std::memcpy(c.b(1), c.s(0), n);
          return EnCheckSum(c.b(1), static_cast<std::uint16_t>(n));
      }}},
     {"CheckSum", {"s", [](const Call& c) -> Result {
@@ -134,7 +134,7 @@ const Registration serial_calls{
     // acc (hex), fill, msg out, new fill out
     {"read_a_msg", {"xiop", [](const Call& c) -> Result {
          std::array<unsigned char, 5120> acc{};
-         std::memcpy(acc.data(), c.x(0), std::min<std::size_t>(static_cast<std::size_t>(c.x_len(0)), acc.size()));
+         if (c.x(0)) std::memcpy(acc.data(), c.x(0), std::min<std::size_t>(static_cast<std::size_t>(c.x_len(0)), acc.size()));
          std::array<unsigned char, 5120> msg{};
          int n = read_a_msg(acc.data(), msg.data(), c.i(1), c.p(3));
          if (unsigned char* out = c.o(2)) std::memcpy(out, msg.data(), std::min(out_size(c, 2), msg.size()));

@@ -6,10 +6,16 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <stdexcept>
 #include <string_view>
 
 namespace systest {
+
+std::string driven(const char* variable, const char* built) {
+    const char* set = std::getenv(variable);
+    return set && *set ? set : built;
+}
 
 HostShell::HostShell(const TempRoot& root, std::vector<std::string> env) {
     int in[2], out[2], res[2];
@@ -25,6 +31,14 @@ HostShell::HostShell(const TempRoot& root, std::vector<std::string> env) {
     }
     for (auto& mine : env) envp.push_back(mine.data());
     envp.push_back(nullptr);
+    // The launcher's words, then the shell: all built before fork.
+    std::vector<std::string> words;
+    std::istringstream launcher(driven("SDK_SHELL_LAUNCHER", ""));
+    for (std::string w; launcher >> w;) words.push_back(w);
+    words.insert(words.end(), {driven("SDK_SHELL", SDK_SHELL), "--result-fd", "3"});
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
     const std::string dir = root.path().string();
     pid_ = fork();
     if (pid_ == 0) {
@@ -36,8 +50,7 @@ HostShell::HostShell(const TempRoot& root, std::vector<std::string> env) {
         dup2(in[0], 0);
         dup2(out[1], 1);
         dup2(res[1], 3);
-        const char* argv[] = {SDK_SHELL, "--result-fd", "3", nullptr};
-        execve(SDK_SHELL, const_cast<char**>(argv), envp.data());
+        execvpe(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     close(in[0]);
@@ -64,6 +77,9 @@ void HostShell::pump(int fd, std::string& into) {
         cv_.notify_all();
     }
     close(fd);
+    std::lock_guard lock(mu_);
+    results_closed_ |= &into == &results_;
+    cv_.notify_all();
 }
 
 std::string HostShell::call(const std::string& line, std::chrono::milliseconds deadline) {
@@ -71,7 +87,8 @@ std::string HostShell::call(const std::string& line, std::chrono::milliseconds d
     if (write(in_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) return "";
     std::unique_lock lock(mu_);
     std::size_t end = std::string::npos;
-    cv_.wait_for(lock, deadline, [&] { return (end = results_.find('\n', results_taken_)) != std::string::npos; });
+    cv_.wait_for(lock, deadline,
+                 [&] { return (end = results_.find('\n', results_taken_)) != std::string::npos || results_closed_; });
     if (end == std::string::npos) return "";
     std::string result = results_.substr(results_taken_, end - results_taken_);
     results_taken_ = end + 1;
@@ -93,9 +110,9 @@ std::string HostShell::out() {
     return out_;
 }
 
-bool HostShell::wait_out(const std::string& text, std::chrono::milliseconds deadline) {
+bool HostShell::wait_out(const std::string& text, std::chrono::milliseconds deadline, std::size_t from) {
     std::unique_lock lock(mu_);
-    return cv_.wait_for(lock, deadline, [&] { return out_.find(text) != std::string::npos; });
+    return cv_.wait_for(lock, deadline, [&] { return out_.find(text, from) != std::string::npos; });
 }
 
 int HostShell::finish() {

@@ -20,6 +20,11 @@ using namespace std::chrono_literals;
 using testfiles::read_file;
 using TempRoot = testfiles::TempDir;
 
+// What the tests drive, from the environment when set there, else what this build made:
+// SDK_SHELL (the host shell), SDK_SHELL_LAUNCHER (words run before it, e.g. "qemu-arm -L
+// /usr/arm-linux-gnueabihf" for a 32-bit build's shell), SDK_BSP_LIBRARY, SDK_BSP_UPDATE_PACKAGE.
+std::string driven(const char* variable, const char* built);
+
 // The host shell, started in its own process group with SDK_BSP_ROOT (and SDK_BSP_CMDLOG) set and
 // its working directory at the box's root, as the box runs its host.
 class HostShell {
@@ -35,10 +40,11 @@ class HostShell {
     std::string call_until(const std::string& line, const std::string& wanted, std::chrono::milliseconds deadline = 10s);
     // What the library printed on standard output so far.
     std::string out();
-    // Waits until standard output contains text; false at the deadline.
-    bool wait_out(const std::string& text, std::chrono::milliseconds deadline = 10s);
+    // Waits until standard output (from offset `from` on) contains text; false at the deadline.
+    bool wait_out(const std::string& text, std::chrono::milliseconds deadline = 10s, std::size_t from = 0);
     // Closes the shell's input and waits for it to end; returns its exit status.
     int finish();
+    pid_t pid() const { return pid_; }
 
   private:
     void pump(int fd, std::string& into);
@@ -49,6 +55,7 @@ class HostShell {
     std::condition_variable cv_;
     std::string out_, results_;
     std::size_t results_taken_ = 0;
+    bool results_closed_ = false;  // the shell is gone: no result will come
     std::thread out_reader_, result_reader_;
 };
 

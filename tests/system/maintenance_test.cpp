@@ -27,13 +27,14 @@ void write_bytes(const fs::path& p, const std::string& bytes) {
 void mismatched_package(const fs::path& file) {
     const fs::path stage = file.parent_path() / "stage";
     write_bytes(stage / "tmp/sdk/file.md5", std::string(32, '0'));
-    fs::copy_file(SDK_BSP_LIBRARY, stage / "tmp/sdk/libsdk_bsp.so");
+    fs::copy_file(systest::driven("SDK_BSP_LIBRARY", SDK_BSP_LIBRARY), stage / "tmp/sdk/libsdk_bsp.so");
     const std::string tar = "tar -C " + stage.string() + " -czf " + file.string() + " tmp/sdk/file.md5 tmp/sdk/libsdk_bsp.so";
     ASSERT_EQ(std::system(tar.c_str()), 0);
 }
 
 TEST(ShellUpdate, TheBuiltPackageInstallsOthersInstallNothing) {
-    const std::string package = systest::read_file(SDK_BSP_UPDATE_PACKAGE), library = systest::read_file(SDK_BSP_LIBRARY);
+    const std::string package = systest::read_file(systest::driven("SDK_BSP_UPDATE_PACKAGE", SDK_BSP_UPDATE_PACKAGE)),
+                      library = systest::read_file(systest::driven("SDK_BSP_LIBRARY", SDK_BSP_LIBRARY));
     const std::string unpack =
         "mkdir $R/tmp/sdk\nmv $R/mnt/CAIRN_KIT_SDK.tar.gz $R/tmp/sdk/CAIRN_KIT_SDK.tar.gz\n"
         "gunzip $R/tmp/sdk/CAIRN_KIT_SDK.tar.gz\ntar -xf $R/tmp/sdk/CAIRN_KIT_SDK.tar\n";
@@ -54,7 +55,7 @@ TEST(ShellUpdate, TheBuiltPackageInstallsOthersInstallNothing) {
          false, unpack},
         {[&](const fs::path& f) { write_bytes(f, package); }, "/mnt/CAIRN_KIT_SDK.tar", "UpdateSDK -> 0", false, ""},
     };
-    ASSERT_FALSE(package.empty()) << SDK_BSP_UPDATE_PACKAGE;
+    ASSERT_FALSE(package.empty()) << systest::driven("SDK_BSP_UPDATE_PACKAGE", SDK_BSP_UPDATE_PACKAGE);
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << &c - cases);
         TempRoot root;
