@@ -14,6 +14,7 @@
 // every requirement held.
 #include <dirent.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -196,6 +197,7 @@ pid_t start_box(const std::string& dir) {
     const pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
+        prctl(PR_SET_PDEATHSIG, SIGTERM);  // a soak that dies takes its box along
         execl(FSU_SIM, FSU_SIM, "--quiet", dir.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
