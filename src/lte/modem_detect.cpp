@@ -211,7 +211,8 @@ SDK_BSP_API int read_ethip1(const char* ifname, char* out) noexcept {
         cmdread(ifconfig.c_str(), listing.data());
     const std::string_view address = ifconfig_address(listing.data());
     std::array<char, kAddressText> text{};
-    std::memcpy(text.data(), address.data(), address.size());
+    // No address is an empty view, which may have no data at all.
+    if (!address.empty()) std::memcpy(text.data(), address.data(), address.size());
     if (out) store_text(out, kAddressText, text.data());
     if (address.empty() || !out) return -1;
     std::puts(text.data());
