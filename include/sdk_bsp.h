@@ -2806,8 +2806,8 @@ SDK_BSP_API int DialGetStaticInfo(char *out, int size) SDK_BSP_NOEXCEPT;
  * \"Longitude\":\"<lon>\", \"Latitude\":\"<lat>\"}", the coordinates those of STR_GPS_INFO with six
  * decimals ("%f"); every value is a JSON string.
  *
- * @param out   receives the text, at most 136 characters and the terminator with coordinates in
- *   their ranges; null: only logged.
+ * @param out   receives the text, at most 136 characters and the terminator (coordinates outside
+ *   their ranges would make it longer: it is cut there); null: only logged.
  * @param size  not used.
  * @return 0.
  * @par Log

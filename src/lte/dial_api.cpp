@@ -29,6 +29,8 @@ constexpr std::size_t kOnlineMin = 6;  // an address of "ppp0" this long: the li
 // numbers, up to 317 characters each for any double, beside its 19-character texts.
 constexpr std::size_t kStaticText = 256;
 constexpr std::size_t kDynamicText = 1024;
+constexpr std::size_t kStaticLongest = 145;
+constexpr std::size_t kDynamicLongest = 136;  // with coordinates in their ranges
 
 using Text = std::array<char, kTextSize>;
 
@@ -55,8 +57,13 @@ Text carrier_of(const Text& imsi) noexcept {
 }
 
 // Hands the whole text to the caller (when it gave a buffer).
-void hand_out(char* out, const char* text) noexcept {
-    if (out) std::memcpy(out, text, std::strlen(text) + 1);
+// Hands out at most longest characters and the terminator: the host's buffer is sized for the
+// longest text the report can have, which coordinates outside their ranges would exceed.
+void hand_out(char* out, const char* text, std::size_t longest) noexcept {
+    if (!out) return;
+    const std::size_t n = strnlen(text, longest);
+    std::memcpy(out, text, n);
+    out[n] = '\0';
 }
 
 const char* shown(const char* text) noexcept { return text ? text : "(null)"; }
@@ -104,7 +111,7 @@ SDK_BSP_API int DialGetStaticInfo(char* out, int) noexcept {
                   "{\"TelcomCarrier\":\"%s\",\"MFRS\":\"VQ\", \"Model\":\"%s\", \"Version\":\"0.1\", \"IMEI\":\"%s\", "
                   "\"IMSI\":\"%s\"}",
                   carrier_of(imsi).data(), netstate.data(), imei.data(), imsi.data());
-    hand_out(out, json.data());
+    hand_out(out, json.data(), kStaticLongest);
     SDK_LOG_WRITE(kLogNet, "获取无线模块静态信息DialGetStaticInfo(%s)", json.data());
     return 0;
 }
@@ -119,7 +126,7 @@ SDK_BSP_API int DialGetDynamicInfo(char* out, int) noexcept {
                   "{\"CardStat\":\"%d\", \"SignalStrength\":\"%s\", \"IP\":\"%s\", \"Longitude\":\"%f\", "
                   "\"Latitude\":\"%f\"}",
                   cardstat, csq.data(), ip.data(), fix.lon, fix.lat);
-    hand_out(out, json.data());
+    hand_out(out, json.data(), kDynamicLongest);
     SDK_LOG_WRITE(kLogNet, "获取无线模块动态信息DialGetDynamicInfo(%s)", json.data());
     return 0;
 }

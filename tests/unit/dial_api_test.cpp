@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "lte/lte.h"
+#include "nmea.h"
 #include "support.h"
 
 namespace {
@@ -71,6 +72,14 @@ TEST_F(DialApi, ReportsFromTheRecord) {
     EXPECT_STREQ(out.data(), "{\"CardStat\":\"0\", \"SignalStrength\":\"-61\", \"IP\":\"1.2.34\", "
                              "\"Longitude\":\"0.000000\", \"Latitude\":\"0.000000\"}");
     EXPECT_EQ(NTU.cardstat, 0);
+    // A receiver's coordinate far out of range: the text is cut where the host's buffer ends.
+    unit::feed(unit::batch({unit::checksummed("$GPRMC,1,A,2236.1,N," + std::string(60, '9') + ".0,E,0,0,091202,,,A")}));
+    std::array<char, 137 + 64> wide;
+    wide.fill('#');
+    DialGetDynamicInfo(wide.data(), 0);
+    EXPECT_EQ(std::string(wide.data()).size(), 136u);
+    EXPECT_EQ(wide[137], '#');
+    EXPECT_TRUE(std::string(wide.data()).starts_with("{\"CardStat\":\"0\", \"SignalStrength\":\"-61\", \"IP\":\"1.2.34\", \"Longitude\":\""));
 }
 
 }  // namespace
