@@ -1,6 +1,7 @@
-// The AT command channel on a pty: the line reader on the answers real modules send
-// (../shared/testdata/modem/transcripts.md, rows cited), the exchanges' endings and their waits on
-// the library's clock, and the tokenizer.
+// The AT command channel on a pty, and the modem queries over it, against the answers real modules
+// send (../shared/testdata/modem/transcripts.md, rows cited): the line reader, the exchanges'
+// endings and their waits on the library's clock, the tokenizer; the commands the queries send, what
+// they store, their waits; and the parsers and number readers on their own.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,8 +9,12 @@
 #include <termios.h>
 
 #include <array>
+#include <climits>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "at_port.h"
@@ -18,6 +23,9 @@ namespace {
 
 using testing::Contains;
 using testing::StartsWith;
+using unit::printed;
+
+void set(char (&field)[SDK_BSP_NTU_TEXT_SIZE], const char* text) { bsp::lte::store_text(field, text); }
 
 class AtChannel : public unit::AtPortTest {
   protected:
@@ -174,12 +182,6 @@ TEST_F(AtChannel, OpensRawAndClosedOnExec) {
     EXPECT_EQ(at_port_open("/dev/ttyUSB9"), -1);
     EXPECT_EQ(bsp::lte::ltefd(), -1);
     EXPECT_EQ(fcntl(fd, F_GETFD), -1);
-
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(writeline("AT"), -1);
-    std::string prefix = "OK";
-    EXPECT_EQ(write_wait_read("AT", prefix.data(), bsp::lte::out_put(), 2, 1), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "??????ltefd=-1???????\n??????ltefd=-1???????\n");
 }
 
 TEST(AtTokenizer, CutsNameColonValues) {
@@ -218,8 +220,6 @@ TEST(AtTokenizer, CutsNameColonValues) {
         }
         EXPECT_EQ(got, c.got);
     }
-    char* none = nullptr;
-    EXPECT_EQ(nextTok(&none), nullptr);
     std::string spaced = " \t 7, 8";
     char* cur = spaced.data();
     skipWhiteSpace(&cur);
@@ -240,6 +240,208 @@ TEST(AtTokenizer, PrefixesAndLineEnds) {
         std::string s = e.text;
         const char* eol = findNextEOL(s.data());
         EXPECT_EQ(eol ? eol - s.data() : -1, e.at) << e.text;
+    }
+}
+
+using ModemQueries = unit::AtPortTest;
+
+TEST_F(ModemQueries, SignalTextByBand) {
+    struct Case {
+        std::string answer;
+        int result;
+        const char* csq;
+    };
+    const Case cases[] = {
+        {"+CSQ: 99,99", 1, "-107"}, {"+CSQ: 3,99", 1, "-107"},  {"+CSQ: 4,99", 1, "-99"},   {"+CSQ: 10,99", 1, "-77"},
+        {"+CSQ: 15,99", 1, "-72"},  {"+CSQ: 16,99", 1, "-73"},  {"+CSQ: 21,99", 1, "-68"},  {"+CSQ: 22,0", 1, "-63"},
+        {"+CSQ: 27,99", 1, "-58"},  {"+CSQ: 28,99", 1, "-57"},  {"+CSQ: 31,99", 1, "-54"},
+        {"+CSQ:99,99", 1, "-107"},  // row 5, no blank after the colon
+        {"+CSQ: 19", 0, "-107"},    {"+CSQ", 0, "-107"},        {"+CSQ: 2147483647,99", 1, "2147483562"},
+        {"+CSQ: 24,99" + std::string(2989, '9'), 1, "-61"},  // padded to 3000: the 1023 kept still parse
+    };
+    for (const Case& c : cases) {
+        set(NTU.csq, "old");
+        answer("AT+CSQ\r\r\n" + c.answer + "\r\n\r\nOK\r\n");
+        EXPECT_EQ(readcsq(kAtDev), c.result) << c.answer;
+        EXPECT_STREQ(NTU.csq, c.csq) << c.answer;
+        EXPECT_EQ(sent(7), "AT+CSQ\r");
+    }
+}
+
+TEST(ModemParsers, RegistrationStatesAndNetworkTypes) {
+    struct Case {
+        const char* line;
+        int result;
+        const char* netstate;
+    };
+    const Case cases[] = {
+        {"^SYSINFO: 2,3,0,9,1", 9, "LTE"},       {"^SYSINFO: 2,3,0,17,1,7", 17, "LTE"},  // rows 13, 14
+        {"^SYSINFO:2,4,5,3,1", 3, "GSM/GPRS"},   {"^SYSINFO: 2,3,0,15,1", 15, "TD-SCDMA"},  // row 15
+        {"^SYSINFO: 2,3,0,2,1", 2, "CDMA"},      {"^SYSINFO: 2,3,0,0,1", 0, "NOSERVICE"},
+        {"^SYSINFO: 2,3,0,7,1", 7, ""},          {"^SYSINFO: 0,0,0,0,1", -1, "SIM_OK"},
+        {"^SYSINFO: 2,0,0,9,255", -1, "SIMOVER"}, {"^SYSINFO: 1,0,0,5,4", -1, ""},
+        {"^SYSINFO: 2,3,0,9", -1, "before"},     {"^SYSINFO 2,3,0,9,1", -1, "before"},  // netstate stays
+    };
+    for (const Case& c : cases) {
+        set(NTU.netstate, "before");
+        std::string line = c.line;
+        EXPECT_EQ(ParseRegistrationState_GT9615(line.data()), c.result) << c.line;
+        EXPECT_STREQ(NTU.netstate, c.netstate) << c.line;
+    }
+}
+
+TEST_F(ModemQueries, ImsiAndSimPresence) {
+    struct Case {
+        void (*query)(const char*);
+        const char* answer;
+        const char* imsi;
+        int cardstat;  // -1: not changed by the query
+        const char* printed;
+    };
+    const Case cases[] = {
+        {read_MINI1, "\r\n998899889988997\r\n\r\nOK\r\n", "998899889988997", -1, "AT+CIMI=998899889988997OK\n"},  // row 18
+        {read_MINI1, "\r\n1234567890\r\n\r\nOK\r\n", "", -1, "AT+CIMI=1234567890OK\n"},  // ten characters: no IMSI
+        {read_MINI1, "\r\n+CME ERROR: 10\r\n", "before", -1, "AT+CIMI=+CME ERROR: 10\n"},  // row 47: no SIM
+        {read_MINI, "\r\n+CIMI: 405864140242618\r\n\r\nOK\r\n", "405864140242618", 0,  // row 17: not "4600"
+         "AT+CIMI=+CIMI: 405864140242618\n"},
+        {read_MINI, "\r\n+CIMI: 460\r\n", "", 0, "AT+CIMI=+CIMI: 460\n"},
+        {read_MINI, "\r\n+CIMI: 460023210226023\r\n", "460023210226023", 1, "AT+CIMI=+CIMI: 460023210226023\n"},
+        // The answer buffer still holds the last answer: it decides the SIM's presence.
+        {read_MINI, "\r\n+CME ERROR: 10\r\n", "before", 1, "AT+CIMI=+CIMI: 460023210226023\n"},
+    };
+    for (const Case& c : cases) {
+        set(NTU.imsi, "before");
+        NTU.cardstat = -1;
+        answer(c.answer);
+        EXPECT_EQ(printed([&] { c.query(kAtDev); }), c.printed);
+        EXPECT_STREQ(NTU.imsi, c.imsi) << c.answer;
+        EXPECT_EQ(NTU.cardstat, c.cardstat) << c.answer;
+        EXPECT_EQ(sent(8), "AT+CIMI\r");
+    }
+}
+
+TEST_F(ModemQueries, ImeiForms) {
+    struct Case {
+        const char* answer;
+        int result;
+        const char* imei;
+        const char* printed;
+    };
+    const Case cases[] = {
+        {"\r\n+CGSN: \"869777028421538\"\r\n\r\nOK\r\n", 1, "869777028421538",  // row 25
+         "###############+CGSN: \"869777028421538\nNTU.imei=869777028421538"},
+        {"\r\n+CGSN:\"869777028421538\"\r\n\r\nOK\r\n", 1, "869777028421538",
+         "###############+CGSN:\"869777028421538,strlen(&ptr1[7])=15\nNTU.imei=869777028421538"},
+        {"\r\n+CGSN:862140060226843\r\nOK\r\n", 1, "862140060226843", "NTU.imei=862140060226843"},
+        {"\r\n+CGSN: 862140060226843\r\nOK\r\n", 1, "862140060226843", "NTU.imei=862140060226843"},  // row 23
+        {"AT+CGSN\r888888888888888\r\rOK\r", 1, "888888888888888", ""},  // row 26, after the echo
+        {"AT+CGSN\r\r\n0x80A1B2C3\r\n\r\nOK\r\n", 1, "000002158080707", ""},
+        {"\r\n12345678901234\r\n\r\nOK\r\n", 0, "", "NTU.imei="},                        // 14 digits
+        {"\r\n357516032005989,TR19A8P11R\r\n\r\nOK\r\n", 0, "", "NTU.imei="},           // row 24
+        {"\r\n+CGSN: \"869777028421538\r\n\r\nOK\r\n", 0, "",  // no closing quote: nothing stored
+         "###############+CGSN: \"869777028421538OK\nNTU.imei="},
+        {"\r\nERROR\r\n", 0, "before", ""},
+    };
+    for (const Case& c : cases) {
+        set(NTU.imei, "before");
+        answer(c.answer);
+        int r = 0;
+        EXPECT_EQ(printed([&] { r = readIMEI(kAtDev); }), c.printed) << c.answer;
+        EXPECT_EQ(r, c.result) << c.answer;
+        EXPECT_STREQ(NTU.imei, c.imei) << c.answer;
+        EXPECT_EQ(sent(8), "AT+CGSN\r");
+    }
+}
+
+TEST_F(ModemQueries, PositionFromThePowerProtocolAnswer) {
+    // A reply frame: "~", VER 21, ADR 01, CID1 D0, RTN 00, LENGTH, then INFO from offset 13: a
+    // status byte, longitude 0x00116308, latitude 0x000372E4, height 0x0039, and CHKSUM.
+    const std::string reply = std::string("~2101D0009016") + "00" + "00116308" + "000372E4" + "0039" + "F934";
+    struct Case {
+        std::string answer;
+        const char *longitude, *latitude, *high;
+    };
+    const Case cases[] = {
+        {"\r\n" + reply + "\r\n", "113.9464", "22.6020", "57"},
+        {"\r\n~2101d000901600ffeea09c000000010001f934\r\n", "-113.8532", "1", "1"},  // lower case
+        {"\r\n" + reply.substr(0, 20) + "\r\n", "113.8688", "0", "0"},  // what is missing counts 0
+        {"\r\n~2101D0009016\r\n", "-", "-", "-"},  // 13 characters: nothing stored
+    };
+    for (const Case& c : cases) {
+        for (auto* field : {&NTU.longitude, &NTU.latitude, &NTU.high}) set(*field, "-");
+        answer(c.answer);
+        readgps(kAtDev);
+        EXPECT_STREQ(NTU.longitude, c.longitude) << c.answer;
+        EXPECT_STREQ(NTU.latitude, c.latitude) << c.answer;
+        EXPECT_STREQ(NTU.high, c.high) << c.answer;
+        EXPECT_EQ(sent(18), "~2101D0900000FD9F\r");
+    }
+    EXPECT_THAT(logged(), Contains("GPS data:Latitude=22.6020,Longitude=113.9464,high=57"));
+}
+
+TEST_F(ModemQueries, CommandsTheirWaitsAndResults) {
+    struct Case {
+        const char* name;
+        std::function<int()> query;
+        const char* command;
+        const char* answer;
+        int answered, silent, missing;  // the result on the answer, on silence, without the device
+        long answered_ms, silent_ms;     // silence: (lines tolerated + 1) x (10 x seconds + 1) polls
+    };
+    const std::string no_service = "\r\n^SYSINFO: 0,0,0,0,255\r\n\r\nOK\r\n";  // then a 2 s wait
+    const Case cases[] = {
+        {"send_ate", [] { return send_ate(kAtDev); }, "ATE0\r", "\r\nOK\r\n", 1, -1, -1, 120, 3 * 11 * 100},
+        {"send_ath", [] { return send_ath(kAtDev); }, "ATH\r", "\r\nOK\r\n", 1, -1, -1, 120, 2 * 11 * 100},
+        {"send_DialSoftReboot", [] { return send_DialSoftReboot(kAtDev); }, "AT+CFUN=1,1\r", "\r\nOK\r\n", 1, -1, -1,
+         120, 3 * 11 * 100},
+        {"readcsq", [] { return readcsq(kAtDev); }, "AT+CSQ\r", "\r\nERROR\r\n", -1, -1, 0, 101, 3 * 11 * 100},
+        {"read_sysinfo", [] { return read_sysinfo(kAtDev); }, "AT^SYSINFO\r", no_service.c_str(), -1, -1, -1, 2120,
+         3 * 21 * 100},
+        {"read_MINI1", [] { read_MINI1(kAtDev); return 0; }, "AT+CIMI\r", "\r\nOK\r\n", 0, 0, 0, 120, 3 * 21 * 100},
+        {"readIMEI", [] { return readIMEI(kAtDev); }, "AT+CGSN\r", "\r\nOK\r\n", 0, 0, 0, 120, 5 * 11 * 100},
+    };
+    testing::internal::CaptureStdout();
+    for (const Case& c : cases) {
+        answer(c.answer);
+        clock.reset();
+        EXPECT_EQ(c.query(), c.answered) << c.name;
+        EXPECT_EQ(clock.slept_ms(), c.answered_ms) << c.name;
+        EXPECT_EQ(sent(std::strlen(c.command)), c.command) << c.name;
+        clock.reset();
+        EXPECT_EQ(c.query(), c.silent) << c.name;
+        EXPECT_EQ(clock.slept_ms(), c.silent_ms) << c.name;
+        sent(std::strlen(c.command));
+        // The device missing: the query fails at once, and no port stays open.
+        std::filesystem::rename(box("dev/ttyUSB3"), box("dev/away"));
+        clock.reset();
+        EXPECT_EQ(c.query(), c.missing) << c.name;
+        EXPECT_EQ(clock.slept_ms(), 0) << c.name;
+        EXPECT_EQ(bsp::lte::ltefd(), -1) << c.name;
+        std::filesystem::rename(box("dev/away"), box("dev/ttyUSB3"));
+    }
+    testing::internal::GetCapturedStdout();
+}
+
+TEST(ModemParsers, HexadecimalHelpers) {
+    using Digit = std::pair<char, int>;
+    for (auto [c, value] : {Digit{'0', 0}, Digit{'F', 15}, Digit{'G', -1}, Digit{'`', -1}, Digit{'a', 10}, Digit{'z', 35},
+                            Digit{'{', -1}})
+        EXPECT_EQ(c2i(c), value) << c;
+    using Hex = std::pair<const char*, std::int64_t>;
+    for (auto [text, value] : {Hex{"1A", 26}, Hex{"80A1B2C3", 2158080707LL}, Hex{"7FFFFFFFFFFFFFFF", INT64_MAX},
+                               Hex{"FFFFFFFFFFFFFFFF", -1}, Hex{"1G", -1}, Hex{"10000000000000000", 0}, Hex{"", 0}})
+        EXPECT_EQ(hex2dec(text), value) << text;
+    using Fixed = std::tuple<const char*, int, int>;
+    for (auto [text, n, value] : {Fixed{"00116308", 8, 1139464}, Fixed{"fffffff6", 8, -10}, Fixed{"12", 4, 0x1200},
+                                  Fixed{"xyz1", 4, 1}, Fixed{"123456789", 9, 0x23456789}, Fixed{"1F", -3, 0}})
+        EXPECT_EQ(hexstrtolong(text, n), value) << text << " " << n;
+    using Point = std::tuple<const char*, int, const char*>;
+    for (auto [in, n, out] : {Point{"1139464", 4, "113.9464"}, Point{"12345", 4, "1.2345"}, Point{"1234", 4, "1234"},
+                              Point{"-1139464", 4, "-113.9464"}}) {
+        char text[SDK_BSP_NTU_TEXT_SIZE] = {};
+        std::strcpy(text, in);
+        gpsaddpoint(text, n);
+        EXPECT_STREQ(text, out) << in;
     }
 }
 
