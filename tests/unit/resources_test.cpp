@@ -80,21 +80,6 @@ TEST_F(Resources, ListIsTheLongestJsonWithEveryBoard) {
     expected.back() = ']';
     EXPECT_EQ(list, expected);
     EXPECT_EQ(expected.size(), SDK_BSP_RESOURCE_LIST_SIZE - 1u);
-    // The length limits only the clearing: a short one still gets the whole list.
-    std::memset(list, 'x', sizeof list);
-    unit::printed([&] { EXPECT_EQ(ReadFSUResource(list, 16) + ReadFSUResource(nullptr, 868), 0); });
-    EXPECT_EQ(list, expected);
-}
-
-TEST_F(Resources, AliasIsTheNameAndStateIsZero) {
-    char alias[32] = "old";
-    EXPECT_EQ(ReadResourceAlias("Local/Led/extend1", alias, 4), 0);  // the length is not looked at
-    EXPECT_STREQ(alias, "Local/Led/extend1");
-    EXPECT_EQ(ReadResourceAlias(nullptr, alias, sizeof alias), 0);
-    int state = 7;
-    EXPECT_EQ(GetResourceState("Local/DI/3", &state), 0);
-    EXPECT_EQ(state, 0);
-    EXPECT_EQ(GetResourceState(nullptr, nullptr), 0);
 }
 
 }  // namespace

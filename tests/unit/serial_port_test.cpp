@@ -22,41 +22,22 @@ ComParams params(std::uint32_t baud, std::uint32_t data, std::uint32_t stop, std
     return {sizeof(ComParams), 0, baud, data, stop, parity};
 }
 
-TEST(SerialPorts, BadIndexesAndNullRecordsAreRejectedByEveryOperation) {
-    EXPECT_EQ(SDK_BSP_ComGetSlots(), 7u);
-    ComParams p = params(9600, 8, 1, 0);
-    ComCapability cap{};
-    cap.nSize = sizeof cap;
-    std::uint8_t byte = 0;
-    std::uint32_t count = 99;
-    struct Op {
-        std::string expected;
-        std::function<std::uint32_t()> call;
-    };
-    const std::string null_record = "ASSERT: FILE: bsp_m_com, FUNCTION:SDK_BSP_ComSetParams, LINE: [0-9]+, x=NULL!\n";
-    const Op ops[] = {
-        {error_line("BSP_ComCreate", "1"), [] { return BSP_ComCreate(7); }},
-        {error_line("SDK_BSP_ComDestroy", "1"), [] { return SDK_BSP_ComDestroy(7); }},
-        {error_line("SDK_BSP_ComGetCapbility", "1"), [&] { return SDK_BSP_ComGetCapbility(7, &cap); }},
-        {error_line("SDK_BSP_ComSetParams", "1"), [&] { return SDK_BSP_ComSetParams(7, &p); }},
-        {error_line("SDK_BSP_ComWrite", "1"), [&] { return SDK_BSP_ComWrite(7, &byte, 1, &count); }},
-        {error_line("SDK_BSP_ComRead", "1"), [&] { return SDK_BSP_ComRead(7, &byte, 1, &count); }},
-        {error_line("SDK_BSP_ComFlush", "1"), [] { return SDK_BSP_ComFlush(7); }},
-        {null_record + error_line("SDK_BSP_ComSetParams", "1"), [] { return SDK_BSP_ComSetParams(2, nullptr); }},
+// Bad indexes, and a null buffer to write, are bad_calls.txt's; here null records on a good index and
+// the lines every refusal prints.
+TEST(SerialPorts, NullRecordsAreRejected) {
+    const std::pair<std::string, std::function<std::uint32_t()>> ops[] = {
+        {"ASSERT: FILE: bsp_m_com, FUNCTION:SDK_BSP_ComSetParams, LINE: [0-9]+, x=NULL!\n" +
+             error_line("SDK_BSP_ComSetParams", "1"),
+         [] { return SDK_BSP_ComSetParams(2, nullptr); }},
         {".*" + error_line("SDK_BSP_ComGetCapbility", "1"), [] { return SDK_BSP_ComGetCapbility(2, nullptr); }},
-        {".*" + error_line("SDK_BSP_ComWrite", "1"), [] { return SDK_BSP_ComWrite(2, nullptr, 4, nullptr); }},
+        {error_line("SDK_BSP_ComSetParams", "1") + error_line("M_BAU_SET_COM", "1"),
+         [] { return M_BAU_SET_COM(7, 9600, 8, 1, 0) == 1 ? BSP_COM_ERR_PARAM : 0u; }},
     };
-    for (const Op& op : ops) {
+    for (const auto& [expected, call] : ops) {
         std::uint32_t r = 0;
-        EXPECT_THAT(printed([&] { r = op.call(); }), MatchesRegex(op.expected));
-        EXPECT_EQ(r, BSP_COM_ERR_PARAM) << op.expected;
+        EXPECT_THAT(printed([&, &c = call] { r = c(); }), MatchesRegex(expected));
+        EXPECT_EQ(r, BSP_COM_ERR_PARAM) << expected;
     }
-    EXPECT_EQ(count, 0u);
-    EXPECT_EQ(M_BAU_SET_COM(8, 9600, 8, 1, 0), 255);
-    std::uint8_t r = 0;
-    EXPECT_THAT(printed([&] { r = M_BAU_SET_COM(7, 9600, 8, 1, 0); }),
-                MatchesRegex(error_line("SDK_BSP_ComSetParams", "1") + error_line("M_BAU_SET_COM", "1")));
-    EXPECT_EQ(r, 1);
 }
 
 TEST(LineSettings, DataBitsAndParityAsBuilt) {
@@ -157,7 +138,7 @@ TEST_F(SerialPort, WritesWholeReadsWithoutWaitingAndReportsDeviceFailures) {
     EXPECT_EQ(r, BSP_COM_ERR_IO);
     EXPECT_EQ(written, 0u);
 
-    // A closed port, and a device that is missing.
+    // A closed port (a missing device is serial_test.cpp's).
     EXPECT_EQ(SDK_BSP_ComDestroy(4), BSP_COM_OK);
     for (auto [call, name] : {std::pair<std::function<std::uint32_t()>, const char*>{
                                   [&] { return SDK_BSP_ComWrite(4, data.data(), 1, &written); }, "SDK_BSP_ComWrite"},
@@ -165,11 +146,6 @@ TEST_F(SerialPort, WritesWholeReadsWithoutWaitingAndReportsDeviceFailures) {
         EXPECT_THAT(printed([&, c = call] { r = c(); }), MatchesRegex(error_line(name, "4")));
         EXPECT_EQ(r, BSP_COM_ERR_DEVICE);
     }
-    EXPECT_THAT(printed([&] { r = BSP_ComCreate(3); }),
-                MatchesRegex("BSP_ComCreate\\(3, /dev/ttymxc4\\) Failed !\n" + error_line("BSP_ComCreate", "4")));
-    EXPECT_EQ(r, BSP_COM_ERR_DEVICE);
-    EXPECT_THAT(printed([&] { EXPECT_EQ(M_BAU_SET_COM(3, 9600, 8, 1, 0), 4); }),
-                MatchesRegex(error_line("SDK_BSP_ComSetParams", "4") + error_line("M_BAU_SET_COM", "4")));
 }
 
 }  // namespace

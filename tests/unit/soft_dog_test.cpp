@@ -49,9 +49,9 @@ class SoftDog : public unit::RootedTest {
     }
     // Watchdog passes, their keep-alive traces (no board port is open) kept off the test output.
     void passes(int n) {
-        testing::internal::CaptureStdout();
-        for (int k = 0; k < n; ++k) bsp::io::soft_dog_pass();
-        testing::internal::GetCapturedStdout();
+        unit::printed([n] {
+            for (int k = 0; k < n; ++k) bsp::io::soft_dog_pass();
+        });
     }
     std::time_t now() { return clock_.now(); }
     int reboots() {

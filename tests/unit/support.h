@@ -24,10 +24,8 @@ class RootedTest : public testing::Test {
         dir_ = std::make_unique<TempDir>();
         root_ = dir_->path();
         // The box's tools that change the machine only record here: the runner finds them first.
-        for (const char* tool : {"reboot", "date", "hwclock", "killall", "user.sh", "lte.sh"}) {
-            write_file(box("bin") / tool, std::string("#!/bin/sh\necho ") + tool + " \"$@\" >> \"$(dirname \"$0\")/../tmp/ran\"\n");
-            std::filesystem::permissions(box("bin") / tool, std::filesystem::perms::owner_all);
-        }
+        for (const char* tool : {"reboot", "date", "hwclock", "killall", "user.sh", "lte.sh"})
+            stand_in(tool, std::string("echo ") + tool + " \"$@\" >> \"$(dirname \"$0\")/../tmp/ran\"\n");
         setenv("SDK_BSP_ROOT", root_.c_str(), 1);
         unsetenv("SDK_BSP_CMDLOG");
         bsp::os::reload_environment();
@@ -84,15 +82,6 @@ class FixedClock : public bsp::os::Clock {
 
   private:
     std::time_t t_;
-};
-
-// Local time is UTC for the test's duration, so time stamps are predictable.
-class UtcZone {
-  public:
-    UtcZone() {
-        setenv("TZ", "UTC0", 1);
-        tzset();
-    }
 };
 
 // What f printed on standard output.

