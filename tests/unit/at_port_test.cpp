@@ -1,7 +1,7 @@
-// The AT command channel on a pty, and the modem queries over it, against the answers real modules
-// send (../shared/testdata/modem/transcripts.md, rows cited): the line reader, the exchanges'
-// endings and their waits on the library's clock, the tokenizer; the commands the queries send, what
-// they store, their waits; and the parsers and number readers on their own.
+// Everything over the cellular module's AT port, against the answers real modules send
+// (../shared/testdata/modem/transcripts.md, rows cited): the AT channel's line reader, the
+// exchanges' endings and their waits on the library's clock, the tokenizer; the commands the modem
+// queries send, what they store, their waits, and their parsers; the supervisor beside the hosts.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -9,25 +9,60 @@
 #include <termios.h>
 
 #include <array>
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <functional>
+#include <map>
+#include <memory>
+#include <regex>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
 
-#include "at_port.h"
+#include "lte/lte.h"
+#include "pty_device.h"
+#include "support.h"
 
 namespace {
 
+using namespace std::chrono_literals;
 using testing::Contains;
 using testing::StartsWith;
 using unit::printed;
 
 void set(char (&field)[SDK_BSP_NTU_TEXT_SIZE], const char* text) { bsp::lte::store_text(field, text); }
 
-class AtChannel : public unit::AtPortTest {
+// The cellular module's AT port: a pty linked at dev/ttyUSB3 under the test's root, the modem's log
+// level written to the file, and a clock on which a 100 ms poll passes in microseconds.
+class AtPortTest : public unit::RootedTest {
+  protected:
+    static constexpr const char* kAtDev = "/dev/ttyUSB3";  // an EC20's AT device
+
+    void SetUp() override {
+        RootedTest::SetUp();
+        module = std::make_unique<unit::PtyDevice>(root_, "ttyUSB3");
+        STR_LOG_PAR.net = 2;  // the modem's level, to the log file
+    }
+    void TearDown() override {
+        at_port_close();
+        SDK_LOG_PAR_INIT_NOPRINTF();
+        module.reset();
+        RootedTest::TearDown();
+    }
+    // The module's answer, waiting for the library to read it.
+    void answer(std::string_view a) { module->feed(unit::bytes(a)); }
+    // The next n bytes the library wrote to the module.
+    std::string sent(std::size_t n) { return unit::text(module->read(n)); }
+
+    unit::SteppingClock clock;
+    std::unique_ptr<unit::PtyDevice> module;
+};
+
+class AtChannel : public AtPortTest {
   protected:
     void SetUp() override {
         AtPortTest::SetUp();
@@ -243,7 +278,7 @@ TEST(AtTokenizer, PrefixesAndLineEnds) {
     }
 }
 
-using ModemQueries = unit::AtPortTest;
+using ModemQueries = AtPortTest;
 
 TEST_F(ModemQueries, SignalTextByBand) {
     struct Case {
@@ -443,6 +478,86 @@ TEST(ModemParsers, HexadecimalHelpers) {
         gpsaddpoint(text, n);
         EXPECT_STREQ(text, out) << in;
     }
+}
+
+// The module's answers (transcripts.md rows 9, 13, 19, 27 and 30).
+const std::map<std::string, std::string> kAnswers{
+    {"ATE0", "\r\nOK\r\n"}, {"ATH", "\r\nOK\r\n"}, {"AT+CFUN=1,1", "\r\nOK\r\n"}, {"AT+CSQ", "\r\n+CSQ: 24,99\r\n\r\nOK\r\n"},
+    {"AT^SYSINFO", "\r\n^SYSINFO: 2,3,0,17,1\r\n\r\nOK\r\n"}, {"AT+CIMI", "\r\n460023210226023\r\n\r\nOK\r\n"},
+    {"AT+CGSN", "\r\n862140060226843\r\n\r\nOK\r\n"}};
+
+// The supervisor's passes beside four host threads calling the Dial API, against the pty answering
+// as a module and stand-in tools in the root's bin/: no data race (the TSan build runs it), and
+// every report a host gets holds whole texts.
+class SupervisorThreads : public AtPortTest {
+  protected:
+    void SetUp() override {
+        AtPortTest::SetUp();
+        stand_in("lsusb", "echo 'Bus 001 Device 003: ID 2c7c:0125 Quectel Wireless Solutions Co., Ltd. EC25 LTE modem'\n");
+        stand_in("ifconfig", "printf 'ppp0 Link encap:Point-to-Point Protocol\\n inet addr:10.64.12.7  Mask:255.255.255.255\\n%0200d\\n' 0\n");
+        stand_in("uci", "");
+        stand_in("nohup", "exec \"$@\"\n");  // no nohup.out where the tests run
+        for (const char* dir : {"sys/class/gpio/gpio12", "sys/bus/usb-serial/drivers/option1"}) std::filesystem::create_directories(box(dir));
+    }
+    void TearDown() override {
+        NTU = NTU_T{};
+        AtPortTest::TearDown();
+    }
+    void answer_commands() {
+        for (std::string line; !stop;)
+            for (auto b : module->read(1, 20ms)) {
+                if (b != '\r') {
+                    if (b != '\n') line += static_cast<char>(b);
+                } else if (auto a = kAnswers.find(std::exchange(line, {})); a != kAnswers.end()) {
+                    module->write(unit::bytes(a->second));
+                }
+            }
+    }
+    bool done(int passes) {
+        std::array<char, SDK_BSP_NTU_TEXT_SIZE> ip{};
+        bsp::lte::copy_text(ip.data(), ip.size(), NTU.lteip);
+        return passes >= 6 && std::string(ip.data()) == "10.64.12.7" && unit::read_file(box("tmp/ran")).find("lte.sh") != std::string::npos;
+    }
+
+    std::atomic<bool> stop{false};
+};
+
+TEST_F(SupervisorThreads, DialApiBesideTheSupervisor) {
+    const std::regex static_info(R"(\{"TelcomCarrier":"(CMCC)?","MFRS":"VQ", "Model":"(LTE)?", "Version":"0.1", )"
+                                 R"("IMEI":"(862140060226843)?", "IMSI":"(460023210226023)?"\})");
+    const std::regex dynamic_info(R"(\{"CardStat":"[01]", "SignalStrength":"(-61)?", "IP":"(10\.64\.12\.7)?", )"
+                                  R"("Longitude":"0\.000000", "Latitude":"0\.000000"\})");
+    std::atomic<int> passes{0}, torn{0};
+    testing::internal::CaptureStdout();  // the queries' prints
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] { answer_commands(); });
+    threads.emplace_back([&] {
+        for (int count = 0; !stop; passes = ++count) {
+            bsp::lte::supervisor_pass(count);
+            mysleep(1);
+        }
+    });
+    for (int host = 0; host < 4; ++host)
+        threads.emplace_back([&, host] {
+            std::array<char, 256> info{};
+            if (host == 0) torn += DialHardReboot();  // once: its 3 s pass on everyone's clock
+            while (!stop) {
+                DialDial("", "");
+                torn += DialIsOnline() < -1;
+                DialGetStaticInfo(info.data(), 0);
+                torn += !std::regex_match(info.data(), static_info);
+                DialGetDynamicInfo(info.data(), 0);
+                torn += !std::regex_match(info.data(), dynamic_info);
+                if (host == 0) torn += DialSoftReboot() + DialTerminate() + DialInit();  // all 0
+            }
+        });
+    for (auto end = std::chrono::steady_clock::now() + 120s; !done(passes) && std::chrono::steady_clock::now() < end;)
+        std::this_thread::sleep_for(10ms);
+    stop = true;
+    for (auto& t : threads) t.join();
+    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(done(passes));
+    EXPECT_EQ(torn, 0);
 }
 
 }  // namespace
