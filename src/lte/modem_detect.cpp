@@ -211,7 +211,7 @@ SDK_BSP_API int read_ethip1(const char* ifname, char* out) noexcept {
         cmdread(ifconfig.c_str(), listing.data());
     const std::string_view address = ifconfig_address(listing.data());
     std::array<char, kAddressText> text{};
-    std::memcpy(text.data(), address.data(), address.size());
+    if (!address.empty()) std::memcpy(text.data(), address.data(), address.size());  // no address: data() may be null
     if (out) store_text(out, kAddressText, text.data());
     if (address.empty() || !out) return -1;
     std::puts(text.data());
