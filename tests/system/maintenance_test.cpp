@@ -1,16 +1,12 @@
-// Maintenance through the real library and the host shell, a fresh box per case: the update
-// package the build writes installs into the box's /lib/libsdk_bsp.so, others install nothing;
-// the clock and the FTP accounts reach the box's recording stand-ins.
-#include <gmock/gmock.h>
+// The update through the real library and the host shell, a fresh box per case: the update
+// package the build writes installs into the box's /lib/libsdk_bsp.so, others install nothing.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <regex>
 
 #include "host_shell.h"
-#include "sim/box.h"
 
 namespace {
 
@@ -18,15 +14,10 @@ namespace fs = std::filesystem;
 using systest::HostShell;
 using systest::TempRoot;
 
-void write_bytes(const fs::path& p, const std::string& bytes) {
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << bytes;
-}
-
 // The build's library with a reference hash not its own, packed as the build packs it.
 void mismatched_package(const fs::path& file) {
     const fs::path stage = file.parent_path() / "stage";
-    write_bytes(stage / "tmp/sdk/file.md5", std::string(32, '0'));
+    testfiles::write_file(stage / "tmp/sdk/file.md5", std::string(32, '0'));
     fs::copy_file(systest::driven("SDK_BSP_LIBRARY", SDK_BSP_LIBRARY), stage / "tmp/sdk/libsdk_bsp.so");
     const std::string tar = "tar -C " + stage.string() + " -czf " + file.string() + " tmp/sdk/file.md5 tmp/sdk/libsdk_bsp.so";
     ASSERT_EQ(std::system(tar.c_str()), 0);
@@ -46,20 +37,20 @@ TEST(ShellUpdate, TheBuiltPackageInstallsOthersInstallNothing) {
         bool installed;
         std::string commands;  // the journal, the root written as $R
     } cases[] = {
-        {[&](const fs::path& f) { write_bytes(f, package); }, "/mnt/CAIRN_KIT_SDK.tar.gz", "UpdateSDK -> 0", true,
+        {[&](const fs::path& f) { testfiles::write_file(f, package); }, "/mnt/CAIRN_KIT_SDK.tar.gz", "UpdateSDK -> 0", true,
          unpack + check + "cp $R/tmp/sdk/libsdk_bsp.so $R/lib/libsdk_bsp.so\n"},
         {mismatched_package, "/mnt/CAIRN_KIT_SDK.tar.gz", "UpdateSDK -> 0", false, unpack + check},
-        {[&](const fs::path& f) { write_bytes(f, package.substr(0, package.size() / 2)); }, "/mnt/CAIRN_KIT_SDK.tar.gz",
+        {[&](const fs::path& f) { testfiles::write_file(f, package.substr(0, package.size() / 2)); }, "/mnt/CAIRN_KIT_SDK.tar.gz",
          "UpdateSDK -> -1", false, unpack},
-        {[](const fs::path& f) { write_bytes(f, std::string(4096, 'x')); }, "/mnt/CAIRN_KIT_SDK.tar.gz", "UpdateSDK -> -1",
+        {[](const fs::path& f) { testfiles::write_file(f, std::string(4096, 'x')); }, "/mnt/CAIRN_KIT_SDK.tar.gz", "UpdateSDK -> -1",
          false, unpack},
-        {[&](const fs::path& f) { write_bytes(f, package); }, "/mnt/CAIRN_KIT_SDK.tar", "UpdateSDK -> 0", false, ""},
+        {[&](const fs::path& f) { testfiles::write_file(f, package); }, "/mnt/CAIRN_KIT_SDK.tar", "UpdateSDK -> 0", false, ""},
     };
     ASSERT_FALSE(package.empty()) << systest::driven("SDK_BSP_UPDATE_PACKAGE", SDK_BSP_UPDATE_PACKAGE);
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << &c - cases);
         TempRoot root;
-        write_bytes(root / "lib/libsdk_bsp.so", "the library before\n");
+        testfiles::write_file(root / "lib/libsdk_bsp.so", "the library before\n");
         c.make(root / (c.path + 1));
         HostShell shell(root, {"SDK_BSP_CMDLOG=" + (root / "cmdlog").string()});
         EXPECT_EQ(shell.call(std::string("UpdateSDK \"") + c.path + "\""), c.result);
@@ -68,24 +59,6 @@ TEST(ShellUpdate, TheBuiltPackageInstallsOthersInstallNothing) {
         EXPECT_EQ(std::regex_replace(systest::read_file(root / "cmdlog"), std::regex(root.path().string()), "$$R"),
                   c.commands);
     }
-}
-
-TEST(ShellMaintenance, ClockAndFtpAccountsOnTheBoxStandins) {
-    TempRoot root;
-    sim::Box box(root.path());
-    HostShell shell(root, box.env());
-    EXPECT_EQ(shell.call(R"(SetRtc "2024-07-01 08:30:00")"), "SetRtc -> 0");
-    EXPECT_EQ(shell.call(R"(SetFtp "ftpuser" "secret" "/tmp/ftp")"), "SetFtp -> 0");
-    EXPECT_EQ(shell.call(R"(SetFtp "guest" "pw" "/tmp")"), "SetFtp -> 0");
-    EXPECT_EQ(shell.call(R"(DelFtp "ftpuser")"), "DelFtp -> -1");
-    EXPECT_EQ(shell.finish(), 0);
-
-    const std::string r = root.path().string();
-    EXPECT_THAT(box.standins(), testing::ElementsAre("date -s 2024-07-01 08:30:00", "hwclock -w",
-                                                     "user.sh add ftpuser secret " + r + "/tmp/ftp",
-                                                     "user.sh add guest pw " + r + "/tmp", "user.sh del ftpuser"));
-    EXPECT_TRUE(fs::is_directory(root / "tmp/ftp"));
-    EXPECT_THAT(box.status(), testing::HasSubstr("\nFTP       guest /tmp\n"));
 }
 
 }  // namespace

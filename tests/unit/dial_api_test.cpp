@@ -1,10 +1,16 @@
-// The Dial API on its own: the requests it leaves in NTU, its log lines at their levels, and its
-// reports from NTU.
+// The modem state record (what a fresh start of the supervisor clears and keeps, its texts handed
+// over between threads under the record's lock) and the Dial API on it: the requests it leaves, its
+// log lines at their levels, and its reports. Then detection on real lsusb lines, the interface
+// address from the kernel and from ifconfig listings, and the runners, through stand-ins in the
+// root's bin/ that print what the test leaves there.
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
+#include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <tuple>
 
 #include "lte/lte.h"
@@ -14,6 +20,49 @@
 namespace {
 
 using bsp::lte::store_text;
+using bsp::lte::word;
+
+TEST(ModemRecord, DataInitClearsAllButTheIdentities) {
+    std::memset(&NTU, 0x5A, sizeof NTU);  // every byte written, as a long-running process leaves it
+    bsp::lte::store_text(NTU.imsi, "460023210226023");
+    bsp::lte::store_text(NTU.imei, "862140060226843");
+    NTU.attimeouts = 7;
+    EXPECT_EQ(unit::printed(data_init), "################NTU.mode_id=0\n");
+    // Kept: the identities, the time-out count and the two reserved areas the supervisor leaves.
+    NTU_T want{};
+    std::strcpy(want.imsi, "460023210226023");
+    std::strcpy(want.imei, "862140060226843");
+    want.attimeouts = 7;
+    std::memset(want.reserved5, 0x5A, sizeof want.reserved5);
+    std::memset(want.reserved7, 0x5A, sizeof want.reserved7);
+    const auto* got = reinterpret_cast<const unsigned char*>(&NTU);
+    const auto* wanted = reinterpret_cast<const unsigned char*>(&want);
+    for (std::size_t at = 0; at < sizeof NTU; ++at) ASSERT_EQ(got[at], wanted[at]) << "byte " << at;
+}
+
+TEST(ModemRecordThreads, TextsCopiedWhileRewrittenAreWhole) {
+    constexpr int kRounds = 20000;
+    const std::string kTexts[] = {"-107", "-73", "-101"};
+    bsp::lte::store_text(NTU.csq, kTexts[0]);
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            bsp::lte::store_text(NTU.csq, kTexts[i % 3]);
+            word(&NTU_T::pppdstart).store(0);  // the supervisor clears a request
+        }
+        done = true;
+    });
+    int torn = 0;
+    while (!done) {
+        std::array<char, SDK_BSP_NTU_TEXT_SIZE> copy{};
+        bsp::lte::copy_text(copy.data(), copy.size(), NTU.csq);
+        const std::string seen = copy.data();
+        torn += seen != kTexts[0] && seen != kTexts[1] && seen != kTexts[2];
+        word(&NTU_T::pppdstart).store(1);  // a host requests
+    }
+    writer.join();
+    EXPECT_EQ(torn, 0);
+}
 
 class DialApi : public unit::RootedTest {
   protected:
@@ -80,6 +129,63 @@ TEST_F(DialApi, ReportsFromTheRecord) {
     EXPECT_EQ(std::string(wide.data()).size(), 136u);
     EXPECT_EQ(wide[137], '#');
     EXPECT_TRUE(std::string(wide.data()).starts_with("{\"CardStat\":\"0\", \"SignalStrength\":\"-61\", \"IP\":\"1.2.34\", \"Longitude\":\""));
+}
+
+class ModemDetect : public unit::RootedTest {
+  protected:
+    void SetUp() override {
+        RootedTest::SetUp();
+        journal_commands();
+        for (std::string tool : {"lsusb", "ifconfig", "uci"}) stand_in(tool, "cat \"$(dirname \"$0\")/../" + tool + ".out\"\n");
+    }
+    void TearDown() override {
+        NTU = NTU_T{};
+        RootedTest::TearDown();
+    }
+    std::array<char, bsp::lte::kCmdreadSize> out{};
+};
+
+TEST_F(ModemDetect, FirstKnownRowWithinTheFirst256Characters) {
+    // Real lines (../shared/testdata/modem/lsusb.txt); a hub's is 64 characters with its end.
+    const std::string hub = "Bus 001 Device 001: ID 1d6b:0002 Linux Foundation 2.0 root hub\n";
+    const std::string ec20 = "Bus 001 Device 004: ID 2c7c:0125  \n";
+    using Case = std::tuple<std::string, int, int, const char*>;  // listing, result, mode_id, atdev
+    for (auto [listing, found, mode_id, atdev] :
+         {Case{hub + "Bus 002 Device 005: ID 2c7c:6026 Quectel Wireless Solutions Co., Ltd. \n" + ec20, 1, 10, "/dev/ttyUSB3"},
+          Case{"Bus 001 Device 023: ID 0001:0001\n", 1, 3, "/dev/ttyS6"},  // row 3, never row 8
+          Case{hub + hub + hub + hub + ec20, 0, 3, "/dev/ttyS6"}}) {        // beyond the window: the last stays
+        unit::write_file(box("lsusb.out"), listing);
+        EXPECT_EQ(readusb(), found) << listing;
+        EXPECT_EQ(NTU.mode_id, mode_id) << listing;
+        EXPECT_STREQ(NTU.atdev, atdev) << listing;
+    }
+}
+
+TEST_F(ModemDetect, AddressFromTheKernelElseFromAFullIfconfigListing) {
+    auto listing = [](const std::string& address) {
+        return "ppp0      Link encap:Point-to-Point Protocol  \n          inet addr:" + address +
+               "  P-t-P:10.64.64.64  Mask:255.255.255.255\n" + std::string(120, ' ') + "\n";
+    };
+    using Case = std::tuple<std::string, int, const char*>;  // listing, result, address
+    for (auto [text, result, address] :
+         {Case{"inet addr:10.0.0.1 " + std::string(150, ' '), -1, ""},  // shorter than 200
+          Case{listing("1.2.3.4"), -1, ""}, Case{listing("10.0.0.1"), 1, "10.0.0.1"}}) {
+        unit::write_file(box("ifconfig.out"), text);
+        out.fill('x');
+        unit::printed([&] { EXPECT_EQ(read_ethip1("ppp0", out.data()), result) << text; });
+        EXPECT_STREQ(out.data(), address) << text;
+    }
+    take("cmdlog");
+    EXPECT_EQ(read_ethip1("ppp0;reboot", out.data()), -1);  // no command is built from it
+    EXPECT_EQ(read_ethip("lo", out.data()), 1);             // the kernel knows it
+    EXPECT_STREQ(out.data(), "127.0.0.1");
+    EXPECT_EQ(take("cmdlog"), "");
+    unit::printed([&] { EXPECT_EQ(read_ethip("sdkbsp9", out.data()), 1); });  // no such device: ifconfig
+    EXPECT_EQ(take("cmdlog"), "ifconfig sdkbsp9\n");
+    // The runners: trailing blanks and line ends stripped; uci's "Entry" message is no output.
+    EXPECT_STREQ(uciread("printf 'word \\r\\n'", out.data()), "word");
+    unit::write_file(box("uci.out"), "uci: Entry not found\n");
+    EXPECT_STREQ(cmdread("uci get network.ppp0.device", out.data()), "");
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 
 #include <atomic>
 #include <climits>
-#include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -43,7 +41,6 @@ const std::string kRmc = "$GPRMC,083559.00,A,2236.12345,N,11356.78901,E,0.004,77
 TEST_F(NmeaParser, WorkedExampleInABatchOfMoreThan1024Bytes) {
     const std::string short_batch = batch({kRmc}, 1024);
     EXPECT_EQ(printed([&] { EXPECT_EQ(BSP_GPS_READ(short_batch.data(), 1024), -1); }), "");
-    EXPECT_EQ(BSP_GPS_READ(nullptr, 2000), -1);
     EXPECT_EQ(STR_GPS_INFO.lat, 0.0);
     const std::string b = batch({"$GPGSV,2,1,07,03,45,120,40,07,30,200,38,16,10,050,,19,60,300,42*7D", kRmc,
                                  "$GNGGA,083559.00,2236.12345,N,11356.78901,E,1,08,1.0,56.7,M,-2.1,M,,*50"});
@@ -109,17 +106,6 @@ TEST_F(NmeaParser, SignalTextStopsAtTheFirstItemThatDoesNotFit) {
     }
 }
 
-TEST_F(NmeaParser, TracesOfAGsvWithManySatellitesComeWhole) {
-    std::string gsv = "$GPGSV,1,1,18", traces = "______GPS 数据梳理---1100\r\nGPS_CMD_NUM :GPS_CMD_NUM=1,/1\r\n";
-    for (int id = 10; id < 28; ++id) {
-        gsv += "," + std::to_string(id) + ",1,1,1";
-        traces += "Read_a_info 标识：" + std::to_string(id) + "\r\n";
-    }
-    const std::string b = batch({checksummed(gsv)});
-    EXPECT_EQ(printed([&] { BSP_GPS_READ(b.data(), static_cast<int>(b.size())); }), traces);
-    EXPECT_EQ(STR_GPS_INFO.gps_id[17], 27);
-}
-
 TEST_F(NmeaParser, UsedSatellitesAndPositionRules) {
     feed(batch({checksummed("$GPGSA,A,3,01,,03,04,05,06,,,,,,,1.3,0.8,1.1,1"),              // 18 commas: twelve IDs
                 checksummed("$BDGSA,A,3,01,02,03,04,05,06,07,08,09,10,11,12,1.3,0.8,1.1"),  // 17: eleven
@@ -155,8 +141,8 @@ TEST_F(NmeaParser, CuttingSurvivesDamagedStreams) {
 // ---- real receiver captures, handed over as the read loop does ----------------------------
 
 // What each capture leaves in the record. The positions are gpsd's fixes for the same capture
-// (its .chk file: a TPV of the same latitude, longitude and altHAE, without the hemisphere's sign),
-// checked below; the last batch of a capture (1024 bytes or less) is never parsed. Receivers that
+// (its .chk file: a TPV of the same latitude, longitude and altHAE, without the hemisphere's sign);
+// the last batch of a capture (1024 bytes or less) is never parsed. Receivers that
 // never give a fix in CR LF sentences leave 0 (magellan-ec10 ends its lines with LF alone;
 // gp-320fw's last GGA reports 0000.0000 after its cold boot).
 struct Capture {
@@ -166,20 +152,6 @@ struct Capture {
 };
 void PrintTo(const Capture& c, std::ostream* os) { *os << c.file; }
 class RealCaptures : public NmeaParser, public testing::WithParamInterface<Capture> {};
-
-// A TPV report of gpsd's with that position and height, as the .chk file writes them.
-bool gpsd_reported(const std::filesystem::path& chk, double lat, double lon, float high) {
-    const std::string text = unit::read_file(chk);
-    auto number = [&](std::size_t line, const char* key) {
-        std::size_t at = text.find(key, line);
-        return at < text.find('\n', line) ? std::fabs(std::stod(text.substr(at + std::strlen(key)))) : -1.0;
-    };
-    for (std::size_t at = text.find("{\"class\":\"TPV\""); at != std::string::npos; at = text.find("{\"class\":\"TPV\"", at + 1))
-        if (std::fabs(number(at, "\"lat\":") - lat) < 1e-5 && std::fabs(number(at, "\"lon\":") - lon) < 1e-5 &&
-            std::fabs(number(at, "\"altHAE\":") - high) < 0.01)
-            return true;
-    return false;
-}
 
 TEST_P(RealCaptures, WholeCaptureInReadLoopBatches) {
     const Capture& c = GetParam();
@@ -202,9 +174,6 @@ TEST_P(RealCaptures, WholeCaptureInReadLoopBatches) {
               fmt("%.8f", c.lat) + fmt(",%.8f", c.lon) + fmt(",%f", c.high));
     EXPECT_EQ(std::vector<float>({r.gpsnum, r.gpslook, r.bdnum, r.bdlook}),
               std::vector<float>({c.gp_used, c.gp_view, c.bd_used, c.bd_view}));
-    if (c.lat != 0) {
-        EXPECT_TRUE(gpsd_reported(file.string() + ".chk", c.lat, c.lon, c.high));
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Nmea, RealCaptures,

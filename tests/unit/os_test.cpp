@@ -13,6 +13,8 @@ namespace {
 using bsp::os::Command;
 using bsp::os::Path;
 
+// Every other test's files and commands go through this seam: what they rely on (paths under the
+// root, the command journal, the box's tools found first) is not repeated here.
 class OsSeam : public unit::RootedTest {};
 
 TEST_F(OsSeam, AbsolutePathsGoUnderTheRootRelativeOnesStay) {
@@ -20,13 +22,6 @@ TEST_F(OsSeam, AbsolutePathsGoUnderTheRootRelativeOnesStay) {
     EXPECT_STREQ(Path("relative/file").c_str(), "relative/file");
     EXPECT_FALSE(Path(nullptr).ok());
     EXPECT_FALSE(Path(std::string(bsp::os::kPathMax, '/').c_str()).ok());
-
-    unit::write_file(box("etc/config/vqm"), "x");
-    struct stat st {};
-    EXPECT_EQ(bsp::os::stat("/etc/config/vqm", &st), 0);
-    int fd = bsp::os::open("/etc/config/vqm", O_RDONLY);
-    EXPECT_GE(fd, 0);
-    close(fd);
 }
 
 TEST_F(OsSeam, CommandsRootTheirPathsAndAreRefusedRatherThanCut) {
@@ -43,24 +38,6 @@ TEST_F(OsSeam, CommandsRootTheirPathsAndAreRefusedRatherThanCut) {
     // Data arguments get no room for the root.
     EXPECT_TRUE(cmd.format(10, "echo %s", "abcd"));
     EXPECT_FALSE(cmd.format(10, "echo %s", "abcde"));
-}
-
-TEST_F(OsSeam, RunnerJournalsEachCommandAndFindsTheBoxToolsFirst) {
-    journal_commands();
-    unit::write_file(box("bin/reboot"), "#!/bin/sh\necho stand-in > " + box("tmp/rebooted").string() + "\n");
-    std::filesystem::permissions(box("bin/reboot"), std::filesystem::perms::owner_all);
-
-    EXPECT_EQ(bsp::os::run("reboot"), 0);
-    EXPECT_EQ(unit::read_file(box("tmp/rebooted")), "stand-in\n");
-    {
-        bsp::os::Pipe p("echo one; echo two");
-        ASSERT_TRUE(p);
-        char line[16] = {};
-        ASSERT_NE(fgets(line, sizeof line, p.get()), nullptr);
-        EXPECT_STREQ(line, "one\n");
-    }
-    EXPECT_EQ(bsp::os::run(nullptr), -1);
-    EXPECT_EQ(take("cmdlog"), "reboot\necho one; echo two\n");
 }
 
 TEST_F(OsSeam, EverythingItOpensIsCloseOnExec) {

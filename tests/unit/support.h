@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../common/files.h"
@@ -24,10 +27,8 @@ class RootedTest : public testing::Test {
         dir_ = std::make_unique<TempDir>();
         root_ = dir_->path();
         // The box's tools that change the machine only record here: the runner finds them first.
-        for (const char* tool : {"reboot", "date", "hwclock", "killall", "user.sh", "lte.sh"}) {
-            write_file(box("bin") / tool, std::string("#!/bin/sh\necho ") + tool + " \"$@\" >> \"$(dirname \"$0\")/../tmp/ran\"\n");
-            std::filesystem::permissions(box("bin") / tool, std::filesystem::perms::owner_all);
-        }
+        for (const char* tool : {"reboot", "date", "hwclock", "killall", "user.sh", "lte.sh"})
+            stand_in(tool, std::string("echo ") + tool + " \"$@\" >> \"$(dirname \"$0\")/../tmp/ran\"\n");
         setenv("SDK_BSP_ROOT", root_.c_str(), 1);
         unsetenv("SDK_BSP_CMDLOG");
         bsp::os::reload_environment();
@@ -72,6 +73,29 @@ class RootedTest : public testing::Test {
     std::unique_ptr<TempDir> dir_;
 };
 
+// Time moves only when the library sleeps, by what it slept, from `base`; each sleep also yields a
+// few microseconds, so that bytes written to a pty reach its slave while the library polls.
+class SteppingClock : public bsp::os::Clock {
+  public:
+    explicit SteppingClock(std::time_t b = 0) : base(b) { bsp::os::set_clock(this); }
+    ~SteppingClock() override { bsp::os::set_clock(nullptr); }
+    std::time_t now() noexcept override { return base + static_cast<std::time_t>(slept_us / 1000000); }
+    timeval time_of_day() noexcept override {
+        const long long us = base * 1000000LL + slept_us;
+        return {static_cast<std::time_t>(us / 1000000), static_cast<suseconds_t>(us % 1000000)};
+    }
+    void sleep_ms(long ms) noexcept override {
+        slept_us += ms * 1000;
+        std::this_thread::sleep_for(std::chrono::microseconds(5));
+    }
+    long slept_ms() const { return static_cast<long>(slept_us / 1000); }
+    void reset() { slept_us = 0; }
+    std::atomic<std::time_t> base;
+
+  private:
+    std::atomic<long long> slept_us{0};
+};
+
 // Time stands still at a chosen instant; sleeps return at once and are counted.
 class FixedClock : public bsp::os::Clock {
   public:
@@ -84,15 +108,6 @@ class FixedClock : public bsp::os::Clock {
 
   private:
     std::time_t t_;
-};
-
-// Local time is UTC for the test's duration, so time stamps are predictable.
-class UtcZone {
-  public:
-    UtcZone() {
-        setenv("TZ", "UTC0", 1);
-        tzset();
-    }
 };
 
 // What f printed on standard output.
