@@ -313,6 +313,7 @@ TEST(ModemParsers, RegistrationStatesAndNetworkTypes) {
         {"^SYSINFO: 2,3,0,9,1", 9, "LTE"},       {"^SYSINFO: 2,3,0,17,1,7", 17, "LTE"},  // rows 13, 14
         {"^SYSINFO:2,4,5,3,1", 3, "GSM/GPRS"},   {"^SYSINFO: 2,3,0,15,1", 15, "TD-SCDMA"},  // row 15
         {"^SYSINFO: 2,3,0,2,1", 2, "CDMA"},      {"^SYSINFO: 2,3,0,0,1", 0, "NOSERVICE"},
+        {"^SYSINFO: 2,3,0,4,1", 4, "EVDO"},
         {"^SYSINFO: 2,3,0,7,1", 7, ""},          {"^SYSINFO: 0,0,0,0,1", -1, "SIM_OK"},
         {"^SYSINFO: 2,0,0,9,255", -1, "SIMOVER"}, {"^SYSINFO: 1,0,0,5,4", -1, ""},
         {"^SYSINFO: 2,3,0,9", -1, "before"},     {"^SYSINFO 2,3,0,9,1", -1, "before"},  // netstate stays
@@ -336,6 +337,7 @@ TEST_F(ModemQueries, ImsiAndSimPresence) {
     const Case cases[] = {
         {read_MINI1, "\r\n998899889988997\r\n\r\nOK\r\n", "998899889988997", -1, "AT+CIMI=998899889988997OK\n"},  // row 18
         {read_MINI1, "\r\n1234567890\r\n\r\nOK\r\n", "", -1, "AT+CIMI=1234567890OK\n"},  // ten characters: no IMSI
+        {read_MINI1, "\r\n12345678901\r\n\r\nOK\r\n", "12345678901", -1, "AT+CIMI=12345678901OK\n"},  // eleven
         {read_MINI1, "\r\n+CME ERROR: 10\r\n", "before", -1, "AT+CIMI=+CME ERROR: 10\n"},  // row 47: no SIM
         {read_MINI, "\r\n+CIMI: 405864140242618\r\n\r\nOK\r\n", "405864140242618", 0,  // row 17: not "4600"
          "AT+CIMI=+CIMI: 405864140242618\n"},
@@ -434,6 +436,10 @@ TEST_F(ModemQueries, CommandsTheirWaitsAndResults) {
          3 * 21 * 100},
         {"read_MINI1", [] { read_MINI1(kAtDev); return 0; }, "AT+CIMI\r", "\r\nOK\r\n", 0, 0, 0, 120, 3 * 21 * 100},
         {"readIMEI", [] { return readIMEI(kAtDev); }, "AT+CGSN\r", "\r\nOK\r\n", 0, 0, 0, 120, 5 * 11 * 100},
+        {"read_MINI", [] { read_MINI(kAtDev); return 0; }, "AT+CIMI\r", "\r\n+CIMI: 460023210226023\r\n", 0, 0, 0, 120,
+         3 * 21 * 100},
+        {"readgps", [] { readgps(kAtDev); return 0; }, "~2101D0900000FD9F\r", "\r\n~2101D0009016\r\n", 0, 0, 0, 120,
+         3 * 11 * 100},
     };
     testing::internal::CaptureStdout();
     for (const Case& c : cases) {
