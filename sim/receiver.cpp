@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -13,23 +14,20 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A fix of the track: latitude and longitude as the receiver writes them (degrees, minutes).
-struct Fix {
-    int lat_deg;
+// The track: its origin, then three spots a few metres from it, each held for ten seconds. Each
+// spot lies north and east of the origin by these minutes of arc, and this much higher.
+struct Spot {
     double lat_min;
-    int lon_deg;
     double lon_min;
-    double altitude;    // metres above mean sea level
-    double separation;  // geoid separation, metres
+    double altitude;
 };
-
-// A rooftop in Shenzhen and three spots a few metres from it, each held for ten seconds.
-constexpr std::array<Fix, 4> kTrack{{
-    {22, 36.12345, 113, 56.78901, 56.7, -2.1},
-    {22, 36.12362, 113, 56.78925, 57.1, -2.1},
-    {22, 36.12388, 113, 56.78890, 56.9, -2.1},
-    {22, 36.12371, 113, 56.78862, 56.4, -2.1},
+constexpr std::array<Spot, 4> kTrack{{
+    {0, 0, 0},
+    {0.00017, 0.00024, 0.4},
+    {0.00043, -0.00011, 0.2},
+    {0.00026, -0.00039, -0.3},
 }};
+constexpr double kSeparation = -2.1;  // geoid separation, metres
 constexpr std::size_t kEpochsPerFix = 10;
 
 // cn0 0: in view but not tracked, sent with an empty CN0 field. The GPS sky's first message is
@@ -95,6 +93,20 @@ std::string format(const char* fmt, Args... args) {
 }
 
 bool has_fix(int mode) { return (mode & (gnss::kGps | gnss::kBeiDou)) != 0; }
+
+// A spot of the track, in degrees.
+Position spot(const Position& origin, std::size_t epoch) {
+    const Spot& s = kTrack[(epoch / kEpochsPerFix) % kTrack.size()];
+    return {origin.lat + s.lat_min / 60, origin.lon + s.lon_min / 60, origin.altitude + s.altitude};
+}
+
+// Degrees as NMEA writes them, "2236.12345,N": whole degrees in `digits` places, minutes to five
+// decimals, the hemisphere from the sign.
+std::string coordinate(double degrees, int digits, char positive, char negative) {
+    const double minutes = std::round(std::abs(degrees) * 60 * 1e5) / 1e5;
+    const double whole = std::floor(minutes / 60);
+    return format("%0*d%08.5f,%c", digits, static_cast<int>(whole), minutes - whole * 60, degrees < 0 ? negative : positive);
+}
 
 const char* fix_talker(int mode) {
     if (mode == gnss::kGps) return "GP";
@@ -204,19 +216,19 @@ std::string GpsReceiver::epoch(std::size_t index, std::time_t utc) const {
     std::strftime(time.data(), time.size(), "%H%M%S.00", &t);
     std::strftime(date.data(), date.size(), "%d%m%y", &t);
     const char* talker = fix_talker(mode_);
-    if (!has_fix(mode_))
+    if (!has_fix(mode_) || !opt_.fix)
         return nmea::sentence(format("%sGGA,%s,,,,,0,00,99.99,,,,,,", talker, time.data())) +
                nmea::sentence(format("%sRMC,%s,V,,,,,,,%s,,,N", talker, time.data(), date.data()));
 
-    const Fix& f = kTrack[(index / kEpochsPerFix) % kTrack.size()];
+    const Position p = spot(opt_.origin, index);
     int used = 0;
     for (const auto& s : kSystems)
         if (mode_ & s.mask)
             used += static_cast<int>(std::count_if(s.sky.begin(), s.sky.end(), [](const Satellite& x) { return x.used; }));
-    const std::string lat = format("%02d%08.5f,N", f.lat_deg, f.lat_min);
-    const std::string lon = format("%03d%08.5f,E", f.lon_deg, f.lon_min);
+    const std::string lat = coordinate(p.lat, 2, 'N', 'S');
+    const std::string lon = coordinate(p.lon, 3, 'E', 'W');
     std::string out = nmea::sentence(format("%sGGA,%s,%s,%s,1,%02d,1.0,%.1f,M,%.1f,M,,", talker, time.data(),
-                                            lat.c_str(), lon.c_str(), used, f.altitude, f.separation));
+                                            lat.c_str(), lon.c_str(), used, p.altitude, kSeparation));
     for (const auto& s : kSystems)
         if (mode_ & s.mask) out += gsa(s);
     for (const auto& s : kSystems)
@@ -227,7 +239,7 @@ std::string GpsReceiver::epoch(std::size_t index, std::time_t utc) const {
 
 void GpsReceiver::refill(TimePoint now) {
     const auto second = static_cast<std::size_t>(opt_.bytes_per_second);
-    if (capture_.empty()) {
+    if (capture_.empty() || !opt_.fix) {
         if (now < next_epoch_) return;
         // A fix that the line could not carry yet is not sent: the receiver moves on.
         if (pending_.size() < second) pending_ += epoch(epochs_++, std::time(nullptr));
@@ -284,9 +296,22 @@ std::vector<Sentence> GpsReceiver::feed(std::span<const std::uint8_t> bytes) {
 }
 
 std::optional<Position> GpsReceiver::position() const {
-    if (!capture_.empty() || !has_fix(mode_)) return std::nullopt;
-    const Fix& f = kTrack[((epochs_ ? epochs_ - 1 : 0) / kEpochsPerFix) % kTrack.size()];
-    return Position{f.lat_deg + f.lat_min / 60, f.lon_deg + f.lon_min / 60, f.altitude};
+    if (!capture_.empty() || !has_fix(mode_) || !opt_.fix) return std::nullopt;
+    return spot(opt_.origin, epochs_ ? epochs_ - 1 : 0);
+}
+
+void GpsReceiver::reconfigure(const GpsOptions& next, TimePoint now) {
+    if (next.bytes_per_second < 1) throw std::invalid_argument("GPS pace below one byte a second");
+    if (next.origin != opt_.origin) epochs_ = 0;
+    if (next.enabled && !opt_.enabled) {  // nothing saved up while silent
+        last_take_ = now;
+        credit_ = 0;
+    }
+    mode_ = next.mode;
+    opt_.enabled = next.enabled;
+    opt_.bytes_per_second = next.bytes_per_second;
+    opt_.fix = next.fix;
+    opt_.origin = next.origin;
 }
 
 }  // namespace sim

@@ -28,6 +28,17 @@ constexpr int kGlonass = 4;
 constexpr int kAll = kGps | kBeiDou | kGlonass;
 }  // namespace gnss
 
+// A position of the track: degrees north and east (south and west below zero), metres above the
+// geoid.
+struct Position {
+    double lat = 0;
+    double lon = 0;
+    double altitude = 0;
+    bool operator==(const Position&) const = default;
+};
+// Where the built-in track lies: a rooftop in Shenzhen, 2236.12345 N 11356.78901 E, 56.7 m.
+constexpr Position kTrackOrigin{22.6020575, 113.9464835, 56.7};
+
 struct GpsOptions {
     // Streams sentences toward the host. Off, the receiver is silent but still takes commands:
     // for tests that push the sentences themselves.
@@ -41,6 +52,11 @@ struct GpsOptions {
     int bytes_per_second = 960;
     // The mask in effect at power-up: GPS and BeiDou, as these receivers ship.
     int mode = gnss::kGps | gnss::kBeiDou;
+    // The receiver has a fix. Without one it keeps sending, each second a GGA and an RMC that say
+    // so (a capture's replay pauses meanwhile).
+    bool fix = true;
+    // The track's first spot; its other spots keep their few metres from it.
+    Position origin = kTrackOrigin;
 };
 
 // A sentence received from the host, without its line end.
@@ -48,13 +64,6 @@ struct Sentence {
     std::string text;
     bool checksum_ok = false;  // a line end came, and "*HH" matches the exclusive-or of the body
     bool operator==(const Sentence&) const = default;
-};
-
-// A position of the track: degrees north and east, metres above the geoid.
-struct Position {
-    double lat = 0;
-    double lon = 0;
-    double altitude = 0;
 };
 
 namespace nmea {
@@ -99,6 +108,10 @@ class GpsReceiver {
     // Bytes the host wrote: returns the sentences completed, each recorded and, when its
     // checksum holds, obeyed ($PCAS04,n with n from 1 to 7 sets the mode, $PCAS00 saves it).
     std::vector<Sentence> feed(std::span<const std::uint8_t> bytes);
+
+    // Takes what may change while it runs: streaming, pace, mode, fix and origin (the track starts
+    // again from its first spot when it moves); the capture stays.
+    void reconfigure(const GpsOptions& next, TimePoint now);
 
     const GpsOptions& options() const { return opt_; }
     int mode() const { return mode_; }
