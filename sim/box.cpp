@@ -28,7 +28,12 @@ namespace sim {
 // ---- Box
 
 BoxState::BoxState(const std::filesystem::path& d, Options o)
-    : dir(std::filesystem::absolute(d)), opt(std::move(o)), gps(GpsReceiver(opt.gps, SteadyClock::now())) {}
+    : dir(std::filesystem::absolute(d)),
+      opt(std::move(o)),
+      switches(box_switches()),
+      announce_period(opt.announce_period),
+      environment(opt.environment),
+      gps(GpsReceiver(opt.gps, SteadyClock::now())) {}
 
 Box::Box(const std::filesystem::path& dir, Options options)
     : s_(std::make_unique<BoxState>(dir, std::move(options))) {
@@ -36,14 +41,14 @@ Box::Box(const std::filesystem::path& dir, Options options)
     for (const char* sub : {"dev", "tmp", "bin", "etc/config"}) fs::create_directories(s_->dir / sub);
     for (int tty = kFirstTty; tty <= kLastTty; ++tty) {
         auto& p = s_->port(tty);
-        p.pty = io::open_pty();
-        // Published in one step, replacing a link left by an earlier box: the host never finds
-        // a missing link or one to a slave that is not raw yet.
         p.link = s_->dir / "dev" / tty_name(tty);
-        auto fresh = s_->dir / "dev" / ("." + tty_name(tty) + ".new");
-        fs::remove(fresh);
-        fs::create_symlink(p.pty.slave_path, fresh);
-        fs::rename(fresh, p.link);
+        if (s_->opt.unplugged[static_cast<std::size_t>(tty - kFirstTty)]) {
+            fs::remove(p.link);  // a link an earlier box left
+            p.dead = p.unplugged = true;
+            continue;
+        }
+        p.pty = io::open_pty();
+        io::publish_link(p.pty.slave_path, p.link);
     }
     const auto now = SteadyClock::now();
     for (int b = 0; b < 2; ++b) {
@@ -146,19 +151,8 @@ void Port::clear() const {
 
 void Port::unplug() const {
     std::unique_lock lock(s_->mu);
-    auto& p = s_->port(tty_);
-    std::error_code ec;
-    std::filesystem::remove(p.link, ec);
-    p.pty = io::Pty{};  // the serving thread reads -1 from now on
-    p.dead = true;
-    s_->note(tty_name(tty_) + ": unplugged");
-    // The pty hangs up once nothing holds the master: not before the serving thread's poll on it
-    // has ended, which the wake-up brings about, and a round of that thread shows.
-    const auto seen = s_->events;
-    lock.unlock();
-    s_->wake_up();
-    lock.lock();
-    s_->cv.wait(lock, [&] { return s_->events != seen; });
+    s_->unplug_port(tty_);
+    s_->await_round(lock);
 }
 
 // ---- Board

@@ -19,6 +19,8 @@
 //   box.modem().commands();                             // "ATE0", "AT+CSQ", ... the module received
 //   box.standins();                                     // "uci set vqm.sys.pcas=2", "reboot", ...
 //   box.status();                                       // the status view, as fsu-sim shows it
+//   box.set({{"modem-csq", 10}, {"silent.2", true}});   // switches, as the control API sets them
+//   box.state()["switches"]["modem-csq"];               // 10: the state, as the control API shows it
 #pragma once
 
 #include <array>
@@ -35,18 +37,23 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "sim/environment.h"
+#include "sim/events.h"
 #include "sim/frame.h"
 #include "sim/gpio.h"
 #include "sim/modem.h"
 #include "sim/power_frame.h"
 #include "sim/receiver.h"
+#include "sim/switches.h"
 
 namespace sim {
 
 // Ports are numbered as their devices: ttymxc1 .. ttymxc7.
 constexpr int kFirstTty = 1;
 constexpr int kLastTty = 7;
+constexpr std::size_t kTtys = kLastTty - kFirstTty + 1;
 constexpr int kBoardTty[] = {5, 6};  // extension board 1, extension board 2
 constexpr int kGpsTty = 7;
 // Channels of a board: 0..3 on both boards; 4, the environment channel, on board 1 only.
@@ -65,6 +72,7 @@ struct Faults {
     bool noise = false;
     std::size_t split_bytes = 4;
     std::chrono::milliseconds split_pause{150};
+    bool operator==(const Faults&) const = default;
 };
 
 struct Options {
@@ -92,6 +100,8 @@ struct Options {
     // The cellular module (sim/modem.h): an EC20 unless another row of the modem table is chosen;
     // its AT device is a pty linked at the row's device under the box (dev/ttyUSB3).
     ModemOptions modem;
+    // Serial devices gone from the start, as USB adapters pulled out (ttymxc1 first).
+    std::array<bool, kTtys> unplugged{};
 };
 
 class Box;
@@ -111,7 +121,8 @@ class Port {
     void push(std::string_view text) const;
     void clear() const;  // forgets what was received
     // The device goes away, as a USB adapter pulled out: its link is removed and the pty hung up,
-    // so a descriptor the host holds reads nothing more and fails every write. It never returns.
+    // so a descriptor the host holds reads nothing more and fails every write. It stays away until
+    // the switch unplugged.ttymxcN is turned off, which plugs a new one in (Box::set).
     void unplug() const;
 
   private:
@@ -231,6 +242,11 @@ class Modem {
     BoxState* s_;
 };
 
+// A dotted path into the state (Box::state): "boards.2.present", "outputs.3", "switches.silent.2"
+// (a key that holds dots is one name: the longest key that fits is taken first), array items by
+// their number from 0. Nothing when the state has no such path.
+const nlohmann::ordered_json* find_path(const nlohmann::ordered_json& state, std::string_view path);
+
 class Box {
   public:
     // Builds the box in dir (created when missing): dev/ttymxc1..7 (links to raw pty slaves,
@@ -262,6 +278,22 @@ class Box {
     // Calls done() (without the box locked) until it is true or the timeout has passed; wakes
     // whenever the box has received or sent something. Returns done()'s last answer.
     bool wait_for(const std::function<bool()>& done, std::chrono::milliseconds timeout) const;
+
+    // ---- The control surface: switches, the state and events (fsu-sim serves them over HTTP)
+    // The box's switches (sim/switches.h).
+    const Switches& switches() const;
+    // The box's present condition, as its switches read it.
+    Options condition() const;
+    // Sets switches from a JSON object of names and values ({"modem-csq": 10, "silent.2": "on"}),
+    // all or none: returns what is wrong with the first one that cannot be set (an unknown name,
+    // a bad value), naming it and changing nothing; "" when every one was set. A port unplugged is
+    // gone when this returns. Every switch that changed is told as a "switch" event.
+    std::string set(const nlohmann::json& changes) const;
+    // The whole state as one JSON object, every key always present (README, "The control
+    // server"); taken under the box's lock, without the file reads (sim/state.cpp).
+    nlohmann::ordered_json state() const;
+    // Named events, one per change a person would want to see (README).
+    EventLog& events() const;
 
   private:
     std::unique_ptr<BoxState> s_;

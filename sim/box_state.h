@@ -25,15 +25,21 @@ namespace sim {
 
 using TimePoint = SteadyClock::time_point;
 constexpr TimePoint kNever = TimePoint::max();
-constexpr std::size_t kTtys = kLastTty - kFirstTty + 1;
 
 inline std::string tty_name(int tty) { return "ttymxc" + std::to_string(tty); }
 inline std::string count(std::size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
 inline std::span<const std::uint8_t> as_bytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
+// Bytes shown per trace line.
+constexpr std::size_t kTraceBytes = 48;
+// What the state keeps of the last chunk each way: one byte more than it shows, so that it can
+// say the chunk went on.
+constexpr std::size_t kLastChunk = kTraceBytes + 1;
 // Bytes as a quoted C-like text for the trace, cut after a few dozen.
 std::string quoted(std::span<const std::uint8_t> b);
+// Bytes as hexadecimal pairs, "7E 00 03", cut after a few dozen with " ...".
+std::string hex(std::span<const std::uint8_t> b);
 // A receiver mode as people say it: "GPS", "BeiDou", "GPS+BeiDou" or "mask N".
 std::string mode_name(int mode);
 
@@ -50,9 +56,11 @@ struct PortState {
     std::size_t queued = 0;
     bool blocked = false;  // the host's input queue is full: wait until the master is writable
     bool dead = false;     // the master failed: no longer served
+    bool unplugged = false;  // gone, as a USB adapter pulled out (dead too)
     Bytes received;
     FrameCutter cutter;  // board ports
     std::size_t bytes_in = 0, bytes_out = 0;
+    Bytes last_in, last_out;  // the last chunk each way, as far as the state shows it
 };
 
 struct Bridge {
@@ -73,6 +81,7 @@ struct BoardState {
     TimePoint next_noise;           // the noise fault's next slice
     std::minstd_rand noise_bytes;   // the noise fault's bytes, the same in every run
     std::size_t announcements = 0, frames_in = 0, bad_sums = 0, frames_out = 0;
+    std::string last_frame;  // the last frame received, as the trace shows it
 };
 
 // The environment equipment and what it received and sent.
@@ -81,6 +90,7 @@ struct EnvironmentState {
     std::vector<power::Frame> frames;
     std::vector<std::string> replies;
     std::size_t frames_in = 0, bad_frames = 0, replies_out = 0;
+    std::optional<std::string> last_frame, last_reply;
 };
 
 // The receiver and what the host sent it.
@@ -99,10 +109,16 @@ struct FilesState {
     std::unique_ptr<StandinLog> standins;
     std::size_t reboots = 0;
     std::string last_reboot;  // local time the box saw it
+    std::size_t calls = 0;                 // stand-in calls
+    std::deque<std::string> last_calls;    // the last kLastCalls of them
 };
+constexpr std::size_t kLastCalls = 10;
 
 // The cellular module and its AT device, a pty linked at the row's device (modem_port.cpp).
 struct ModemPortState {
+    // What the switches choose: whether a module is fitted, its row, framing and echo; its state
+    // and faults while none is (the module keeps its own).
+    ModemOptions options;
     std::optional<CellularModule> module;  // none fitted: no AT device at all
     std::filesystem::path link;            // <dir>/dev/ttyUSB3, say
     PortState port;                        // its pty is open only while the tty is there
@@ -134,9 +150,12 @@ struct Watch {
 struct BoxState {
     BoxState(const std::filesystem::path& d, Options o);
 
-    // Set when the box is built, then only read: no lock needed.
+    // Set when the box is built, then only read: no lock needed. The conditions its switches
+    // change are kept below, under mu; opt keeps those it was built with.
     std::filesystem::path dir;
     Options opt;
+    Switches switches;
+    EventLog event_log;  // locks itself; appended to with mu held, never waited on
     io::Fd wake;  // written by any thread to end the serving thread's poll
     std::thread thread;
 
@@ -144,6 +163,8 @@ struct BoxState {
     mutable std::condition_variable cv;
     // ---- guarded by mu: everything below ----
     std::uint64_t events = 0;  // counts serving rounds; wait_for wakes on every change
+    std::chrono::milliseconds announce_period;
+    bool environment;  // board 1's channel 4 leads to the environment equipment
     std::array<PortState, kTtys> ports;
     std::array<BoardState, 2> boards;
     GpsState gps;
@@ -156,12 +177,23 @@ struct BoxState {
     PortState& port(int tty) { return ports[static_cast<std::size_t>(tty - kFirstTty)]; }
     const PortState& port(int tty) const { return ports[static_cast<std::size_t>(tty - kFirstTty)]; }
     void wake_up() const;
+    // Waits, the lock held on entry and on return, until the serving thread has been round once:
+    // its poll has ended, so the descriptors closed under the lock are let go.
+    void await_round(std::unique_lock<std::mutex>& lock) const;
     void serve();
 
     // The rest runs with mu held.
     void note(std::string line) {
         if (opt.trace) trace.push_back(std::move(line));
     }
+    void event(std::string_view name, const nlohmann::ordered_json& data) { event_log.push(name, data); }
+    // The switches (live.cpp): the present condition, and a new one enacted where it differs.
+    Options condition() const;
+    void enact(const Options& next);
+    void unplug_port(int tty);
+    void plug_port(int tty);
+    bool board_present(int b) const;
+    nlohmann::ordered_json state() const;  // state.cpp
     void enqueue(int tty, Bytes bytes, TimePoint due);
     void enqueue(PortState& p, const std::string& name, Bytes bytes, TimePoint due);
     TimePoint flush_port(PortState& p, const std::string& name, TimePoint now);
@@ -182,6 +214,7 @@ struct BoxState {
     // The cellular module (modem_port.cpp): its tty comes and goes with power, faults and restarts.
     void start_modem();
     void stop_modem();
+    void fit_modem();  // takes the module out, and fits one when modem.options say so
     TimePoint modem_tick(TimePoint now);  // brings the tty in line, sends what is due
     void watch_modem(std::vector<pollfd>& fds, std::vector<Watch>& watches);
     void on_modem_readable();

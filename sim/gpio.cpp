@@ -69,6 +69,12 @@ std::string take_request(const fs::path& p) {
 
 }  // namespace
 
+std::optional<bool> led_lit(const std::map<int, GpioLine>& lines, int gpio) {
+    auto it = lines.find(gpio);
+    if (it == lines.end() || it->second.direction != "out") return std::nullopt;
+    return it->second.value == 0;  // active low
+}
+
 GpioTree::GpioTree(const fs::path& dir, int inotify_fd) : class_dir_(dir / "sys/class/gpio"), inotify_(inotify_fd) {
     fs::create_directories(class_dir_);
     for (const auto& entry : fs::directory_iterator(class_dir_))

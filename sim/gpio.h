@@ -17,6 +17,7 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,8 @@ struct Led {
     int gpio;
 };
 constexpr Led kLeds[] = {{"run", 1}, {"alarm", 18}, {"net", 0}, {"1", 4}};
+// Whether the LED on a line is lit; nothing while the line is not exported or not an output.
+std::optional<bool> led_lit(const std::map<int, GpioLine>& lines, int gpio);
 
 // The lines the box's board set-up exports at boot, before any host runs: the four LED lines and
 // GPIO 12, the cellular module's power switch. The host finds them ready, as sysfs has them.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <utility>
 
@@ -39,6 +40,9 @@ struct Pty {
     std::string slave_path;  // /dev/pts/N
 };
 Pty open_pty();
+// Points `link` at `target` in one step, replacing an old link: whoever opens the link never finds
+// it missing, or pointing at a slave that is not raw yet.
+void publish_link(const std::string& target, const std::filesystem::path& link);
 
 // A non-blocking socket listening on 127.0.0.1:port (0: a free port, chosen by the system).
 Fd listen_local(std::uint16_t port);

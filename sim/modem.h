@@ -118,7 +118,9 @@ class CellularModule {
     const ModemRow& row() const { return kModemTable[static_cast<std::size_t>(row_ - 1)]; }
     int row_number() const { return row_; }
     Framing framing() const { return framing_; }
+    void set_framing(Framing f) { framing_ = f; }
     bool echo() const { return echo_; }
+    void set_echo(bool on) { echo_ = on; }
     // Every command line received, in order, as written (without its carriage return).
     const std::vector<std::string>& commands() const { return commands_; }
     void clear_commands() { commands_.clear(); }

@@ -10,6 +10,7 @@
 #include <exception>
 #include <fstream>
 #include <iterator>
+#include <nlohmann/json.hpp>
 #include <system_error>
 
 #include "sim/box_state.h"
@@ -92,14 +93,30 @@ void BoxState::start_modem() {
     std::vector<std::string> changes;
     files.gpio->preset(kModulePowerGpio, GpioLine{1, "out", "none"}, changes);
     for (auto& c : changes) note(std::move(c));
-    write_usb_listing();
-    if (!opt.modem.fitted) return;
-    modem.module.emplace(opt.modem);
-    modem.link = dir / std::string(modem.module->row().at_device).substr(1);
-    std::filesystem::create_directories(modem.link.parent_path());
+    modem.options = opt.modem;
+    fit_modem();
+    modem_tick(SteadyClock::now());  // the tty is there at once, announcing nothing
+}
+
+void BoxState::fit_modem() {
+    auto& m = modem;
     std::error_code ec;
-    std::filesystem::remove(modem.link, ec);  // a link an earlier box left
-    modem_tick(SteadyClock::now());           // the tty is there at once, announcing nothing
+    if (m.module && m.present) {
+        std::filesystem::remove(m.link, ec);
+        event("modem", {{"present", false}, {"model", m.module->row().model}, {"why", "taken out"}});
+    }
+    m.module.reset();
+    m.port = PortState{};
+    m.present = m.started = false;
+    m.away_at = m.back_at = kNever;
+    set_link(false, "the module is gone");
+    if (m.options.fitted) {
+        m.module.emplace(m.options);
+        m.link = dir / std::string(m.module->row().at_device).substr(1);
+        std::filesystem::create_directories(m.link.parent_path());
+        std::filesystem::remove(m.link, ec);  // a link an earlier box left
+    }
+    write_usb_listing();
 }
 
 void BoxState::stop_modem() {
@@ -138,6 +155,7 @@ TimePoint BoxState::modem_tick(TimePoint now) {
         p = PortState{};
         modem.present = false;
         note("modem: " + modem.link.filename().string() + " gone (" + why_gone(modem) + ")");
+        event("modem", {{"present", false}, {"model", m.row().model}, {"why", why_gone(modem)}});
         write_usb_listing();
         set_link(false, "the module is gone");
     } else if (wanted && !modem.present) {
@@ -146,12 +164,9 @@ TimePoint BoxState::modem_tick(TimePoint now) {
             p = PortState{};
             p.pty = io::open_pty();
             p.link = modem.link;
-            // Published in one step, as the serial ports are: never a link to a slave not yet raw.
-            auto fresh = modem.link.parent_path() / ("." + modem.link.filename().string() + ".new");
-            std::filesystem::remove(fresh);
-            std::filesystem::create_symlink(p.pty.slave_path, fresh);
-            std::filesystem::rename(fresh, modem.link);
+            io::publish_link(p.pty.slave_path, modem.link);
             modem.present = modem.started = true;
+            event("modem", {{"present", true}, {"model", m.row().model}, {"why", nullptr}});
         } catch (const std::exception& e) {
             note(std::string("modem: no tty: ") + e.what());
             p = PortState{};
@@ -196,6 +211,7 @@ void BoxState::set_link(bool up, const std::string& why) {
         std::filesystem::remove(file, ec);
     }
     note("ppp0 " + (up ? "up, " + opt.modem.ppp_address : std::string("down")) + " (" + why + ")");
+    event("link", {{"up", up}, {"address", up ? nlohmann::ordered_json(opt.modem.ppp_address) : nullptr}});
 }
 
 void BoxState::write_usb_listing() {
@@ -212,6 +228,7 @@ void BoxState::on_standin_call(const std::string& call) {
     if (call == "lte.sh" || call.starts_with("lte.sh ")) {
         ++modem.dials;
         modem.link_at = SteadyClock::now() + opt.modem.dial_time;
+        event("dial", {{"dials", modem.dials}});
     } else if (call == "killall pppd" || call == "killall lte.sh") {
         modem.link_at = kNever;
         set_link(false, call);
@@ -315,11 +332,20 @@ std::string BoxState::link_status() const {
 
 Modem Box::modem() const { return Modem(s_.get()); }
 
-bool Modem::fitted() const { return s_->modem.module.has_value(); }
+bool Modem::fitted() const {
+    std::lock_guard lock(s_->mu);
+    return s_->modem.module.has_value();
+}
 
-int Modem::row() const { return fitted() ? s_->modem.module->row_number() : 0; }
+int Modem::row() const {
+    std::lock_guard lock(s_->mu);
+    return s_->modem.module ? s_->modem.module->row_number() : 0;
+}
 
-std::filesystem::path Modem::link() const { return s_->modem.link; }
+std::filesystem::path Modem::link() const {
+    std::lock_guard lock(s_->mu);
+    return s_->modem.link;
+}
 
 bool Modem::present() const {
     std::lock_guard lock(s_->mu);
@@ -328,7 +354,7 @@ bool Modem::present() const {
 
 std::vector<std::string> Modem::commands() const {
     std::lock_guard lock(s_->mu);
-    return fitted() ? s_->modem.module->commands() : std::vector<std::string>{};
+    return s_->modem.module ? s_->modem.module->commands() : std::vector<std::string>{};
 }
 
 Bytes Modem::received() const {
@@ -338,27 +364,27 @@ Bytes Modem::received() const {
 
 ModemState Modem::state() const {
     std::lock_guard lock(s_->mu);
-    return fitted() ? s_->modem.module->state() : ModemState{};
+    return s_->modem.module ? s_->modem.module->state() : ModemState{};
 }
 
 ModemFaults Modem::faults() const {
     std::lock_guard lock(s_->mu);
-    return fitted() ? s_->modem.module->faults() : ModemFaults{};
+    return s_->modem.module ? s_->modem.module->faults() : ModemFaults{};
 }
 
 void Modem::set_state(const ModemState& state) const {
-    if (!fitted()) return;
     {
         std::lock_guard lock(s_->mu);
+        if (!s_->modem.module) return;
         s_->modem.module->state() = state;
     }
     s_->wake_up();
 }
 
 void Modem::set_faults(const ModemFaults& faults) const {
-    if (!fitted()) return;
     {
         std::lock_guard lock(s_->mu);
+        if (!s_->modem.module) return;
         s_->modem.module->faults() = faults;
     }
     s_->wake_up();
@@ -366,12 +392,12 @@ void Modem::set_faults(const ModemFaults& faults) const {
 
 bool Modem::echo() const {
     std::lock_guard lock(s_->mu);
-    return fitted() && s_->modem.module->echo();
+    return s_->modem.module && s_->modem.module->echo();
 }
 
 int Modem::restarts() const {
     std::lock_guard lock(s_->mu);
-    return fitted() ? s_->modem.module->restarts() : 0;
+    return s_->modem.module ? s_->modem.module->restarts() : 0;
 }
 
 void Modem::replace(int row) const {
@@ -379,21 +405,11 @@ void Modem::replace(int row) const {
         std::lock_guard lock(s_->mu);
         auto& m = s_->modem;
         if (!m.module || row < 1 || row > static_cast<int>(kModemRows)) return;
-        ModemOptions o = s_->opt.modem;
-        o.row = row;
-        o.state = m.module->state();
-        o.faults = m.module->faults();
-        std::error_code ec;
-        if (m.present) std::filesystem::remove(m.link, ec);
-        m.port = PortState{};
-        m.present = m.started = false;
-        m.away_at = m.back_at = kNever;
-        m.module.emplace(o);
-        m.link = s_->dir / std::string(m.module->row().at_device).substr(1);
-        std::filesystem::create_directories(m.link.parent_path());
+        m.options.row = row;
+        m.options.state = m.module->state();
+        m.options.faults = m.module->faults();
+        s_->fit_modem();
         s_->note(std::string("modem: replaced by ") + m.module->row().model);
-        s_->write_usb_listing();
-        s_->set_link(false, "the module is gone");
     }
     s_->wake_up();
 }
@@ -424,7 +440,7 @@ void Modem::push(std::string_view text) const {
 
 void Modem::clear() const {
     std::lock_guard lock(s_->mu);
-    if (fitted()) s_->modem.module->clear_commands();
+    if (s_->modem.module) s_->modem.module->clear_commands();
     s_->modem.received.clear();
 }
 

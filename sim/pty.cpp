@@ -46,4 +46,11 @@ Pty open_pty() {
     return p;
 }
 
+void publish_link(const std::string& target, const std::filesystem::path& link) {
+    const auto fresh = link.parent_path() / ("." + link.filename().string() + ".new");
+    std::filesystem::remove(fresh);
+    std::filesystem::create_symlink(target, fresh);
+    std::filesystem::rename(fresh, link);
+}
+
 }  // namespace sim::io

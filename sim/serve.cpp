@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <exception>
+#include <nlohmann/json.hpp>
 
 #include "sim/box_state.h"
 #include "sim/standins.h"
@@ -36,8 +37,6 @@ constexpr std::chrono::milliseconds kNoiseSlice{10};
 constexpr std::size_t kNoiseBytes = 115;
 constexpr std::uint8_t kDroppedCids[] = {0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48,
                                          0x49, 0x4A, 0x4B, 0x4C, 0x4D, 0x4E, 0x4F};
-// Bytes shown per trace line.
-constexpr std::size_t kTraceBytes = 48;
 // Room for a burst of inotify events (each at most the header and a file name).
 constexpr std::size_t kEventBuffer = 16 * (sizeof(inotify_event) + NAME_MAX + 1);
 
@@ -50,6 +49,8 @@ std::string local_time_now() {
     return buf.data();
 }
 
+}  // namespace
+
 std::string hex(std::span<const std::uint8_t> b) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string s;
@@ -60,8 +61,6 @@ std::string hex(std::span<const std::uint8_t> b) {
     }
     return b.size() > kTraceBytes ? s + " ..." : s;
 }
-
-}  // namespace
 
 std::string quoted(std::span<const std::uint8_t> b) {
     std::string s = "\"";
@@ -79,6 +78,14 @@ std::string quoted(std::span<const std::uint8_t> b) {
 void BoxState::wake_up() const {
     std::uint64_t one = 1;
     [[maybe_unused]] auto n = ::write(wake.get(), &one, sizeof one);
+}
+
+void BoxState::await_round(std::unique_lock<std::mutex>& lock) const {
+    const auto seen = events;
+    lock.unlock();
+    wake_up();
+    lock.lock();
+    cv.wait(lock, [&] { return events != seen; });
 }
 
 void BoxState::serve() {
@@ -190,7 +197,7 @@ TimePoint BoxState::announce(TimePoint now) {
         if (now >= bd.next_announce) {
             board_send(b, cid::kPresent, {});  // no payload: the host reads none
             ++bd.announcements;
-            bd.next_announce = opt.announce_period.count() > 0 ? now + opt.announce_period : kNever;
+            bd.next_announce = announce_period.count() > 0 ? now + announce_period : kNever;
         }
         next = std::min(next, bd.next_announce);
     }
@@ -244,6 +251,7 @@ TimePoint BoxState::flush_port(PortState& p, const std::string& name, TimePoint 
         }
         p.queued -= static_cast<std::size_t>(n);
         p.bytes_out += static_cast<std::size_t>(n);
+        p.last_out.assign(c.bytes.begin(), c.bytes.begin() + std::min<ssize_t>(n, kLastChunk));
         if (static_cast<std::size_t>(n) < c.bytes.size()) {
             c.bytes.erase(c.bytes.begin(), c.bytes.begin() + n);
             p.blocked = true;
@@ -256,6 +264,7 @@ TimePoint BoxState::flush_port(PortState& p, const std::string& name, TimePoint 
 
 void BoxState::on_readable(int tty) {
     auto& p = port(tty);
+    if (p.dead) return;  // unplugged while the serving thread was polling
     std::array<std::uint8_t, kReadChunk> buf;
     auto n = ::read(p.pty.master.get(), buf.data(), buf.size());
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
@@ -266,6 +275,7 @@ void BoxState::on_readable(int tty) {
     }
     auto got = std::span(buf).first(static_cast<std::size_t>(n));
     p.bytes_in += got.size();
+    p.last_in.assign(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(std::min(got.size(), kLastChunk)));
     if (opt.record) p.received.insert(p.received.end(), got.begin(), got.end());
     if (tty == kGpsTty) return on_gps_bytes(got);
     auto board = std::find_if(boards.begin(), boards.end(), [&](const BoardState& bd) { return bd.tty == tty; });
@@ -290,9 +300,9 @@ void BoxState::on_readable(int tty) {
 
 void BoxState::on_frame(int b, Frame f) {
     auto& bd = boards[b];
-    note(tty_name(bd.tty) + " board " + std::to_string(b + 1) + " <- CID=" + hex(std::span(&f.cid, 1)) +
-         " len=" + std::to_string(f.payload.size()) + (f.checksum_ok ? " sum=ok" : " sum=BAD") +
-         (f.payload.empty() ? "" : " " + hex(f.payload)));
+    bd.last_frame = "CID=" + hex(std::span(&f.cid, 1)) + " len=" + std::to_string(f.payload.size()) +
+                    (f.checksum_ok ? " sum=ok" : " sum=BAD") + (f.payload.empty() ? "" : " " + hex(f.payload));
+    note(tty_name(bd.tty) + " board " + std::to_string(b + 1) + " <- " + bd.last_frame);
     ++bd.frames_in;
     bd.bad_sums += !f.checksum_ok;
     const int set_ch = f.cid - cid::kSetBaud;
@@ -312,7 +322,7 @@ void BoxState::on_frame(int b, Frame f) {
 void BoxState::on_channel_data(int b, int ch, const Bytes& payload) {
     auto& bd = boards[b];
     auto& br = bd.bridges[static_cast<std::size_t>(ch)];
-    if (!br.listener && b == 0 && ch == kEnvChannel && opt.environment) return on_environment_data(payload);
+    if (!br.listener && b == 0 && ch == kEnvChannel && environment) return on_environment_data(payload);
     if (!br.listener) {
         if (!bd.faults.silent) board_send(b, static_cast<std::uint8_t>(cid::kRecvInfo + ch), payload);
         return;
@@ -351,7 +361,10 @@ void BoxState::on_gps_bytes(std::span<const std::uint8_t> bytes) {
 // The host's bytes for the environment channel: the equipment's replies go back as channel 4's
 // received data, unless the board is silent.
 void BoxState::on_environment_data(const Bytes& payload) {
+    const auto outputs = env.equipment.outputs();
     auto replies = env.equipment.feed(payload);
+    for (std::size_t i = 0; i < outputs.size(); ++i)
+        if (env.equipment.outputs()[i] != outputs[i]) event("output", {{"output", i + 1}, {"on", !outputs[i]}});
     for (const auto& f : env.equipment.last_frames()) {
         ++env.frames_in;
         env.bad_frames += !f.ok();
@@ -362,12 +375,14 @@ void BoxState::on_environment_data(const Bytes& payload) {
         if (f.complete && !f.lchksum_ok) verdict += " LCHKSUM BAD";
         if (f.complete && !f.lenid_ok) verdict += " LENID BAD";
         note("environment <- " + quoted(as_bytes(f.text)) + verdict);
+        env.last_frame = f.text;
         if (opt.record) env.frames.push_back(f);
     }
     if (boards[0].faults.silent) return;
     for (auto& r : replies) {
         ++env.replies_out;
         note("environment -> " + quoted(as_bytes(r)));
+        env.last_reply = r;
         board_send(0, static_cast<std::uint8_t>(cid::kRecvInfo + kEnvChannel), as_bytes(r));
         if (opt.record) env.replies.push_back(std::move(r));
     }
@@ -376,9 +391,11 @@ void BoxState::on_environment_data(const Bytes& payload) {
 // Writes to the GPIO tree and lines added to the stand-ins' record.
 void BoxState::on_files() {
     alignas(inotify_event) std::array<char, kEventBuffer> buf;
+    std::vector<std::optional<bool>> lit;
+    for (const auto& led : kLeds) lit.push_back(led_lit(files.gpio->lines(), led.gpio));
     for (;;) {
         const auto n = ::read(files.inotify.get(), buf.data(), buf.size());
-        if (n <= 0) return;
+        if (n <= 0) break;
         std::vector<std::string> changes, calls;
         for (std::size_t at = 0; at < static_cast<std::size_t>(n);) {
             const auto* e = reinterpret_cast<const inotify_event*>(buf.data() + at);
@@ -392,13 +409,23 @@ void BoxState::on_files() {
         }
         for (auto& c : changes) note(std::move(c));
         for (auto& c : calls) {
+            ++files.calls;
+            files.last_calls.push_back(c);
+            if (files.last_calls.size() > kLastCalls) files.last_calls.pop_front();
+            event("command", {{"command", c}});
             if (c == "reboot" || c.starts_with("reboot ")) {
                 ++files.reboots;
                 files.last_reboot = local_time_now();
+                event("reboot", {{"requests", files.reboots}, {"at", files.last_reboot}});
             }
             note("stand-in: " + c);
             on_standin_call(c);
         }
+    }
+    for (std::size_t i = 0; i < lit.size(); ++i) {
+        const auto now = led_lit(files.gpio->lines(), kLeds[i].gpio);
+        if (now == lit[i]) continue;
+        event("led", {{"led", kLeds[i].name}, {"gpio", kLeds[i].gpio}, {"lit", now ? nlohmann::ordered_json(*now) : nullptr}});
     }
 }
 

@@ -10,6 +10,7 @@
 //   link      ppp0 up, 10.71.23.145; 1 dial; USB bus 1 device 3; new_id 0x2c7c 0x0125
 //   reboot    none requested  |  2 requests, the last at 2024-07-01 08:30:05
 //   FTP       no accounts  |  ftpuser /srv/ftp, guest /mnt/data      (what user.sh keeps)
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 
@@ -27,10 +28,8 @@ std::string line(const char* label, const std::string& text) {
 }
 
 std::string led_state(const std::map<int, GpioLine>& lines, int gpio) {
-    auto it = lines.find(gpio);
-    if (it == lines.end()) return "-";
-    if (it->second.direction != "out") return "input";
-    return it->second.value ? "dark" : "lit";  // active low
+    if (const auto lit = led_lit(lines, gpio)) return *lit ? "lit" : "dark";
+    return lines.count(gpio) ? "input" : "-";
 }
 
 std::string join(const std::vector<std::string>& parts) {
@@ -74,7 +73,7 @@ std::string BoxState::status() const {
     for (const auto& led : kLeds) parts.push_back(std::string(led.name) + " " + led_state(files.gpio->lines(), led.gpio));
     out += line("LEDs", join(parts));
 
-    if (opt.environment) {
+    if (environment) {
         parts.clear();
         const auto outputs = env.equipment.outputs();
         for (std::size_t i = 0; i < outputs.size(); ++i) parts.push_back(std::to_string(i + 1) + (outputs[i] ? " on" : " off"));
@@ -94,7 +93,8 @@ std::string BoxState::status() const {
 
     parts.clear();
     for (int tty = kFirstTty; tty <= kLastTty; ++tty)
-        parts.push_back(tty_name(tty) + " " + std::to_string(port(tty).bytes_in) + "/" + std::to_string(port(tty).bytes_out));
+        parts.push_back(tty_name(tty) + " " + std::to_string(port(tty).bytes_in) + "/" + std::to_string(port(tty).bytes_out) +
+                        (port(tty).unplugged ? " (unplugged)" : ""));
     out += line("ports", join(parts) + " (bytes in/out)");
 
     const auto& r = gps.receiver;
@@ -105,7 +105,8 @@ std::string BoxState::status() const {
     if (r.options().enabled) g += " at " + std::to_string(r.options().bytes_per_second) + " bytes/s";
     if (auto p = r.position(); p && r.options().enabled) {
         std::array<char, 64> where{};
-        std::snprintf(where.data(), where.size(), ", %.7f N %.7f E %.1f m", p->lat, p->lon, p->altitude);
+        std::snprintf(where.data(), where.size(), ", %.7f %c %.7f %c %.1f m", std::abs(p->lat), p->lat < 0 ? 'S' : 'N',
+                      std::abs(p->lon), p->lon < 0 ? 'W' : 'E', p->altitude);
         g += where.data();
     }
     if (gps.last) g += "; last command \"" + gps.last->text + "\"" + (gps.last->checksum_ok ? " ok" : " BAD");
