@@ -1,7 +1,7 @@
 # Debian packages, one per install component (cpack -G DEB --config <build>/CPackConfig.cmake):
 #   libsdk-bsp      runtime      the library
 #   libsdk-bsp-dev  development  header, pkg-config and CMake package files, HTML reference
-#   sdk-bsp-tools   tools        sdk-shell, fsu-sim and its fsu-uci
+#   sdk-bsp-tools   tools        sdk-shell; fsu-sim and its fsu-uci where they are built (natively)
 # A native build works out the dependencies with dpkg-shlibdeps; a cross build (the box's armhf
 # packages) states them, since the build machine has no target C library registered with dpkg.
 set(CPACK_GENERATOR DEB)
@@ -42,7 +42,7 @@ cpack_add_component(runtime DISPLAY_NAME "Library"
 cpack_add_component(development DISPLAY_NAME "Development files" DEPENDS runtime
   DESCRIPTION "The C header sdk_bsp.h, pkg-config and CMake package files (sdk_bsp::sdk_bsp), the HTML reference.")
 cpack_add_component(tools DISPLAY_NAME "Tools" DEPENDS runtime
-  DESCRIPTION "sdk-shell (calls the library from text lines) and fsu-sim (a simulated box for a PC).")
+  DESCRIPTION "sdk-shell (calls the library from text lines) and, on a PC, fsu-sim (a simulated box).")
 
 # The packages' files, names, versions, architecture and dependencies (plain builds: a sanitizer
 # build links its runtimes in). The check builds the HTML reference first when there is one.
@@ -57,9 +57,14 @@ if(SDK_BSP_TESTS AND NOT SDK_BSP_SANITIZE)
   else()
     set(docs nodocs)
   endif()
+  if(TARGET fsu-sim)
+    set(sim sim)
+  else()
+    set(sim nosim)
+  endif()
   add_test(NAME Install.DebianPackages
            COMMAND ${PROJECT_SOURCE_DIR}/tests/packages/check_packages.sh ${CMAKE_COMMAND} ${PROJECT_BINARY_DIR}
                    ${PROJECT_BINARY_DIR}/tests/packages ${libdir} ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}
-                   ${docs})
+                   ${docs} ${sim})
   set_tests_properties(Install.DebianPackages PROPERTIES RESOURCE_LOCK sdk_bsp_install)
 endif()

@@ -2,7 +2,7 @@
 #   runtime      libsdk_bsp.so: file name and SONAME without a version, as the box loads it
 #   development  sdk_bsp.h (with its version macros), sdk_bsp.pc, the CMake package sdk_bsp
 #                (imported target sdk_bsp::sdk_bsp) and the HTML reference
-#   tools        sdk-shell, and fsu-sim with the fsu-uci its box runs
+#   tools        sdk-shell, and (native builds) fsu-sim with the fsu-uci its box runs
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -54,13 +54,16 @@ if(TARGET docs)
           OPTIONAL)
 endif()
 
-# ---- tools
-install(TARGETS sdk-shell fsu-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
-install(TARGETS fsu-uci RUNTIME DESTINATION ${SDK_BSP_HELPER_DIR} COMPONENT tools)
-# An installed fsu-sim runs the fsu-uci installed with it, found from its own place; an installed
-# sdk-shell loads the library installed with it (a system directory needs no such path).
-file(RELATIVE_PATH uci_from_bin /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${SDK_BSP_HELPER_DIR}/fsu-uci)
-target_compile_definitions(fsu-sim PRIVATE SIM_INSTALLED_UCI="${uci_from_bin}")
+# ---- tools (fsu-sim only where it is built: natively)
+install(TARGETS sdk-shell RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+if(TARGET fsu-sim)
+  install(TARGETS fsu-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+  install(TARGETS fsu-uci RUNTIME DESTINATION ${SDK_BSP_HELPER_DIR} COMPONENT tools)
+  # An installed fsu-sim runs the fsu-uci installed with it, found from its own place.
+  file(RELATIVE_PATH uci_from_bin /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${SDK_BSP_HELPER_DIR}/fsu-uci)
+  target_compile_definitions(fsu-sim PRIVATE SIM_INSTALLED_UCI="${uci_from_bin}")
+endif()
+# An installed sdk-shell loads the library installed with it (a system directory needs no such path).
 if(NOT IS_ABSOLUTE "${SDK_BSP_LIBRARY_DIR}")
   file(RELATIVE_PATH lib_from_bin /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${SDK_BSP_LIBRARY_DIR})
   set_target_properties(sdk-shell PROPERTIES INSTALL_RPATH "$ORIGIN/${lib_from_bin}")
@@ -69,7 +72,7 @@ endif()
 # A host built outside this tree against a DESTDIR install, with find_package and with pkg-config,
 # run against the installed fsu-sim. Plain native builds only: a sanitizer build links its
 # runtimes in, and a cross build's programs do not run here.
-if(SDK_BSP_TESTS AND NOT SDK_BSP_SANITIZE AND NOT CMAKE_CROSSCOMPILING)
+if(SDK_BSP_TESTS AND NOT SDK_BSP_SANITIZE AND NOT CMAKE_CROSSCOMPILING AND TARGET fsu-sim)
   add_test(NAME Install.HostBuildsAndRunsAgainstInstall
            COMMAND ${PROJECT_SOURCE_DIR}/tests/consumer/run.sh ${CMAKE_COMMAND} ${PROJECT_BINARY_DIR}
                    ${PROJECT_SOURCE_DIR}/tests/consumer ${PROJECT_BINARY_DIR}/tests/consumer)

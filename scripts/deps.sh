@@ -12,8 +12,9 @@ need_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
 }
 
-# What building the library and its example needs.
-BUILD_PACKAGES="cmake ninja-build g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev"
+# What building the library, its example and the simulated box needs (the box's control server:
+# cpp-httplib, found through pkg-config, and nlohmann-json).
+BUILD_PACKAGES="cmake ninja-build g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev pkgconf libcpp-httplib-dev nlohmann-json3-dev"
 # What the whole test suite needs on top: the log's archiver, the sanitizer and fuzzing compilers,
 # the box's cross compiler and the emulator its unit tests run under, the ELF tools, and doxygen for
 # the header's reference (which fails on anything left undocumented).

@@ -1,10 +1,14 @@
 // fsu-sim: the simulated box as a command. Builds the box in DIR (or in a new temporary
-// directory), prints the environment a host needs, then serves the box until SIGINT or SIGTERM,
-// printing one line per frame, chunk, command or file change it sees. The status view is kept in
-// DIR/status (rewritten within a second of a change), printed on SIGUSR1 and by
-// `fsu-sim --status DIR`.
+// directory), serves its control API on the loopback address, prints the environment a host needs,
+// then serves the box until SIGINT or SIGTERM, printing one line per frame, chunk, command or file
+// change it sees. The status view is kept in DIR/status (rewritten within a second of a change),
+// printed on SIGUSR1 and by `fsu-sim --status DIR`; the control API's URL is kept in DIR/url, where
+// `fsu-sim --set NAME=VALUE... DIR` and `fsu-sim --get DIR` find it.
 #include <signal.h>
 
+#include <httplib.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +17,8 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <memory>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -20,51 +26,44 @@
 #include <vector>
 
 #include "sim/box.h"
+#include "sim/control.h"
 
 namespace {
 
-constexpr const char* kUsage =
+using json = nlohmann::json;
+
+constexpr const char* kUsageHead =
     "usage: fsu-sim [OPTIONS] [DIR]\n"
     "Builds a simulated box in DIR (default: a new temporary directory, removed at exit), prints\n"
-    "the environment a host needs, and serves the box until interrupted. The GPIO lines the box's\n"
-    "board set-up exports (LEDs on 1, 18, 0 and 4; 12, the cellular module's power) are there from\n"
-    "the start.\n"
-    "\n"
-    "  --announce MS              board presence period in ms (default 1000; 0: at start only)\n"
-    "  --silent BOARD             board 1 or 2 sends nothing of its own accord\n"
-    "  --garbage BOARD            garbage bytes before every frame the board sends\n"
-    "  --split BOARD              every frame the board sends in pieces of 4 bytes, 150 ms apart\n"
-    "  --bad-checksum BOARD       every frame the board sends with a wrong sum\n"
-    "  --noise BOARD              random bytes and half frames at the link's full rate besides\n"
-    "                             the board's frames\n"
+    "the environment a host needs, and serves the box and its control API until interrupted. The\n"
+    "GPIO lines the box's board set-up exports (LEDs on 1, 18, 0 and 4; 12, the cellular module's\n"
+    "power) are there from the start. Each option below that describes the box's condition is a\n"
+    "switch of the same name, without the dashes, that can be set while the box runs\n"
+    "(\"--modem-csq 10\" is modem-csq=10, \"--silent 2\" is silent.2=on; and gps-fix=off).\n"
+    "\n";
+
+constexpr const char* kUsageTail =
     "  --bridge BOARD:CHANNEL:PORT  serve a board channel on 127.0.0.1:PORT instead of looping\n"
     "                             it back (channels 0-3; 4 is board 1's environment channel)\n"
-    "  --no-env                   board 1's channel 4 loops back instead of leading to the\n"
-    "                             environment equipment\n"
-    "  --no-gps                   the receiver on ttymxc7 sends nothing (it still takes $PCAS)\n"
     "  --gps-capture FILE         replay a receiver capture, looping, instead of the track\n"
-    "  --gps-pace BYTES           receiver bytes per second (default 960: 9600 baud)\n"
-    "  --gps-mode N               receiver mode at power-up: 1 GPS, 2 BeiDou, 3 both (default)\n"
     "  --export N                 GPIO line N exported when the box is built (repeatable)\n"
-    "  --modem ROW|MODEL          the cellular module: a row of the modem table by number (1-15)\n"
-    "                             or model (default EC20); its AT device is DIR/dev/ttyUSBn\n"
-    "  --no-modem                 no cellular module, no AT device\n"
-    "  --modem-compact            no blank line between an answer's information and its OK\n"
-    "  --modem-echo-off           the module starts with echo off (as after ATE0)\n"
-    "  --modem-csq N              signal level, the first value of +CSQ (default 24; 99 unknown)\n"
-    "  --modem-no-sim             no SIM: AT+CIMI is answered \"+CME ERROR: 10\"\n"
-    "  --modem-silent             the module reads everything and answers nothing\n"
-    "  --modem-error              every command is answered \"ERROR\"\n"
-    "  --modem-cme-error          every command is answered \"+CME ERROR: 100\"\n"
-    "  --modem-slow MS            every answer comes MS milliseconds after its command\n"
-    "  --modem-pieces             every answer in 1-byte pieces, 20 ms apart\n"
-    "  --modem-unsolicited        an unsolicited line (RDY, +CPIN: READY, ...) after every answer\n"
-    "  --modem-no-service         not registered: +CSQ: 99,99 and ^SYSINFO: 0,0,0,0,1\n"
-    "  --modem-unplugged          the module is unplugged: its AT device is not there\n"
+    "  --http PORT                the control API on this port (default: a free one)\n"
+    "  --http-bind ADDR           the control API on this address (default 127.0.0.1; another\n"
+    "                             address lets the whole network switch the box)\n"
+    "  --no-http                  no control API\n"
     "  --quiet                    no trace\n"
+    "\n"
+    "usage: fsu-sim --set NAME=VALUE [NAME=VALUE...] DIR\n"
+    "Sets switches of the box served in DIR, all or none (VALUE as on the command line: on, off,\n"
+    "10, EC20), and prints them as the box now has them.\n"
+    "\n"
+    "usage: fsu-sim --get DIR\n"
+    "Prints the state of the box served in DIR, as JSON.\n"
     "\n"
     "usage: fsu-sim --status DIR\n"
     "Prints the status view of the box served in DIR (kill -USR1 prints it on fsu-sim's output).\n";
+
+constexpr std::size_t kHelpColumn = 29;
 
 struct Bridge {
     int board, channel, port;
@@ -75,12 +74,31 @@ struct Args {
     sim::Options options;
     std::vector<Bridge> bridges;
     bool quiet = false;
-    std::filesystem::path status_of;  // --status DIR
+    bool http = true;
+    sim::ControlOptions control;
+    // Talking to a box served in dir: --status, --get, or --set with its settings.
+    enum class Talk { kNone, kStatus, kGet, kSet } talk = Talk::kNone;
+    std::vector<std::string> settings;
 };
+
+// The start options that set switches, from the switches' own table.
+std::string switch_usage(const sim::Switches& table) {
+    std::string out;
+    for (const auto& s : table) {
+        if (!s.start || s.help.empty()) continue;
+        std::string head = "  --" + (s.family.empty() ? s.name : s.family) + (s.argument.empty() ? "" : " " + s.argument);
+        head.resize(std::max(head.size() + 1, kHelpColumn), ' ');
+        for (std::size_t at = 0, end; at < s.help.size(); at = end + 1) {
+            end = std::min(s.help.find('\n', at), s.help.size());
+            out += (at ? std::string(kHelpColumn, ' ') : head) + s.help.substr(at, end - at) + "\n";
+        }
+    }
+    return out;
+}
 
 [[noreturn]] void usage(const std::string& complaint) {
     if (!complaint.empty()) std::fprintf(stderr, "fsu-sim: %s\n", complaint.c_str());
-    std::fputs(kUsage, stderr);
+    std::fputs((kUsageHead + switch_usage(sim::box_switches()) + kUsageTail).c_str(), stderr);
     std::exit(2);
 }
 
@@ -91,6 +109,22 @@ int number(const char* text, int lo, int hi, const char* what) {
     return static_cast<int>(v);
 }
 
+// A start option that sets a switch ("--modem-csq 10", "--silent 2", "--modem-no-sim"); false
+// when arg is none. Moves i past the option's argument.
+bool parse_switch(const sim::Switches& table, std::string_view arg, const char* value, sim::Options& o, int& i) {
+    if (!arg.starts_with("--")) return false;
+    const std::string name(arg.substr(2));
+    const bool family = std::any_of(table.begin(), table.end(), [&](const sim::Switch& s) { return s.family == name; });
+    const sim::Switch* s = sim::find_switch(table, family ? name + "." + (value ? value : "") : name);
+    if (family && !s) usage("no such " + std::string(arg) + ": " + (value ? value : "(none)"));
+    if (!s || !s->start) return false;
+    const bool takes_value = family || s->type != sim::SwitchType::kBoolean;
+    if (takes_value && !value) usage(std::string(arg) + " needs " + s->argument);
+    if (const auto why = s->set(o, family || !takes_value ? json("on") : json(value)); !why.empty()) usage(why);
+    if (takes_value) ++i;
+    return true;
+}
+
 Args parse(int argc, char** argv) {
     Args a;
     // A box for people: the receiver streams and the environment equipment answers.
@@ -98,84 +132,20 @@ Args parse(int argc, char** argv) {
     a.options.environment = true;
     // The lines the box's own board set-up exports before any host starts.
     a.options.exported.assign(std::begin(sim::kBoardSetupLines), std::end(sim::kBoardSetupLines));
-    // The switches that set one fault of one board.
-    const std::pair<std::string_view, bool sim::Faults::*> faults[] = {
-        {"--silent", &sim::Faults::silent},
-        {"--garbage", &sim::Faults::garbage},
-        {"--split", &sim::Faults::split},
-        {"--bad-checksum", &sim::Faults::bad_checksum},
-        {"--noise", &sim::Faults::noise},
-    };
-    // The switches that set one fault of the cellular module.
-    const std::pair<std::string_view, bool sim::ModemFaults::*> modem_faults[] = {
-        {"--modem-silent", &sim::ModemFaults::silent},
-        {"--modem-error", &sim::ModemFaults::error},
-        {"--modem-cme-error", &sim::ModemFaults::cme_error},
-        {"--modem-pieces", &sim::ModemFaults::pieces},
-        {"--modem-unsolicited", &sim::ModemFaults::unsolicited},
-        {"--modem-no-service", &sim::ModemFaults::no_service},
-        {"--modem-unplugged", &sim::ModemFaults::unplugged},
-    };
-    auto& modem = a.options.modem;
+    const sim::Switches table = sim::box_switches();
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        bool matched = false;
-        for (auto [name, fault] : modem_faults) {
-            if (arg != name) continue;
-            modem.faults.*fault = true;
-            matched = true;
-        }
-        for (auto [name, fault] : faults) {
-            if (arg != name) continue;
-            a.options.faults[static_cast<std::size_t>(number(value, 1, 2, "board") - 1)].*fault = true;
-            matched = true;
-            ++i;
-        }
-        if (matched) continue;
-        if (arg == "--no-env") {
-            a.options.environment = false;
-        } else if (arg == "--no-gps") {
-            a.options.gps.enabled = false;
-        } else if (arg == "--gps-capture") {
+        if (a.talk == Args::Talk::kNone && parse_switch(table, arg, value, a.options, i)) continue;
+        if (arg == "--gps-capture") {
             if (!value) usage("--gps-capture needs a file");
             a.options.gps.capture = value;
-            ++i;
-        } else if (arg == "--gps-pace") {
-            a.options.gps.bytes_per_second = number(value, 1, 1000000, "pace");
-            ++i;
-        } else if (arg == "--gps-mode") {
-            a.options.gps.mode = number(value, 1, sim::gnss::kAll, "mode");
             ++i;
         } else if (arg == "--export") {
             a.options.exported.push_back(number(value, 0, 1023, "GPIO line"));
             ++i;
-        } else if (arg == "--modem") {
-            auto row = sim::modem_row(value ? value : "");
-            if (!row) usage(std::string("no such modem: ") + (value ? value : "(none)"));
-            modem.row = *row;
-            ++i;
-        } else if (arg == "--no-modem") {
-            modem.fitted = false;
-        } else if (arg == "--modem-compact") {
-            modem.framing = sim::Framing::kCompact;
-        } else if (arg == "--modem-echo-off") {
-            modem.echo = false;
-        } else if (arg == "--modem-csq") {
-            modem.state.rssi = number(value, 0, 99, "signal level");
-            ++i;
-        } else if (arg == "--modem-no-sim") {
-            modem.state.sim = false;
-        } else if (arg == "--modem-slow") {
-            modem.faults.delay = std::chrono::milliseconds(number(value, 0, 600000, "delay"));
-            ++i;
-        } else if (arg == "--status") {
-            if (!value) usage("--status needs the box's directory");
-            a.status_of = value;
-            ++i;
-        } else if (arg == "--announce") {
-            a.options.announce_period = std::chrono::milliseconds(number(value, 0, 3600000, "period"));
-            ++i;
+        } else if (arg == "--status" || arg == "--get" || arg == "--set") {
+            a.talk = arg == "--status" ? Args::Talk::kStatus : arg == "--get" ? Args::Talk::kGet : Args::Talk::kSet;
         } else if (arg == "--bridge") {
             Bridge b{};
             char tail = 0;
@@ -185,16 +155,29 @@ Args parse(int argc, char** argv) {
                 usage(std::string("bad bridge: ") + (value ? value : "(none)"));
             a.bridges.push_back(b);
             ++i;
+        } else if (arg == "--http") {
+            a.control.port = number(value, 1, 65535, "port");
+            ++i;
+        } else if (arg == "--http-bind") {
+            if (!value) usage("--http-bind needs an address");
+            a.control.bind = value;
+            ++i;
+        } else if (arg == "--no-http") {
+            a.http = false;
         } else if (arg == "--quiet") {
             a.quiet = true;
         } else if (arg == "-h" || arg == "--help") {
             usage("");
+        } else if (a.talk == Args::Talk::kSet && !arg.starts_with("-") && arg.find('=') != std::string_view::npos) {
+            a.settings.emplace_back(arg);
         } else if (arg.starts_with("-") || !a.dir.empty()) {
             usage("unexpected argument: " + std::string(arg));
         } else {
             a.dir = arg;
         }
     }
+    if (a.talk != Args::Talk::kNone && a.dir.empty()) usage("which box? name its directory");
+    if (a.talk == Args::Talk::kSet && a.settings.empty()) usage("--set needs NAME=VALUE");
     return a;
 }
 
@@ -220,10 +203,41 @@ int print_status(const std::filesystem::path& dir) {
     return 0;
 }
 
-// DIR/status, replaced whole so that a reader never sees half of it.
-void write_status(const std::filesystem::path& dir, const std::string& text) {
-    std::ofstream(dir / ".status.new") << text;
-    std::filesystem::rename(dir / ".status.new", dir / "status");
+// --get and --set: a request to the control API of the box served in DIR, found through DIR/url.
+int talk(const Args& a) {
+    std::ifstream in(a.dir / "url");
+    std::string url;
+    if (!std::getline(in, url) || url.empty()) {
+        std::fprintf(stderr, "fsu-sim: no box with a control API is served in %s (no %s)\n", a.dir.c_str(),
+                     (a.dir / "url").c_str());
+        return 1;
+    }
+    httplib::Client client(url);
+    client.set_connection_timeout(5, 0);
+    client.set_read_timeout(30, 0);
+    nlohmann::ordered_json body = nlohmann::ordered_json::object();
+    for (const auto& s : a.settings) body[s.substr(0, s.find('='))] = s.substr(s.find('=') + 1);
+    const auto res = a.talk == Args::Talk::kGet ? client.Get("/api/state")
+                                                : client.Post("/api/set", body.dump(), "application/json");
+    if (!res) {
+        std::fprintf(stderr, "fsu-sim: no answer from %s: %s\n", url.c_str(), httplib::to_string(res.error()).c_str());
+        return 1;
+    }
+    const auto answer = nlohmann::ordered_json::parse(res->body, nullptr, false);
+    if (res->status != 200 || answer.is_discarded()) {
+        const bool said = !answer.is_discarded() && answer.contains("error");
+        std::fprintf(stderr, "fsu-sim: %s\n", said ? answer["error"].get<std::string>().c_str() : res->body.c_str());
+        return 1;
+    }
+    if (a.talk == Args::Talk::kGet) std::printf("%s\n", answer.dump(2).c_str());
+    for (const auto& [name, value] : body.items()) std::printf("%s=%s\n", name.c_str(), answer["switches"][name].dump().c_str());
+    return 0;
+}
+
+// A file of the box's directory, replaced whole so that a reader never sees half of it.
+void write_whole(const std::filesystem::path& dir, const std::string& name, const std::string& text) {
+    std::ofstream(dir / ("." + name + ".new")) << text;
+    std::filesystem::rename(dir / ("." + name + ".new"), dir / name);
 }
 
 std::filesystem::path make_temp_dir() {
@@ -236,7 +250,8 @@ std::filesystem::path make_temp_dir() {
 
 int main(int argc, char** argv) {
     Args args = parse(argc, argv);
-    if (!args.status_of.empty()) return print_status(args.status_of);
+    if (args.talk == Args::Talk::kStatus) return print_status(args.dir);
+    if (args.talk != Args::Talk::kNone) return talk(args);
     const bool temporary = args.dir.empty();
     // Blocked before the serving thread starts, so that only sigtimedwait below sees them.
     sigset_t stop;
@@ -259,11 +274,17 @@ int main(int argc, char** argv) {
         args.options.uci_program = installed_uci();
         {
             sim::Box box(args.dir, args.options);
+            std::unique_ptr<sim::ControlServer> control;
+            if (args.http) control = std::make_unique<sim::ControlServer>(box, args.control);
             const std::string dir = box.dir().string();
             if (dir.find_first_of(" \t\n'\"\\$`;&|<>*?()[]{}!#~") != std::string::npos)
                 std::fprintf(stderr, "fsu-sim: warning: the library refuses a root holding blanks or shell characters\n");
             std::printf("export SDK_BSP_ROOT=%s\nexport PATH=%s/bin:\"$PATH\"\nexport SDK_BSP_CMDLOG=%s/cmdlog\n",
                         dir.c_str(), dir.c_str(), dir.c_str());
+            if (control) {
+                std::printf("export FSU_SIM_URL=%s\n", control->url().c_str());
+                write_whole(box.dir(), "url", control->url() + "\n");
+            }
             std::fflush(stdout);
             for (const auto& b : args.bridges)
                 box.board(b.board).bridge(b.channel, static_cast<std::uint16_t>(b.port));
@@ -281,9 +302,10 @@ int main(int argc, char** argv) {
                     std::fputs(now.c_str(), stdout);
                     std::fflush(stdout);
                 }
-                if (now != shown) write_status(box.dir(), shown = now);
+                if (now != shown) write_whole(box.dir(), "status", shown = now);
             }
             std::filesystem::remove(box.dir() / "status");
+            std::filesystem::remove(box.dir() / "url");
         }
         if (temporary) std::filesystem::remove_all(args.dir);
         return 0;

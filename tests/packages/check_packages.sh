@@ -1,12 +1,13 @@
 #!/bin/sh
-# check_packages.sh CMAKE BUILD WORK LIBDIR ARCHDIR DOCS
+# check_packages.sh CMAKE BUILD WORK LIBDIR ARCHDIR DOCS SIM
 # Makes the Debian packages of BUILD (cpack -G DEB) in WORK and checks each one's files (mode,
 # owner, path), name, version, architecture (against the packaged library's machine) and
 # dependencies. LIBDIR is where the library goes (/usr/lib, or /lib on the box), ARCHDIR where the
 # pkg-config and CMake files go (/usr/lib); DOCS is "docs" when the build has the HTML reference,
-# which is then built first and must be in the development package.
+# which is then built first and must be in the development package; SIM is "sim" when the build
+# has fsu-sim (native builds), which the tools package then carries with its fsu-uci.
 set -eu
-cmake=$1 build=$2 work=$3 libdir=$4 archdir=$5 docs=$6
+cmake=$1 build=$2 work=$3 libdir=$4 archdir=$5 docs=$6 sim=$7
 version=1.1.0
 fail() { echo "FAIL: $*"; exit 1; }
 
@@ -66,7 +67,10 @@ if [ "$docs" = docs ]; then
         fail "libsdk-bsp-dev holds no HTML reference"
 fi
 
-check sdk-bsp-tools "
--rwxr-xr-x root/root ./usr/bin/sdk-shell
+tools="-rwxr-xr-x root/root ./usr/bin/sdk-shell"
+if [ "$sim" = sim ]; then
+    tools="$tools
 -rwxr-xr-x root/root ./usr/bin/fsu-sim
--rwxr-xr-x root/root ./usr/libexec/sdk_bsp/fsu-uci" "libsdk-bsp \(= $version\), .*"
+-rwxr-xr-x root/root ./usr/libexec/sdk_bsp/fsu-uci"
+fi
+check sdk-bsp-tools "$tools" "libsdk-bsp \(= $version\), .*"
