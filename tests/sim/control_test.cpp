@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -133,6 +134,17 @@ TEST(LiveControl, EventsNameEachChangeStateAtMostFourASecondStreamsCapped) {
     EXPECT_TRUE(s.box.wait_for([&] {
         return count("event: switch\ndata: {\"name\":\"noise.1\",\"value\":true}\n\n") == 1 &&
                count("event: switch\ndata: {\"name\":\"modem-csq\",\"value\":5}\n\n") == 1;
+    }, 5s));
+    // What the box sees a host do: the run LED lit (GPIO 1 an output at 0: active low), a reboot
+    // asked of the box's own stand-in.
+    testfiles::write_file(s.dir / "sys/class/gpio/export", "1");
+    ASSERT_TRUE(s.box.wait_for([&] { return s.box.gpio().line(1).has_value(); }, 5s));
+    testfiles::write_file(s.dir / "sys/class/gpio/gpio1/direction", "out");
+    ASSERT_EQ(std::system((s.dir / "bin/reboot").c_str()), 0);
+    EXPECT_TRUE(s.box.wait_for([&] {
+        return count("event: led\ndata: {\"led\":\"run\",\"gpio\":1,\"lit\":true}\n\n") == 1 &&
+               count("event: command\ndata: {\"command\":\"reboot\"}\n\n") == 1 &&
+               count("event: reboot\ndata: {\"requests\":1,") == 1;
     }, 5s));
     // Board 1's noise changes its port's counters all the time: a state event every quarter second.
     const auto states = count("event: state");
