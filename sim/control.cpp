@@ -1,6 +1,8 @@
 // The control server: routes, the Host check, the event streams and the state pump.
 #include "sim/control.h"
 
+#include <signal.h>
+
 #include <httplib.h>
 
 #include <algorithm>
@@ -187,7 +189,15 @@ ControlServer::ControlServer(const Box& box, const ControlOptions& options) : im
                           : s.http.bind_to_any_port(options.bind);
     if (s.port <= 0) throw std::runtime_error("cannot serve HTTP on " + authority(options.bind, options.port));
     s.hosts = {authority("127.0.0.1", s.port), authority("localhost", s.port), authority(options.bind, s.port)};
-    s.listener = std::thread([&s] { s.http.listen_after_bind(); });
+    s.listener = std::thread([&s] {
+        // A client gone in the middle of an answer makes a write fail, never the process end: the
+        // server's threads, and the workers they start, keep SIGPIPE blocked.
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+        s.http.listen_after_bind();
+    });
     // Server::stop() does nothing before the server runs: the destructor must find it running.
     while (!s.http.is_running()) std::this_thread::sleep_for(1ms);
     s.pumper = std::thread([&s] { s.pump(); });

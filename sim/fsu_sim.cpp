@@ -205,6 +205,7 @@ int print_status(const std::filesystem::path& dir) {
 
 // --get and --set: a request to the control API of the box served in DIR, found through DIR/url.
 int talk(const Args& a) {
+    signal(SIGPIPE, SIG_IGN);  // a box gone in the middle of a request: a failed request, said so
     std::ifstream in(a.dir / "url");
     std::string url;
     if (!std::getline(in, url) || url.empty()) {
