@@ -177,6 +177,11 @@ DIR* opendir(const char* path) noexcept {
     }, static_cast<DIR*>(nullptr));
 }
 
+bool exists(const char* path) noexcept {
+    struct stat st {};
+    return path && os::stat(path, &st) == 0;
+}
+
 bool Command::print(std::size_t room, const char* fmt, ...) noexcept {
     text_.fill('\0');
     if (!fmt || room > text_.size()) return false;

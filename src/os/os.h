@@ -93,6 +93,8 @@ int open(const char* path, int flags, mode_t mode = 0) noexcept;
 int stat(const char* path, struct stat* st) noexcept;
 std::FILE* fopen(const char* path, const char* mode) noexcept;
 DIR* opendir(const char* path) noexcept;
+// True when the (rooted) path exists.
+bool exists(const char* path) noexcept;
 
 // A command text built in a fixed buffer.
 class Command {
