@@ -2679,12 +2679,16 @@ SDK_BSP_API int read_ethip1(const char *ifname, char *out) SDK_BSP_NOEXCEPT;
  *  @{ */
 
 /**
- * Starts the LTE supervisor thread (lte_main) once.
+ * Starts the LTE supervisor thread (lte_main) once, and returns once the thread has cleared NTU.
+ *
+ * The supervisor's start clears the record's request flags (data_init): a DialDial made before
+ * that clearing would be lost. So the call returns only after it, and a request made after the
+ * call returns is always served. A failed thread creation returns at once.
  *
  * @return pthread_create's result for the first call (0 started); -1 for every later call, which
- *   starts nothing.
+ *   starts nothing and also returns only once the first call's thread has cleared NTU.
  * @par Threads
- *   Any thread.
+ *   Any thread; blocks it until the new thread has cleared NTU (a moment).
  */
 SDK_BSP_API int FSU_Lte_THREAD_START(void) SDK_BSP_NOEXCEPT;
 

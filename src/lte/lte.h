@@ -170,7 +170,8 @@ void insert_point(char* text, int n) noexcept;
 // One pass of the supervisor's loop, its 1 s pause aside: detection and the query cycle on even
 // passes, then the requests of the record. `count` is the pass counter, from 0.
 void supervisor_pass(int count) noexcept;
-// Starts the supervisor once per process: pthread_create's result, or -1 on every later call.
+// Starts the supervisor once per process and returns when its start has cleared the record: 0,
+// pthread_create's error at once, or -1 on every later call (after that clearing, too).
 int start_supervisor() noexcept;
 // The supervisor's thread routine; never returns.
 void* supervisor_main(void*) noexcept;

@@ -3,7 +3,6 @@
 // restart the module by command, or cut its power.
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -22,7 +21,27 @@ using sdk::log_write;
 pthread_t g_thread;
 int g_thread_argument = 0;  // not used by the thread
 
-std::atomic<bool> g_started{false};
+// The start: a caller returns only once the thread has cleared the record (or its creation
+// failed), so that a request the host makes after the call is never wiped by that clearing. A
+// second caller, racing the first, waits for the same moment.
+enum class Start { kNotStarted, kStarting, kCleared, kFailed };
+// The mutex and condition of POSIX threads: the C++ runtime's condition variable would bring its
+// exception machinery into the library.
+pthread_mutex_t g_start_lock = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t g_start_settled = PTHREAD_COND_INITIALIZER;
+Start g_start = Start::kNotStarted;  // guarded by g_start_lock
+
+// Holds g_start_lock for a scope.
+class StartLock {
+  public:
+    StartLock() noexcept { pthread_mutex_lock(&g_start_lock); }
+    ~StartLock() { pthread_mutex_unlock(&g_start_lock); }
+    StartLock(const StartLock&) = delete;
+    StartLock& operator=(const StartLock&) = delete;
+    void wait_while_starting() noexcept {
+        while (g_start == Start::kStarting) pthread_cond_wait(&g_start_settled, &g_start_lock);
+    }
+};
 
 constexpr std::size_t kKnownMin = 5;   // an IMSI or IMEI shorter than this is read again
 constexpr std::size_t kOnlineMin = 6;  // an address of "ppp0" this long: the link is up
@@ -101,6 +120,13 @@ void serve_restarts() noexcept {
     word(&NTU_T::softreboot).store(0);  // a soft restart asked for during the power cycle is moot
 }
 
+// Wakes the callers waiting in start_supervisor.
+void settle_start(Start state) noexcept {
+    StartLock lock;
+    g_start = state;
+    pthread_cond_broadcast(&g_start_settled);
+}
+
 }  // namespace
 
 void supervisor_pass(int count) noexcept {
@@ -117,15 +143,32 @@ void supervisor_pass(int count) noexcept {
     serve_restarts();
 }
 
+// The system says only that the call returns the thread creation's result. It returns once the
+// new thread has cleared the record, so that a DialDial right after it is never wiped; a failed
+// creation returns at once; a later call returns -1, after that clearing too.
 int start_supervisor() noexcept {
-    // Started before: nothing more starts, and the caller is told so.
-    if (g_started.exchange(true)) return -1;
-    return pthread_create(&g_thread, nullptr, supervisor_main, &g_thread_argument);
+    {
+        StartLock lock;
+        if (g_start != Start::kNotStarted) {
+            lock.wait_while_starting();
+            return -1;
+        }
+        g_start = Start::kStarting;
+    }
+    const int created = pthread_create(&g_thread, nullptr, supervisor_main, &g_thread_argument);
+    if (created != 0) {
+        settle_start(Start::kFailed);
+        return created;
+    }
+    StartLock lock;
+    lock.wait_while_starting();
+    return 0;
 }
 
 void* supervisor_main(void*) noexcept {
     log_write(kLogNet, texts::kSupervisorStart);
     clear_record();
+    settle_start(Start::kCleared);
     for (int count = 0;; ++count) {
         supervisor_pass(count);
         sleep_seconds(kPassSeconds);
