@@ -45,6 +45,7 @@ inline constexpr char kSetLedValue[] = "SetLEDValue resourceName:%s,Value=%d";
 inline constexpr char kRestart12v[] = "SET AO 12V RESTART CH=%d";
 inline constexpr char kLedLineInit[] = "LED_GPIO_INIT=%d\r\n";  // printed
 inline constexpr char kLedLineReady[] = "LED_GPIO_INIT=%d ok\r\n";  // printed
+inline constexpr char kLampTestEnd[] = "sdk_start_log end\r\n";      // printed
 // The watchdog calls' trace, each with its fixed number.
 inline constexpr char kSoftDogTrace[] = "fun=%s,line =%d";
 inline constexpr Step kSoftDogEnable{"SoftDogEnable", 409};

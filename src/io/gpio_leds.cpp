@@ -130,7 +130,7 @@ void lamp_test() noexcept {
     os::sleep_ms(kLampTestMs);
     std::printf("SDK:close all led\r\n");
     for (int id : kLampTest) set_led(id, 0);
-    std::printf("sdk_start_log end\r\n");
+    std::fputs(texts::kLampTestEnd, stdout);
 }
 
 int switch_12v(int channel, int on) noexcept {
