@@ -1,5 +1,5 @@
 // Local I/O: the input and output values, the GPIO lines and LEDs, the switched 12 V output and the
-// software watchdog. The exported calls of these Parts are forwarders to these.
+// software watchdog. The exported calls of local I/O are forwarders to these.
 #pragma once
 
 #include <cstdint>
