@@ -273,7 +273,7 @@ void add_fault_switches(Switches& table, const std::vector<DeviceSpec>& devices)
             if (!spec) return "no " + name;
             const bool modbus_only = f->kind == DeviceFault::kBadCrc || f->kind == DeviceFault::kException;
             if (modbus_only && spec->kind != DeviceKind::kModbus)
-                return refused(name, v, "a fault of a " + std::string(kind_name(spec->kind)) + " device (bad-crc and exception are Modbus faults)");
+                return name + ": " + v.dump() + " is a Modbus fault; this device is " + kind_name(spec->kind);
             spec->fault = *f;
             return "";
         };

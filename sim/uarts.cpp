@@ -151,7 +151,7 @@ std::string BoxState::check_register(const std::string& name, const nlohmann::js
     out.name = name;
     const auto& l = uarts[static_cast<std::size_t>(r->uart - 1)];
     const auto kind = l.specs.front().kind;
-    if (kind != DeviceKind::kModbus) return name + ": " + (kind == DeviceKind::kEcho ? "an " : "a ") + kind_name(kind) + " device has no registers";
+    if (kind != DeviceKind::kModbus) return name + ": no registers (this device is " + kind_name(kind) + ")";
     return l.device->check_write(*r, name, value, out.value);
 }
 
