@@ -214,6 +214,7 @@ struct BoxState {
     UartLine* line_at_port(int tty);
     UartLine& line_at_channel(int b, int ch);
     void on_host_bytes(UartLine& l, std::span<const std::uint8_t> bytes);
+    std::optional<LineSettings> host_settings(const UartLine& l) const;  // as far as the box sees them
     bool in_tune(const UartLine& l) const;
     TimePoint drain(UartLine& l, TimePoint now);  // trace lines and due answers; when the next is due
     TimePoint tick_devices(TimePoint now);

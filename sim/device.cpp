@@ -226,7 +226,7 @@ std::string parse_device(std::string_view text, DeviceSpec& out) {
         const auto name = f.substr(0, at);
         const auto* o = std::find_if(std::begin(kOptions), std::end(kOptions), [&](const Option& opt) { return name == opt.name; });
         if (o == std::end(kOptions) || at == f.npos) return "no device option \"" + std::string(f) + "\"";
-        if (!(o->kinds & bit(d.kind))) return "a " + std::string(kind_name(d.kind)) + " device takes no " + std::string(name) + "=";
+        if (!(o->kinds & bit(d.kind))) return "device kind " + std::string(kind_name(d.kind)) + " takes no " + std::string(name) + "=";
         if (auto why = o->set(d, f.substr(at + 1)); !why.empty()) return why;
     }
     if (d.kind == DeviceKind::kLines && d.file.empty()) return "a lines device needs file=, its table";
@@ -242,10 +242,11 @@ std::vector<DeviceSpec> every_uart(const std::vector<DeviceSpec>& given) {
         std::vector<DeviceSpec> here;
         std::copy_if(given.begin(), given.end(), std::back_inserter(here), [&](const DeviceSpec& d) { return d.uart == uart; });
         if (here.empty()) here.emplace_back().uart = uart;
+        const bool modbus = std::all_of(here.begin(), here.end(), [](const DeviceSpec& d) { return d.kind == DeviceKind::kModbus; });
+        if (here.size() > 1 && !modbus)
+            throw std::invalid_argument(uart_name(here.front()) + ": only Modbus units share a Uart, as a bus");
         for (const auto& d : here) {
             const auto name = uart_name(d);
-            if (here.size() > 1 && d.kind != DeviceKind::kModbus)
-                throw std::invalid_argument(name + ": only Modbus units share a Uart, as a bus");
             if (std::count_if(here.begin(), here.end(), [&](const DeviceSpec& o) { return o.unit == d.unit; }) > 1)
                 throw std::invalid_argument(name + ": unit " + std::to_string(d.unit) + " given twice");
             if (!(d.line == here.front().line)) throw std::invalid_argument(name + ": the units of one bus share its line settings");

@@ -58,7 +58,8 @@ constexpr RequestShape kShapes[] = {
 
 std::optional<std::size_t> request_length(const Bytes& b) {
     if (b.size() < 2) return std::nullopt;
-    const auto* s = std::find_if(std::begin(kShapes), std::end(kShapes), [&](const RequestShape& shape) { return shape.function == b[1]; });
+    const auto* s =
+        std::find_if(std::begin(kShapes), std::end(kShapes), [&](const RequestShape& shape) { return shape.function == b[1]; });
     if (s == std::end(kShapes)) return std::nullopt;
     if (!s->count_at) return s->length;
     if (b.size() <= s->count_at) return std::nullopt;

@@ -1,7 +1,7 @@
 // The simulated box's serving loop: one thread polls the seven pty masters, the devices behind the
-// Uarts, an inotify descriptor on the box's files and a wake-up descriptor, and paces the receiver; everything
-// it learns is kept in BoxState under one mutex, and every change wakes the tests waiting in
-// Box::wait_for. Every BoxState member here runs with that mutex held, but for serve() itself.
+// Uarts, an inotify descriptor on the box's files and a wake-up descriptor, and paces the
+// receiver; everything it learns is kept in BoxState under one mutex, and every change wakes the
+// tests waiting in Box::wait_for. Every BoxState member here runs with that mutex held, but for serve() itself.
 #include <sys/inotify.h>
 #include <unistd.h>
 

@@ -153,12 +153,14 @@ const J* find_path(const J& node, std::string_view path) {
 }
 
 const J* switch_value(const J& state, std::string_view name) {
-    if (const auto it = state.find("switches"); it != state.end() && it->contains(std::string(name))) return &(*it)[std::string(name)];
+    if (const auto sw = state.find("switches"); sw != state.end())
+        if (const auto it = sw->find(std::string(name)); it != sw->end()) return &*it;
     const auto r = parse_register_name(name);
     const J* units = r ? find_path(state, "devices." + std::to_string(r->uart) + ".units") : nullptr;
     if (!units || !units->is_object() || (r->unit == 0 && units->size() != 1)) return nullptr;
     const std::string unit = r->unit ? std::to_string(r->unit) : units->begin().key();
-    return find_path(*units, unit + "." + kTableNames[static_cast<std::size_t>(r->table)] + "." + std::to_string(r->address) + ".value");
+    const std::string table = kTableNames[static_cast<std::size_t>(r->table)];
+    return find_path(*units, unit + "." + table + "." + std::to_string(r->address) + ".value");
 }
 
 }  // namespace sim

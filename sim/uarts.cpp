@@ -44,7 +44,8 @@ constexpr Speed kSpeeds[] = {{B50, 50},           {B75, 75},           {B110, 11
 std::optional<LineSettings> port_settings(const io::Fd& master) {
     termios t{};
     if (!master || tcgetattr(master.get(), &t) != 0) return std::nullopt;
-    const auto* s = std::find_if(std::begin(kSpeeds), std::end(kSpeeds), [&](const Speed& sp) { return sp.speed == cfgetospeed(&t); });
+    const auto* s =
+        std::find_if(std::begin(kSpeeds), std::end(kSpeeds), [&](const Speed& sp) { return sp.speed == cfgetospeed(&t); });
     return LineSettings{s == std::end(kSpeeds) ? 0 : s->baud, 0, static_cast<std::uint8_t>(t.c_cflag & CSTOPB ? 2 : 1), 0};
 }
 
@@ -81,7 +82,9 @@ void BoxState::replace_device(UartLine& l, std::vector<DeviceSpec> specs, std::u
         note(l.device->label + ": served on 127.0.0.1:" + std::to_string(l.specs.front().port));
 }
 
-UartLine* BoxState::line_at_port(int tty) { return tty >= 1 && tty <= kBoxPortUarts ? &uarts[static_cast<std::size_t>(tty - 1)] : nullptr; }
+UartLine* BoxState::line_at_port(int tty) {
+    return tty >= 1 && tty <= kBoxPortUarts ? &uarts[static_cast<std::size_t>(tty - 1)] : nullptr;
+}
 
 UartLine& BoxState::line_at_channel(int b, int ch) {
     for (auto& l : uarts)
@@ -89,11 +92,16 @@ UartLine& BoxState::line_at_channel(int b, int ch) {
     throw std::out_of_range("no channel " + std::to_string(ch) + " on board " + std::to_string(b + 1));
 }
 
+std::optional<LineSettings> BoxState::host_settings(const UartLine& l) const {
+    if (l.tty) return port_settings(port(l.tty).pty.master);
+    return boards[static_cast<std::size_t>(l.board)].settings[static_cast<std::size_t>(l.channel)].value_or(kBoardStart);
+}
+
 bool BoxState::in_tune(const UartLine& l) const {
     const auto own = l.device->settings();
+    const auto host = host_settings(l);
     if (!own) return true;
-    if (!l.tty) return boards[static_cast<std::size_t>(l.board)].settings[static_cast<std::size_t>(l.channel)].value_or(kBoardStart) == *own;
-    const auto host = port_settings(port(l.tty).pty.master);
+    if (!l.tty) return host == own;
     return host && host->baud == own->baud && host->stop_bits == own->stop_bits;
 }
 
@@ -167,8 +175,7 @@ J BoxState::devices_state() const {
     for (const auto& l : uarts) {
         if (!l.device) continue;
         const auto own = l.device->settings();
-        const auto host = l.tty ? port_settings(port(l.tty).pty.master)
-                                : boards[static_cast<std::size_t>(l.board)].settings[static_cast<std::size_t>(l.channel)].value_or(kBoardStart);
+        const auto host = host_settings(l);
         const auto& c = l.device->counts;
         J d = {{"kind", kind_name(l.specs.front().kind)},
                {"line", l.tty ? tty_name(l.tty) : "board " + std::to_string(l.board + 1) + " channel " + std::to_string(l.channel)},
