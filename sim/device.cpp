@@ -210,6 +210,12 @@ std::optional<DeviceFault> parse_fault(std::string_view text) {
     return std::nullopt;
 }
 
+char parity_letter(std::uint8_t parity) { return parity < 3 ? "NOE"[parity] : '?'; }
+
+std::string settings_text(const LineSettings& s) {
+    return std::to_string(s.baud) + " " + std::to_string(s.data_bits) + parity_letter(s.parity) + std::to_string(s.stop_bits);
+}
+
 std::string parse_device(std::string_view text, DeviceSpec& out) {
     const auto eq = text.find('=');
     const auto uart = whole(text.substr(0, eq), 1, kDeviceUarts);

@@ -56,6 +56,9 @@ struct DeviceSpec {
     std::uint16_t port = 0;               // tcp: 0 for a free one, chosen when the device is made
     DeviceFault fault;
 };
+// 'N', 'O' or 'E' for the host's parity codes 0, 1 and 2 ('?' for another); "9600 8N1".
+char parity_letter(std::uint8_t parity);
+std::string settings_text(const LineSettings& s);
 // Parses "2=modbus,file=meter.json,unit=3" into `out`; returns what is wrong, or "".
 std::string parse_device(std::string_view text, DeviceSpec& out);
 // The devices of a whole box, one spec each, every Uart 1 to 12 present (echo where none was

@@ -150,7 +150,7 @@ struct FreeMapping {
 class Unit {
   public:
     Unit(const DeviceSpec& spec, RegisterMap registers) : spec_(spec), pty_(io::open_pty()) {
-        const char parity = "NOE"[spec.line.parity];
+        const char parity = parity_letter(spec.line.parity);
         ctx_.reset(modbus_new_rtu(pty_.slave_path.c_str(), static_cast<int>(spec.line.baud), parity, spec.line.data_bits,
                                   spec.line.stop_bits));
         if (!ctx_ || modbus_set_slave(ctx_.get(), spec.unit) != 0 || modbus_connect(ctx_.get()) != 0)
@@ -295,7 +295,7 @@ class Bus : public Device {
     void hear(std::span<const std::uint8_t> bytes, bool in_tune, TimePoint now) override {
         if (!in_tune) {
             ++counts.errors;
-            notes.push_back(label + ": noise (the host's line is not at " + settings_text() + "), no answer");
+            notes.push_back(label + ": noise (the host's line is not at " + settings_text(line_) + "), no answer");
             pending_.clear();
             return;
         }
@@ -410,10 +410,6 @@ class Bus : public Device {
     }
 
     std::string unit_label(const Unit& u) const { return label + " unit " + std::to_string(u.unit()); }
-    std::string settings_text() const {
-        return std::to_string(line_.baud) + " " + std::to_string(line_.data_bits) + "NOE"[line_.parity] +
-               std::to_string(line_.stop_bits);
-    }
 
     LineSettings line_;
     SteadyClock::duration silence_;

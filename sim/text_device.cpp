@@ -48,7 +48,7 @@ class TextDevice : public Device {
     void hear(std::span<const std::uint8_t> bytes, bool in_tune, TimePoint now) override {
         if (!in_tune) {
             ++counts.errors;
-            notes.push_back(label + ": noise (the host's line is not at its settings), no answer");
+            notes.push_back(label + ": noise (the host's line is not at " + settings_text(spec_.line) + "), no answer");
             line_.clear();
             return;
         }
