@@ -76,8 +76,10 @@ std::string quoted(std::span<const std::uint8_t> b) {
 }
 
 void PortState::seen(bool in, std::span<const std::uint8_t> chunk, TimePoint now) {
+    const auto first = [&](std::size_t n) { return chunk.first(std::min(chunk.size(), n)); };
     (in ? bytes_in : bytes_out) += chunk.size();
-    (in ? last_in : last_out).assign(chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(std::min(chunk.size(), kLastChunk)));
+    const auto shown = first(kLastChunk);
+    (in ? last_in : last_out).assign(shown.begin(), shown.end());
     if (recent.empty() || recent.back().in != in || now - recent.back().last > kTrafficGap ||
         recent.back().head.size() >= kTraceBytes) {
         recent.push_back({in, 0, {}, now});
@@ -86,7 +88,8 @@ void PortState::seen(bool in, std::span<const std::uint8_t> chunk, TimePoint now
     auto& t = recent.back();
     t.bytes += chunk.size();
     t.last = now;
-    t.head.insert(t.head.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(std::min(chunk.size(), kLastChunk - t.head.size())));
+    const auto more = first(kLastChunk - t.head.size());
+    t.head.insert(t.head.end(), more.begin(), more.end());
 }
 
 void BoxState::wake_up() const {

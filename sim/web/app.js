@@ -60,7 +60,7 @@ function el(tag, attrs = {}, ...children) {
   return e;
 }
 
-const orDash = v => (v === null || v === undefined || v === '' ? '—' : v);
+const orDash = v => (v === null || v === undefined || v === false || v === '' ? '—' : v);
 const code = v => (v === null ? '—' : el('code', {}, v));
 const ledWord = lit => (lit === null ? 'not driven' : lit ? 'lit' : 'dark');
 
