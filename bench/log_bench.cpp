@@ -12,7 +12,8 @@
 #include <string>
 
 #include "os/os.h"
-#include "sdk/sdk.h"
+#include "sdk/log.h"
+#include "sdk_bsp.h"
 
 namespace {
 

@@ -37,15 +37,15 @@ void check(std::span<const std::string_view> queries, const std::string& text) {
     std::vector<std::string> direct;
     for (std::string_view query : queries) {
         bsp::uci::Query q;
-        const bool ok = bsp::uci::fill_string(query, q);
-        direct.push_back(ok ? std::string(bsp::uci::uci_get_para(copy.get(), q.section, q.option).substr(0, 99)) : "");
+        const bool ok = bsp::uci::split_query(query, q);
+        direct.push_back(ok ? std::string(bsp::uci::find_option(copy.get(), q.section, q.option).substr(0, 99)) : "");
         const std::string flash = sdkuci_get_flash(std::string(query).c_str());
         if (flash.size() > 99 || (q.package == "network" && flash != direct.back())) __builtin_trap();
     }
     sdkuci_free();
     for (std::size_t k = 0; k < queries.size(); ++k) {
         bsp::uci::Query q;
-        bsp::uci::fill_string(queries[k], q);
+        bsp::uci::split_query(queries[k], q);
         const std::string ram = sdkuci_get_ram(std::string(queries[k]).c_str());
         if (ram.size() > 99 || (q.package == "network" && ram != direct[k])) __builtin_trap();
     }

@@ -1,35 +1,96 @@
 /**
  * @file sdk_bsp.h
- * The board-support library of the field supervision unit (FSU).
+ * The C API of libsdk_bsp, the board-support library of the field supervision unit (FSU): the
+ * host's API first, then the low-level exports. The front page says how a host uses it.
+ */
+
+/**
+ * @mainpage The host's guide
  *
- * The host (the monitoring application) links against /lib/libsdk_bsp.so and calls the functions
- * below. Everything is plain C (C99 and C++ alike); all state lives in the library, in fixed tables,
- * for the life of the process.
+ * The monitoring application (the host) loads /lib/libsdk_bsp.so and calls the functions of
+ * sdk_bsp.h, plain C for C99 and C++ alike. All state lives in the library, in fixed tables, for
+ * the life of the process. The header's first part, @ref host, is what a host calls; @ref lowlevel
+ * follows, exported as the box's library always has, needed by no host.
  *
- * Conventions that hold throughout:
- *   - Most calls return 0 for success and -1 for failure; calls documented as "always 0" have no
- *     failure value: on bad input (null pointer, out-of-range number) they do nothing harmful and
- *     still return 0.
- *   - Results go into buffers the caller supplies, of the sizes stated here. Where a call does not
- *     look at a length (or uses it only to clear), it writes its whole text: the buffer must have
- *     the size stated, whatever length is passed.
- *   - Calls are written to the log /tmp/sdklog.log with a level number: 2 errors, 3 the cellular
- *     modem, 4 the Uart API and board-link traces, 5 other API calls and system events, 8 per-call
- *     value traces. Nothing is logged until the log modes are set (SDK_LOG_PAR_INIT, which
- *     InitializeSDK calls). Each call's "Log" note gives its line's exact text (a printf format)
- *     and level.
- *   - Threads: every call may be made from any host thread. Each call's "Threads" note says what,
- *     if anything, the caller must still serialise: a result buffer of the library shared by all
- *     callers (copy the text out before the next call), or a call that blocks its caller. Locks the
- *     library takes are its own and held only briefly, never across a call into the host. Thread
- *     routines (the *_THREAD functions, App_SoftDogFeed) run in a thread of their own and never
- *     return.
+ * @section calls The calls, in order
  *
- * Development on a PC: when the environment variable SDK_BSP_ROOT names a directory (a simulated
- * box), every absolute path the library uses is taken under it and the box's tools are looked up in
- * $SDK_BSP_ROOT/bin first. When SDK_BSP_CMDLOG names a file, every shell command the library runs is
- * appended to it, one line each, before it runs. The library's own descriptors are close-on-exec:
- * the commands it runs inherit none of them.
+ *  1. InitializeSDK(), once (about 6 s): the LED lamp test, the seven ports, the receive threads,
+ *     the watchdog, the positioning mode. It sets the log modes (SDK_LOG_PAR_INIT); set
+ *     STR_LOG_PAR's mode words afterwards to log less.
+ *  2. The environment send loop, which the library does not start:
+ *     pthread_create(&thread, NULL, ENV_COM_SEND_THREAD, NULL). Without it output requests stay
+ *     pending.
+ *  3. FSU_Lte_THREAD_START(), for the cellular link. It returns once the supervisor has cleared the
+ *     modem record, so the DialDial that follows it is served.
+ *  4. From then on, from any thread: ReadFSUResource() for the resources present; SetUartParam(),
+ *     WriteUart(), ReadUart(); GetAIValue(), GetDIValue(), SetDOValue(); SetLEDValue();
+ *     SoftDogEnable() and SoftDogFeed(); DialDial(), DialIsOnline(), DialGetStaticInfo(),
+ *     DialGetDynamicInfo(); GET_BSP_GPS_INFO(), SetPositionMode(); ReadSDKVersion(), SetRtc(),
+ *     UpdateSDK().
+ *  5. Nothing is ever stopped: leave with fflush(NULL); _exit(status); never by returning from main
+ *     or calling exit(), so that no exit handler or static destructor runs under the library's
+ *     threads.
+ *
+ * @section duties The host's duties
+ *
+ *  - Keep the outputs' present states in STR_BSP_ENV_INFO.do_state. An output command carries all
+ *    four outputs: the one requested and, for the others, what do_state holds. The library never
+ *    writes do_state; a host that does not keep it switches the other outputs off with every
+ *    SetDOValue().
+ *  - Give every call the buffer its documentation sizes. Where a call writes a fixed size whatever
+ *    length it is given, its C prototype says so with [static N] (SDK_BSP_SIZED): GCC warns a host
+ *    that passes less.
+ *  - Feed the watchdog, once armed, at least every interval; otherwise the box reboots.
+ *  - Copy a text out of a buffer of the library's (the configuration reader's results, the
+ *    satellite-signal text of SET_GPS_BD_dB) before the next call of the same function.
+ *  - Keep its own reports off standard output, which carries the library's prints (device-level
+ *    failures, start-up traces). The commands the library runs write nothing on standard error.
+ *
+ * @section traps What catches a host out
+ *
+ *  - Before InitializeSDK nothing is logged (every mode word is 0), the ports are closed (WriteUart
+ *    answers 0 and sends nothing, the port layer printing its error line; ReadUart answers 0), the
+ *    stored resource counts read 0, no thread watches the watchdog, and GET_BSP_GPS_INFO reports
+ *    zeros. Requests (SetDOValue, the Dial API) are kept and wait for the threads that serve them.
+ *  - InitializeSDK reports no failure. A port start-up could not open answers
+ *    SDK_BSP_ComRead(index, NULL, 0, NULL) with BSP_COM_ERR_DEVICE (an open one reads nothing and
+ *    answers BSP_COM_OK); sdk_read_com_num() is 4 when neither extension board announced itself
+ *    during its 2 s wait.
+ *  - The last step of InitializeSDK applies the positioning mode, which zeroes the fix: the
+ *    position reads zero for the first seconds after it (and after every mode change).
+ *  - ENV_COM_SEND_THREAD's argument is only printed, as a port index: pass NULL, or the address of
+ *    an int that outlives the thread.
+ *  - DialIsOnline() and DialGetDynamicInfo() report the address and the signal the supervisor last
+ *    read: while the module is gone they keep saying what they said last.
+ *  - With the LTE supervisor running, the modem's traces (level 3, to the file after
+ *    SDK_LOG_PAR_INIT) come to about 130 KB a minute: the log reaches 2 MiB and is archived about
+ *    every quarter of an hour. STR_LOG_PAR.net = 0 turns them off, the Dial API's lines with them.
+ *
+ * @section conventions Conventions
+ *
+ *  - Most calls return 0 for success and -1 for failure; calls documented as "always 0" have no
+ *    failure value: on bad input (null pointer, out-of-range number) they do nothing harmful and
+ *    still return 0.
+ *  - Results go into buffers the caller supplies, of the sizes stated here. Where a call does not
+ *    look at a length (or uses it only to clear), it writes its whole text: the buffer must have
+ *    the size stated, whatever length is passed.
+ *  - Calls are written to the log /tmp/sdklog.log with a level number: 2 errors, 3 the cellular
+ *    modem, 4 the Uart API and board-link traces, 5 other API calls and system events, 8 per-call
+ *    value traces. Each call's "Log" note gives its line's exact text (a printf format) and level.
+ *  - Threads: every call may be made from any host thread. Each call's "Threads" note says what,
+ *    if anything, the caller must still serialise: a result buffer of the library shared by all
+ *    callers (copy the text out before the next call), or a call that blocks its caller. Locks the
+ *    library takes are its own and held only briefly, never across a call into the host. Thread
+ *    routines (the *_THREAD functions, App_SoftDogFeed, lte_main) run in a thread of their own and
+ *    never return.
+ *
+ * @section pc Development on a PC
+ *
+ * When the environment variable SDK_BSP_ROOT names a directory (a simulated box, fsu-sim), every
+ * absolute path the library uses is taken under it and the box's tools are looked up in
+ * $SDK_BSP_ROOT/bin first. When SDK_BSP_CMDLOG names a file, every shell command the library runs
+ * is appended to it, one line each, before it runs. The library's own descriptors are
+ * close-on-exec: the commands it runs inherit none of them.
  */
 #ifndef SDK_BSP_H
 #define SDK_BSP_H
@@ -41,15 +102,20 @@
 
 /** The major number of the version. */
 #define SDK_BSP_VERSION_MAJOR @PROJECT_VERSION_MAJOR@
+
 /** The minor number of the version. */
 #define SDK_BSP_VERSION_MINOR @PROJECT_VERSION_MINOR@
+
 /** The patch number of the version. */
 #define SDK_BSP_VERSION_PATCH @PROJECT_VERSION_PATCH@
+
 /** The version as text, "major.minor.patch". */
 #define SDK_BSP_VERSION_STRING "@PROJECT_VERSION@"
+
 /** The version as one number, 0xMMmmpp: 0x010100 for 1.1.0. */
 #define SDK_BSP_VERSION_HEX \
     ((SDK_BSP_VERSION_MAJOR << 16) | (SDK_BSP_VERSION_MINOR << 8) | SDK_BSP_VERSION_PATCH)
+
 /** True when this header is of version major.minor.patch or later, as in
  *  `#if SDK_BSP_VERSION_CHECK(1, 1, 0)`. */
 #define SDK_BSP_VERSION_CHECK(major, minor, patch) \
@@ -74,13 +140,29 @@
 #define SDK_BSP_NOEXCEPT
 #endif
 
+/** The size of an array parameter a call writes whatever length it is given: "static n" in C99,
+ *  so that the prototype reads [static n] and a C compiler warns a host that passes a smaller
+ *  array (GCC: -Wstringop-overflow, on by default). C99 also takes it to say that the pointer is
+ *  not null, and GCC warns of a null argument (-Wnonnull): the library's answer to a null buffer
+ *  stays as each call documents it. Nothing in C++ and before C99, which have no such
+ *  declaration. */
+#if !defined(__cplusplus) && defined(__STDC_VERSION__) && __STDC_VERSION__ >= 199901L
+#define SDK_BSP_SIZED(n) static n
+#else
+#define SDK_BSP_SIZED(n)
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 /* ==============================================================================================
- * Start-up
+ * The host's API: the calls a monitoring application makes, and the records it reads
  * ============================================================================================== */
+/** @defgroup host The host's API
+ *  What a monitoring application calls, in the order the front page gives, and the records it
+ *  reads or keeps. Everything else the library exports follows in the low-level group.
+ *  @{ */
 
 /** @defgroup startup Start-up
  *  Bringing the box up once per process. The library's threads, ports and tables live until the
@@ -99,6 +181,15 @@ extern "C" {
  * started: the host starts them itself. The library's threads run until the process ends: a host
  * that ends should leave with _exit() rather than return from main, so that no exit handler or
  * static destructor runs under them.
+ *
+ * Start-up reports no failure: a port that cannot be opened prints "BSP_ComCreate(%d, %s) Failed !"
+ * and the port layer's error line on standard output, and the call still returns 0. A host tells
+ * afterwards: SDK_BSP_ComRead(index, NULL, 0, NULL) returns BSP_COM_ERR_DEVICE for a port that is
+ * not open (reading nothing from one that is), and sdk_read_com_num() is 4 when neither extension
+ * board announced itself during the 2 s pause.
+ *
+ * The last step applies the stored positioning mode, which resets the fix record: for the first
+ * seconds after the call GET_BSP_GPS_INFO reports zeros until the receiver's next fix is parsed.
  *
  * @return 0; -1, doing nothing, on every later call.
  * @par Log
@@ -123,27 +214,7 @@ SDK_BSP_API int InitializeSDK(void) SDK_BSP_NOEXCEPT;
  */
 SDK_BSP_API int UninitializeSDK(void) SDK_BSP_NOEXCEPT;
 
-/**
- * Clears the board presence flags (BOARD_HARDWARE_RESOURCES_INIT), once per process.
- *
- * @par Threads
- *   Any thread; a repeated or concurrent call does nothing.
- */
-SDK_BSP_API void SYSTEM_INIT(void) SDK_BSP_NOEXCEPT;
-
-/**
- * Clears the four board presence flags of BSP_BOARD_HARDWARE_RESOURCES.
- *
- * @par Threads
- *   Any thread; each flag is one word.
- */
-SDK_BSP_API void BOARD_HARDWARE_RESOURCES_INIT(void) SDK_BSP_NOEXCEPT;
-
 /** @} */
-
-/* ==============================================================================================
- * SDK log
- * ============================================================================================== */
 
 /** @defgroup log SDK log
  *  One record per call: "\r\n[YYYY-MM-DD hh:mm:ss TAG Line=NUMBER]:MESSAGE", NUMBER in 10 digits.
@@ -165,7 +236,8 @@ SDK_BSP_API void BOARD_HARDWARE_RESOURCES_INIT(void) SDK_BSP_NOEXCEPT;
  *  past 2 MiB (2097152 bytes) the next record first archives it to /tmp/sdklog.zip (replacing the
  *  previous archive; commands "rm", "zip", "rm") and starts a new file. A record holds at most
  *  102398 characters; a longer message is cut. Records never interleave: one lock serialises the
- *  record number, the archiving and the append.
+ *  record number, the archiving and the append. Before InitializeSDK (or SDK_LOG_PAR_INIT) every
+ *  mode word is 0: nothing is logged.
  *  @{ */
 
 /** The eight mode words, in this order; all 0 (log off) until SDK_LOG_PAR_INIT. */
@@ -203,6 +275,11 @@ SDK_BSP_API int SDK_LOG_WRITE(int level, const char *format, ...) SDK_BSP_NOEXCE
 /**
  * Sets the modes InitializeSDK uses: level 3 (net) to the file only, every other level to both.
  *
+ * Level 3 carries the modem's traces: with the LTE supervisor running against a module they are
+ * about 130 KB a minute (several lines per 100 ms poll of the AT port), so the log reaches 2 MiB
+ * and is archived about every quarter of an hour. STR_LOG_PAR.net = 0 turns them off, the Dial
+ * API's lines with them.
+ *
  * @par Threads
  *   Any thread; each mode word is one word.
  */
@@ -216,26 +293,7 @@ SDK_BSP_API void SDK_LOG_PAR_INIT(void) SDK_BSP_NOEXCEPT;
  */
 SDK_BSP_API void SDK_LOG_PAR_INIT_NOPRINTF(void) SDK_BSP_NOEXCEPT;
 
-/**
- * Appends text to the file at path, creating it (mode 0700) when missing.
- *
- * The system error is printed on standard error with the prefix "open" or "lseek".
- *
- * @param path  the file; not null.
- * @param text  the zero-terminated text; not null.
- * @return 1 written; -1 the file cannot be opened (or path or text is null); -2 its end cannot be
- *         sought.
- * @par Threads
- *   Any thread; two calls on one file at once may overwrite each other's text (the end is sought,
- *   then written). The log's own appends are serialised by its lock.
- */
-SDK_BSP_API int SDK_LOG_SAVE_FILE(const char *path, char *text) SDK_BSP_NOEXCEPT;
-
 /** @} */
-
-/* ==============================================================================================
- * Resource names and counts
- * ============================================================================================== */
 
 /** @defgroup resources Resource names and counts
  *  Every local resource has a name and a numeric resource ID:
@@ -257,6 +315,7 @@ SDK_BSP_API int SDK_LOG_SAVE_FILE(const char *path, char *text) SDK_BSP_NOEXCEPT
 
 /** The resource ID of a name that is not in the table. */
 #define SDK_BSP_RESOURCE_NOT_FOUND 523
+
 /** The longest resource list ReadFSUResource writes, terminator included: its buffer's size. */
 #define SDK_BSP_RESOURCE_LIST_SIZE 868
 
@@ -288,65 +347,6 @@ typedef struct {
 
 /** The resource counts, as last computed. */
 SDK_BSP_API extern STR_SYSTEM_RESOURCES_NUM_T STR_SYSTEM_RESOURCES_NUM;
-
-/**
- * Looks a resource name up in the table.
- *
- * @param name  the resource name, e.g. "Local/DI/3".
- * @return the resource ID, or 523 when the name is null or unknown.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int READ_resourceName(const char *name) SDK_BSP_NOEXCEPT;
-
-/**
- * Stores a value in the M_COM presence flag (extension board 1).
- *
- * @param value  any value; only 1 counts as present.
- * @par Threads
- *   Any thread; the flag is one word.
- */
-SDK_BSP_API void PAR_SET_M_COM_EXIST_STATUS(int value) SDK_BSP_NOEXCEPT;
-
-/**
- * Stores a value in the EXT_COM presence flag (extension board 2).
- *
- * @param value  any value; only 1 counts as present.
- * @par Threads
- *   Any thread; the flag is one word.
- */
-SDK_BSP_API void PAR_SET_EXT_COM_EXIST_STATUS(int value) SDK_BSP_NOEXCEPT;
-
-/**
- * Stores a value in the M_ENV presence flag (environment inputs and outputs).
- *
- * @param value  any value; only 1 counts as present.
- * @par Threads
- *   Any thread; the flag is one word.
- */
-SDK_BSP_API void PAR_SET_M_ENV_EXIST_STATUS(int value) SDK_BSP_NOEXCEPT;
-
-/**
- * Stores a value in the EXT_ENV presence flag (eight further AI).
- *
- * @param value  any value; only 1 counts as present.
- * @par Threads
- *   Any thread; the flag is one word.
- */
-SDK_BSP_API void PAR_SET_EXT_ENV_EXIST_STATUS(int value) SDK_BSP_NOEXCEPT;
-
-/**
- * Recomputes the counts from the presence flags.
- *
- * COM = 4, +4 per extension board present; AI, DI and DO = 8, 16 and 4 with M_ENV; AI +8 with
- * EXT_ENV. The same text as the log line is printed on standard output, without a line end.
- *
- * @par Log
- *   "COM=%d;AI=%d;DI=%d,AO=%d,DO=%d" at level 5.
- * @par Threads
- *   Any thread; each flag is read once, each count stored as one word.
- */
-SDK_BSP_API void BSP_Resource_CHECK(void) SDK_BSP_NOEXCEPT;
 
 /**
  * The stored count of serial ports, as last computed (no recount).
@@ -392,8 +392,8 @@ SDK_BSP_API int sdk_read_do_num(void) SDK_BSP_NOEXCEPT;
  * The list is written whole, whatever the length: the length only limits how many bytes are
  * cleared first.
  *
- * @param buffer  receives the list; must hold SDK_BSP_RESOURCE_LIST_SIZE (868) bytes. Null writes
- *                nothing.
+ * @param buffer  receives the list; must hold SDK_BSP_RESOURCE_LIST_SIZE (868) bytes (declared
+ *                [static 868] in C, see SDK_BSP_SIZED). Null writes nothing.
  * @param length  the bytes cleared before the list is written (none when 0 or negative).
  * @return 0, always.
  * @par Log
@@ -402,7 +402,7 @@ SDK_BSP_API int sdk_read_do_num(void) SDK_BSP_NOEXCEPT;
  * @par Threads
  *   Any thread.
  */
-SDK_BSP_API int ReadFSUResource(char *buffer, int length) SDK_BSP_NOEXCEPT;
+SDK_BSP_API int ReadFSUResource(char buffer[SDK_BSP_SIZED(SDK_BSP_RESOURCE_LIST_SIZE)], int length) SDK_BSP_NOEXCEPT;
 
 /**
  * Writes the alias of a resource, which is its name.
@@ -434,13 +434,9 @@ SDK_BSP_API int GetResourceState(const char *resource, int *state) SDK_BSP_NOEXC
 
 /** @} */
 
-/* ==============================================================================================
- * Device information and maintenance
- * ============================================================================================== */
-
 /** @defgroup maintenance Device information and maintenance
  *  Identify the library and the box, install an update of the library, set the clock, manage the
- *  FTP accounts, and the small file and command helpers these calls use.
+ *  FTP accounts. (The small file and command helpers these calls use are low-level exports.)
  *
  *  The work is done by shell commands (system or popen through /bin/sh); their exit status is not
  *  examined unless a call says so. Caller text that goes into a command (the clock text, the FTP
@@ -453,11 +449,12 @@ SDK_BSP_API int GetResourceState(const char *resource, int *state) SDK_BSP_NOEXC
  *  "SetFtp: password refused, the shell would not take it literally".
  *
  *  With SDK_BSP_ROOT set, every absolute path these calls open or put into a command is taken
- *  under it, the caller's paths included; ReadsyscmdReturn runs its command as given.
+ *  under it, the caller's paths included. The commands' standard error goes to /dev/null.
  *  @{ */
 
 /** The size of the buffer ReadSDKVersion needs: "VQ-1.1.0" and its terminator. */
 #define SDK_BSP_VERSION_TEXT_SIZE 9
+
 /** The size of the buffer ReadHardwareInformation needs: the JSON text and its terminator. */
 #define SDK_BSP_HARDWARE_INFO_SIZE 70
 
@@ -467,8 +464,8 @@ SDK_BSP_API int GetResourceState(const char *resource, int *state) SDK_BSP_NOEXC
  * Clears the first length bytes of the buffer (none when length is not positive), then writes the
  * 8 characters and a terminator whatever length says.
  *
- * @param buffer  receives the text; at least SDK_BSP_VERSION_TEXT_SIZE (9) bytes. Null: nothing is
- *                written and nothing logged.
+ * @param buffer  receives the text; at least SDK_BSP_VERSION_TEXT_SIZE (9) bytes (declared
+ *                [static 9] in C, see SDK_BSP_SIZED). Null: nothing is written and nothing logged.
  * @param length  the number of bytes to clear first.
  * @return 0, always.
  * @par Log
@@ -476,7 +473,7 @@ SDK_BSP_API int GetResourceState(const char *resource, int *state) SDK_BSP_NOEXC
  * @par Threads
  *   Any thread.
  */
-SDK_BSP_API int ReadSDKVersion(char *buffer, int length) SDK_BSP_NOEXCEPT;
+SDK_BSP_API int ReadSDKVersion(char buffer[SDK_BSP_SIZED(SDK_BSP_VERSION_TEXT_SIZE)], int length) SDK_BSP_NOEXCEPT;
 
 /**
  * Writes the box's hardware information as UTF-8 JSON.
@@ -484,8 +481,8 @@ SDK_BSP_API int ReadSDKVersion(char *buffer, int length) SDK_BSP_NOEXCEPT;
  * The text is {"产品型号":"VQM-KP-2000A1","生产日期":"2022-07-01 08:30:00"} (product model and
  * production date, 69 bytes), followed by its terminator: 70 bytes, whatever length says.
  *
- * @param buffer  receives the text; at least SDK_BSP_HARDWARE_INFO_SIZE (70) bytes. Null: nothing
- *                is written and nothing logged.
+ * @param buffer  receives the text; at least SDK_BSP_HARDWARE_INFO_SIZE (70) bytes (declared
+ *                [static 70] in C, see SDK_BSP_SIZED). Null: nothing is written and nothing logged.
  * @param length  not examined.
  * @return 0, always.
  * @par Log
@@ -493,7 +490,7 @@ SDK_BSP_API int ReadSDKVersion(char *buffer, int length) SDK_BSP_NOEXCEPT;
  * @par Threads
  *   Any thread.
  */
-SDK_BSP_API int ReadHardwareInformation(char *buffer, int length) SDK_BSP_NOEXCEPT;
+SDK_BSP_API int ReadHardwareInformation(char buffer[SDK_BSP_SIZED(SDK_BSP_HARDWARE_INFO_SIZE)], int length) SDK_BSP_NOEXCEPT;
 
 /**
  * Installs an update of the library from a package file.
@@ -600,6 +597,713 @@ SDK_BSP_API int GetSupportedExtendType(char *types, int length) SDK_BSP_NOEXCEPT
  */
 SDK_BSP_API int AddExtend(const char *type, const char *parameters) SDK_BSP_NOEXCEPT;
 
+/** @} */
+
+/** @defgroup values Input and output values
+ *  Served from the environment record STR_BSP_ENV_INFO, by resource name:
+ *
+ *  | names                          | served from                                            |
+ *  |--------------------------------|--------------------------------------------------------|
+ *  | "Local/AI/1".."Local/AI/16"    | ai_kind0 (value kind 0) or ai_other (any other kind), element n-1 for AI n |
+ *  | "Local/DI/1".."Local/DI/16"    | di                                                     |
+ *  | "Local/DI/17".."Local/DI/24"   | the present states of the outputs, do_state (DI 16+n is output n) |
+ *  | "Local/DO/1".."Local/DO/4"     | output requests                                        |
+ *
+ *  The other AI, DI and battery names exist but serve no value. Nothing here touches a device:
+ *  reads return what the record holds (all 0 unless something stores values there), and an output
+ *  request waits in the record until the environment send loop (ENV_COM_SEND_THREAD), when the
+ *  host runs it, sends it within a second.
+ *
+ *  The host keeps the outputs' present states: an output command carries all four outputs, the
+ *  requested one and, for the others, what do_state holds, which the library never writes (it
+ *  only clears the record when its GPS read loop starts). A host that does not keep do_state, from
+ *  the equipment's replies or at least from what it requested, switches the other outputs off
+ *  with every request. Each host call logs one line at level 8 after its work,
+ *  whatever its result. Every value is one word or byte of the record, read and written without a
+ *  lock.
+ *  @{ */
+
+/** The text GetAIValue_String writes, terminator included: room for "%f" of any float. */
+#define SDK_BSP_AI_TEXT_SIZE 48
+
+/**
+ * The environment record: input values and output requests (268 bytes).
+ *
+ * Cleared when the GPS read loop starts; the library writes no input value into it afterwards.
+ * Its words and bytes are read and written one at a time, without a lock.
+ */
+typedef struct {
+    int32_t reserved0[16];  /**< not used */
+    float ai_kind0[16];     /**< AI n at element n-1, read for value kind 0 */
+    float ai_other[16];     /**< AI n at element n-1, read for any other kind */
+    uint8_t di[16];         /**< DI n at element n-1, 0 or 1 */
+    uint8_t do_state[8];    /**< present state of DO n, 1 = on (read as DI 17..24); kept by the
+                                 host: an output command sends it for every output not requested */
+    uint8_t reserved1[36];  /**< not used */
+    uint8_t do_request[8];  /**< 1 = a change of DO n is pending */
+    uint8_t do_value[8];    /**< requested value of DO n, 1 = on, anything else off */
+} STR_BSP_ENV_INFO_T;
+
+/** The environment record. */
+SDK_BSP_API extern STR_BSP_ENV_INFO_T STR_BSP_ENV_INFO;
+
+/**
+ * Reads an analog input by name.
+ *
+ * @param resourceName  "Local/AI/1".."Local/AI/16".
+ * @param type          the value kind: 0 reads ai_kind0, any other ai_other.
+ * @param value         receives the value.
+ * @return 0; -1 with *value untouched for a name that is not AI 1..16 or a null value.
+ * @par Log
+ *   "Local/AI/ Resources error" at level 8 for a name that is not AI 1..16, then
+ *   "GetAIValue resourceName:%s type=%d,Value=%f;result=%d" at level 8 with *value as it is after
+ *   the call.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int GetAIValue(const char *resourceName, int type, float *value) SDK_BSP_NOEXCEPT;
+
+/**
+ * Reads an analog input by name as text, written with "%f" (six decimals, e.g. "12.500000").
+ *
+ * @param resourceName  "Local/AI/1".."Local/AI/16".
+ * @param type          the value kind, as for GetAIValue.
+ * @param text          receives the text ("0.000000" after a failed read); must hold
+ *                      SDK_BSP_AI_TEXT_SIZE (48) bytes. Null writes nothing.
+ * @return 0; -1 for a name that is not AI 1..16 or a null text.
+ * @par Log
+ *   "Local/AI/ Resources error" at level 8 for a name that is not AI 1..16, then
+ *   "GetAIValue resourceName:%s type=%d,Value=%s;result=%d" at level 8.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int GetAIValue_String(const char *resourceName, int type, char *text) SDK_BSP_NOEXCEPT;
+
+/**
+ * Reads a digital input (or an output's present state, DI 17..24) by name.
+ *
+ * @param resourceName  "Local/DI/1".."Local/DI/24".
+ * @param value         receives the value, 0..255 (in practice 0 or 1).
+ * @return 0; -1 with *value untouched for a name that is not DI 1..24 or a null value.
+ * @par Log
+ *   "GetDIValue resourceName:%s,Value=%d" at level 8 with *value as it is after the call.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int GetDIValue(const char *resourceName, int *value) SDK_BSP_NOEXCEPT;
+
+/**
+ * Battery values are not served.
+ *
+ * @param resourceName  any name.
+ * @param value         left untouched.
+ * @return -1, always.
+ * @par Log
+ *   "GetBatValue resourceName:%s,Value=%f" at level 8 with *value as the caller left it.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int GetBatValue(const char *resourceName, float *value) SDK_BSP_NOEXCEPT;
+
+/**
+ * Requests an output on or off; the environment send loop carries the request.
+ *
+ * A later request for the same output before it is sent replaces it. The frame that carries it
+ * switches the three other outputs to their present states as STR_BSP_ENV_INFO.do_state holds
+ * them: the host keeps those (the library never writes them), or every request switches the
+ * other outputs off.
+ *
+ * @param resourceName  "Local/DO/1".."Local/DO/4".
+ * @param value         1 on, any other value off; only its low 8 bits are kept, so 257 means on.
+ * @return 0; -1 for a name that is not DO 1..4 (nothing recorded).
+ * @par Log
+ *   "SetDOValue resourceName:%s,Value=%d" at level 8 with the value as given.
+ * @par Threads
+ *   Any thread; the request is handed over through its flag (see the environment link).
+ */
+SDK_BSP_API int SetDOValue(const char *resourceName, int value) SDK_BSP_NOEXCEPT;
+
+/**
+ * The environment send loop: once a second, the output command or the poll.
+ *
+ * Sets the environment channel to 9600 8N1, prints "fun-ENV_COM_SEND_THREAD=%d\r\n" with the port,
+ * then once a second sends the output-command frame (when a request is pending) or the poll
+ * "~FFFF03540000FD5C\r" to the environment equipment. The library never starts it: without it,
+ * output requests stay pending.
+ *
+ * @param arg  null, or the address of an int that outlives the thread: only printed, as the port
+ *             index of its two start-up lines (null prints -1). Start it with
+ *             pthread_create(&thread, NULL, ENV_COM_SEND_THREAD, NULL).
+ * @return never returns.
+ * @par Threads
+ *   Runs in a thread of its own, which the host starts with pthread_create; one at a time.
+ */
+SDK_BSP_API void *ENV_COM_SEND_THREAD(void *arg) SDK_BSP_NOEXCEPT;
+
+/** @} */
+
+/** @defgroup leds LEDs and the switched 12 V output
+ *  The LEDs by name, and the switched 12 V output (channel 0 powers the cellular module on the
+ *  box). The GPIO primitives and the LED table beneath them are low-level exports.
+ *  @{ */
+
+/**
+ * Lights or darkens an LED by name; LEDs without a line and names that are no LED change nothing.
+ *
+ * @param resourceName  "Local/Led/run" and the other LED names.
+ * @param value         not 0 lights, 0 darkens.
+ * @return -1, always.
+ * @par Log
+ *   "SetLEDValue resourceName:%s,Value=%d" at level 8.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int SetLEDValue(const char *resourceName, int value) SDK_BSP_NOEXCEPT;
+
+/**
+ * Switches a 12 V output channel off, waits, and switches it on again before returning.
+ *
+ * @param channel  the channel; 0 is the one in use.
+ * @param seconds  how long it stays off.
+ * @return 0.
+ * @par Log
+ *   "SET AO 12V RESTART CH=%d" at level 5, first.
+ * @par Threads
+ *   Any thread; blocks it for the seconds given.
+ */
+SDK_BSP_API int SET_AO_12V_RESTART(int channel, unsigned int seconds) SDK_BSP_NOEXCEPT;
+
+/** @} */
+
+/** @defgroup watchdog Software watchdog
+ *  Disabled after InitializeSDK (interval 600 s); before it, no thread watches the record. Once enabled, the host must call one of the three
+ *  feeding calls at least every interval: a watchdog that has not been fed for more than interval +
+ *  60 seconds (whole seconds of the wall clock, checked once a second) logs
+ *  "soft dog start,ready reboot=%d" at level 5 with the interval and, a second later, runs the
+ *  shell command "reboot"; both repeat about every 2 seconds while the deadline stays passed.
+ *  Setting the clock back postpones the deadline; setting it forward may pass it. Intervals are
+ *  given in milliseconds and kept in whole seconds (rounded down). The record is three words,
+ *  written by host threads and read by the watchdog thread without a lock, in an order that never
+ *  pairs a new interval or enable with an old feed time.
+ *  @{ */
+
+/**
+ * Arms or disarms the watchdog, sets its interval and feeds it.
+ *
+ * @param enable       arms when its low 8 bits are exactly 1 (1 or 257); 0 or 2 disarm.
+ * @param interval_ms  the interval in milliseconds.
+ * @return 0, always.
+ * @par Log
+ *   "fun=%s,line =%d" at level 8 with "SoftDogEnable" and 409.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int SoftDogEnable(int enable, unsigned int interval_ms) SDK_BSP_NOEXCEPT;
+
+/**
+ * Sets the interval and feeds the watchdog.
+ *
+ * @param interval_ms  the interval in milliseconds.
+ * @return 0, always.
+ * @par Log
+ *   "fun=%s,line =%d" at level 8 with "SoftDogFeedInterval" and 424.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int SoftDogFeedInterval(unsigned int interval_ms) SDK_BSP_NOEXCEPT;
+
+/**
+ * Feeds the watchdog: the countdown starts again now.
+ *
+ * @return 0, always.
+ * @par Log
+ *   "fun=%s,line =%d" at level 8 with "SoftDogFeed" and 439.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int SoftDogFeed(void) SDK_BSP_NOEXCEPT;
+
+/** @} */
+
+/** @defgroup uart Uart API
+ *  "Local/Uart/1".."Local/Uart/16" by name:
+ *
+ *  | Uart   | carried by                        | reads from          |
+ *  |--------|-----------------------------------|---------------------|
+ *  | 1..4   | pass-through ports 0..3           | receive buffers 0..3 |
+ *  | 5..8   | board 1, channels 0..3            | buffers 4..7        |
+ *  | 9..12  | board 2, channels 0, 2, 1, 3      | buffers 8..11       |
+ *  | 13     | settings stored only; writes refused | always empty     |
+ *  | 14     | the environment channel (board 1, channel 4) | buffer 13 |
+ *  | 15     | settings stored only; writes refused | always empty     |
+ *  | 16     | settings stored only; reads and writes refused | -      |
+ *
+ *  Line settings: baud rate, data bits, stop bits (1 or 2), parity (0 none, 1 odd, 2 even); the
+ *  default, applied at start-up, is 9600 8N1. The stored settings are single words, read and
+ *  written without a lock. Before InitializeSDK the ports are closed: writes still answer 0 but
+ *  send nothing (the port layer prints its error line on standard output), reads answer 0.
+ *  @{ */
+
+/**
+ * Stores and applies line settings for a Uart.
+ *
+ * @param name       "Local/Uart/1".."Local/Uart/16".
+ * @param iBaudRate  the rate.
+ * @param iDataSize  data bits.
+ * @param iStopBit   stop bits, 1 or 2.
+ * @param iParity    0 none, 1 odd, 2 even.
+ * @return 0 for a Uart name (whether or not the port or board accepted the settings), -1
+ *         otherwise.
+ * @par Log
+ *   "SetUartParam:%s iBaudRate:%d,iDataSize:%d,iStopBit:%d,iParity:%d,result:%d" at level 4.
+ * @par Threads
+ *   Any thread; a reader racing the store may see a mix of old and new fields.
+ */
+SDK_BSP_API int SetUartParam(const char *name, int iBaudRate, int iDataSize, int iStopBit, int iParity) SDK_BSP_NOEXCEPT;
+
+/**
+ * The stored settings of a Uart (what was last set).
+ *
+ * @param name       "Local/Uart/1".."Local/Uart/16".
+ * @param iBaudRate  receives the rate; may be null.
+ * @param iDataSize  receives the data bits; may be null.
+ * @param iStopBit   receives the stop bits; may be null.
+ * @param iParity    receives the parity; may be null.
+ * @return 0; -1 for a name that is not a Uart, the places untouched.
+ * @par Log
+ *   "GetUartParam:%s iBaudRate:%d,iDataSize:%d,iStopBit:%d,iParity:%d,result:%d" at level 4.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int GetUartParam(const char *name, int *iBaudRate, int *iDataSize, int *iStopBit,
+                             int *iParity) SDK_BSP_NOEXCEPT;
+
+/**
+ * Takes received bytes of a Uart, waiting once when none are there.
+ *
+ * Takes up to length bytes (at most 4096) from the Uart's receive buffer. If none are there, waits
+ * once (timeout - 1 ms, at least 1 ms) and tries once more.
+ *
+ * @param name     "Local/Uart/1".."Local/Uart/15".
+ * @param buffer   receives the bytes; must hold length bytes.
+ * @param length   the most bytes to take.
+ * @param timeout  milliseconds, as above.
+ * @return the count (0 when none came); -1 at once for a null buffer, and after the wait for
+ *         Uart 16 or a name that is not a Uart.
+ * @par Threads
+ *   Any thread; each take holds the buffer's lock; a caller may block for the wait.
+ */
+SDK_BSP_API int ReadUart(const char *name, unsigned char *buffer, int length, unsigned int timeout) SDK_BSP_NOEXCEPT;
+
+/**
+ * Hands bytes to the port, or as board-link frames to the board channel, that carries a Uart.
+ *
+ * Prints the bytes as "%02x " each on standard output first.
+ *
+ * @param name    "Local/Uart/1".."Local/Uart/12" or "Local/Uart/14".
+ * @param data    the bytes; may be null when length is 0.
+ * @param length  the number of bytes.
+ * @return 0 for Uarts 1..12 and 14 (whatever the device reported); -1 for any other name, a
+ *         negative length or null data (nothing printed or sent).
+ * @par Log
+ *   "WriteUart resourceName:%s TXLENTH:%d,result=%d" at level 4.
+ * @par Threads
+ *   Any thread; writes on one port are serialised by its write lock.
+ */
+SDK_BSP_API int WriteUart(const char *name, const unsigned char *data, int length) SDK_BSP_NOEXCEPT;
+
+/** @} */
+
+/** @defgroup cellular Cellular link: the LTE supervisor and the Dial API
+ *  The host's view of the cellular link: requests left in NTU for the LTE supervisor, which
+ *  carries them out on its next pass, and reports made from what it keeps there. None of these
+ *  calls talks to the module, and none can fail: a request is taken even when no module is present,
+ *  and without the supervisor running (FSU_Lte_THREAD_START) nothing happens and the reports stay
+ *  empty. Each call writes one log line.
+ *
+ *  One library thread supervises the cellular module, once the host starts it with
+ *  FSU_Lte_THREAD_START. Once a second it wakes up; on every second pass (0, 2, 4, ...) it runs
+ *  detection (readusb) and, with a module present, reads the addresses of "ppp0" and "ppp1" into
+ *  NTU.lteip and NTU.lteip1 and runs a query cycle (readatdata), unless module 13 is fitted and
+ *  "ppp0" has an address. Then, on every pass, it serves the requests the Dial API (or the host)
+ *  leaves in NTU, in this order:
+ *    - pppdstart: a query cycle, then "AT^SYSINFO"; in service: "ATH", a 5 s pause,
+ *      "killall lte.sh" and "nohup  lte.sh &" (the dial-up script), NTU.dialstarted = 1; not in
+ *      service: "LTE SYS NO CSQ!" and nothing starts (the request is dropped).
+ *    - pppdend: "ATH" and "killall pppd".
+ *    - softreboot: "AT+CFUN=1,1".
+ *    - hardreboot: GPIO 12 (the module's power switch, exported and an output by the board set-up)
+ *      low for 5 s ("echo 0 > /sys/class/gpio/gpio12/value", then "echo 1 > ..."); a soft restart
+ *      requested meanwhile is dropped.
+ *  A request flag is cleared when it is served. The link is up when "ppp0" has an address, read on
+ *  the next even pass. A module that disappears leaves NTU.mode_id, NTU.atdev, NTU.lteip and NTU.csq as
+ *  they were; no query runs until one is detected again, so DialIsOnline and DialGetDynamicInfo
+ *  go on reporting the last address and signal while the module is gone.
+ *
+ *  Log (level 3, all of them): each pass "LTE_TEHED sleepcount=<pass>,Line=1754", on detection
+ *  "LTE_TEHED sleepcount1=<pass>,Line=1756;NTU.lteip=<lteip>,NTU.mode_id=<mode_id>",
+ *  "LTE_TEHED NTU.pppdstart=<flag>" and "LTE_TEHED NTU.pppdend=<flag>"; for a dial "start up
+ *  killall lte.sh-start lte.sh", four lines of 37 '@' and the first line again; "killall pppd";
+ *  "无线模块软重启!!!!!!!!" for a soft restart; and the AT channel's lines.
+ *  @{ */
+
+/**
+ * Starts the LTE supervisor thread (lte_main) once, and returns once the thread has cleared NTU.
+ *
+ * The supervisor's start clears the record's request flags (data_init): a DialDial made before
+ * that clearing would be lost. So the call returns only after it, and a request made after the
+ * call returns is always served. A failed thread creation returns at once.
+ *
+ * @return pthread_create's result for the first call (0 started); -1 for every later call, which
+ *   starts nothing and also returns only once the first call's thread has cleared NTU.
+ * @par Threads
+ *   Any thread; blocks it until the new thread has cleared NTU (a moment).
+ */
+SDK_BSP_API int FSU_Lte_THREAD_START(void) SDK_BSP_NOEXCEPT;
+
+/** The buffer DialGetStaticInfo writes into: the longest text (145 characters) and its terminator. */
+#define SDK_BSP_DIAL_STATIC_INFO_SIZE 146
+/** The buffer DialGetDynamicInfo writes into: the longest text (136 characters) and its terminator. */
+#define SDK_BSP_DIAL_DYNAMIC_INFO_SIZE 137
+
+/**
+ * Initialises the dial-up; there is nothing to do.
+ *
+ * @return 0.
+ * @par Log
+ *   "无线拨号初始化DialInit" at level 3.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int DialInit(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * Asks the supervisor to hang up: sets NTU.pppdend, so that its next pass sends "ATH" and runs
+ * "killall pppd".
+ *
+ * @return 0.
+ * @par Log
+ *   "结束无线模块拨号DialTerminate" at level 3.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int DialTerminate(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * Asks the supervisor to dial: sets NTU.pppdstart.
+ *
+ * On its next pass the supervisor runs a query cycle and checks registration; in service it hangs
+ * up and starts the dial-up script "lte.sh" afresh. The link is up once DialIsOnline says so.
+ *
+ * @param first   a text of the host's, only logged (null is logged as "(null)").
+ * @param second  another text of the host's, only logged.
+ * @return 0.
+ * @par Log
+ *   "执行拨号动作(<first>,<second>)" at level 3.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int DialDial(const char *first, const char *second) SDK_BSP_NOEXCEPT;
+
+/**
+ * Tells whether the link is up: NTU.lteip, the address of "ppp0" as the supervisor last read it,
+ * holds 6 characters or more.
+ *
+ * The supervisor reads the address only while it detects a module: after the module has gone
+ * (unplugged, powered off) the call keeps answering as it did last, until a module is detected
+ * again and its address read.
+ *
+ * @return 0 online; -1 not.
+ * @par Log
+ *   "通过ppp0网卡获取相应的ip拨号成功" when online, "通过ppp0网卡获取相应的ip拨号失败" when not, at
+ *   level 3.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int DialIsOnline(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * Writes the module's static identity as JSON.
+ *
+ * The text: "{\"TelcomCarrier\":\"<carrier>\",\"MFRS\":\"VQ\", \"Model\":\"<netstate>\",
+ * \"Version\":\"0.1\", \"IMEI\":\"<imei>\", \"IMSI\":\"<imsi>\"}" (one space after every comma but
+ * the first). The carrier comes from the IMSI's first five digits: 46000, 46002, 46004, 46007
+ * "CMCC"; 46001, 46006 "CUCC"; 46003, 46005, 46011 "CTCC"; otherwise the five digits themselves
+ * (empty without an IMSI). "Model" carries NTU.netstate ("LTE", "SIM_OK", ...).
+ *
+ * @param out   receives the text, at most 145 characters and the terminator: it must hold
+ *              SDK_BSP_DIAL_STATIC_INFO_SIZE (146) bytes (declared [static 146] in C, see
+ *              SDK_BSP_SIZED); null: only logged.
+ * @param size  not used.
+ * @return 0.
+ * @par Log
+ *   "获取无线模块静态信息DialGetStaticInfo(<text>)" at level 3.
+ * @par Threads
+ *   Any thread; the texts are copied under the record's text lock.
+ */
+SDK_BSP_API int DialGetStaticInfo(char out[SDK_BSP_SIZED(SDK_BSP_DIAL_STATIC_INFO_SIZE)], int size) SDK_BSP_NOEXCEPT;
+
+/**
+ * Writes the link's dynamic state as JSON, and sets NTU.cardstat to 1 when an IMSI is known, else 0.
+ *
+ * The text: "{\"CardStat\":\"<cardstat>\", \"SignalStrength\":\"<csq>\", \"IP\":\"<lteip>\",
+ * \"Longitude\":\"<lon>\", \"Latitude\":\"<lat>\"}", the coordinates those of STR_GPS_INFO with six
+ * decimals ("%f"); every value is a JSON string. Signal and address are those the supervisor last
+ * read: while the module is gone they stay as they were.
+ *
+ * @param out   receives the text, at most 136 characters and the terminator (coordinates outside
+ *   their ranges would make it longer: it is cut there): it must hold SDK_BSP_DIAL_DYNAMIC_INFO_SIZE
+ *   (137) bytes (declared [static 137] in C, see SDK_BSP_SIZED); null: only logged.
+ * @param size  not used.
+ * @return 0.
+ * @par Log
+ *   "获取无线模块动态信息DialGetDynamicInfo(<text>)" at level 3.
+ * @par Threads
+ *   Any thread; the texts are copied under the record's text lock, the coordinates under the fix
+ *   record's.
+ */
+SDK_BSP_API int DialGetDynamicInfo(char out[SDK_BSP_SIZED(SDK_BSP_DIAL_DYNAMIC_INFO_SIZE)], int size) SDK_BSP_NOEXCEPT;
+
+/**
+ * Asks the supervisor to restart the module by command: sets NTU.softreboot ("AT+CFUN=1,1" on its
+ * next pass; dropped when a power cycle is running).
+ *
+ * @return 0.
+ * @par Log
+ *   "无线模块软重启DialSoftReboot" at level 5.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int DialSoftReboot(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * Cycles the 12 V output channel 0 (off for 3 s, SET_AO_12V_RESTART), then asks the supervisor to
+ * power-cycle the module: sets NTU.hardreboot (GPIO 12 low for 5 s on its next pass).
+ *
+ * @return 0.
+ * @par Log
+ *   "无线模块断电硬重启DialHardReboot" at level 5, first; then SET_AO_12V_RESTART's line.
+ * @par Threads
+ *   Any thread; blocks it for 3 s.
+ */
+SDK_BSP_API int DialHardReboot(void) SDK_BSP_NOEXCEPT;
+
+/** @} */
+
+/** @defgroup gps_api GPS position and positioning mode
+ *  The positioning mode chooses the satellite systems the receiver uses. It is kept in the UCI
+ *  keys vqm.sys.pcas and vqm.sys.pcas_sdk (/etc/config/vqm, decimal; absent or empty reads 0;
+ *  99999 means positioning off). Both setters write both keys; a non-zero pcas_sdk overrides pcas.
+ *  The receiver follows pcas_sdk and is sent a CASIC sentence on /dev/ttymxc7:
+ *
+ *  | pcas_sdk  | sentence             | receiver                                        |
+ *  |-----------|----------------------|-------------------------------------------------|
+ *  | 1         | "$PCAS04,1*18\r\n"   | GPS only                                        |
+ *  | 2         | "$PCAS04,2*1B\r\n"   | BeiDou only                                     |
+ *  | 99999     | nothing              | keeps its mode                                  |
+ *  | any other | "$PCAS04,3*1A\r\n"   | GPS and BeiDou (also 0, a mode stored only in pcas) |
+ *
+ *  One second later "$PCAS00*01\r\n" follows (the receiver keeps its configuration across power
+ *  cycles). Every application of the mode then waits 2 s and resets the fix record: it is zeroed,
+ *  the files /tmp/gps_* are deleted, and the next batch the parser receives is discarded. A mode
+ *  change therefore blocks its caller for about 3 s (2 s when nothing is sent); concurrent mode
+ *  calls are served one after the other (the mode lock). Keys are written with the box's uci tool
+ *  ("uci set vqm.sys.pcas=%d", "uci set vqm.sys.pcas_sdk=%d", "uci commit") and read through the
+ *  configuration reader, whose copies are dropped first. The last step of InitializeSDK applies the
+ *  stored mode: the position reads zero for the first seconds after it, too.
+ *
+ *  The position comes from the receiver's sentences, which the library parses itself (the GPS
+ *  sentence parser among the low-level exports says what is kept from which sentence).
+ *  @{ */
+
+/** The buffer GET_BSP_GPS_INFO and GET_BSP_GPS_CSV_INFO write into, terminator included: no value
+ *  the receiver's sentences give makes a longer line (with a real fix it is about 90 characters). */
+#define SDK_BSP_GPS_INFO_SIZE 384
+
+/** The satellite-signal text (SET_GPS_BD_dB), terminator included. */
+#define SDK_BSP_GPS_DB_TEXT_SIZE 1024
+
+/**
+ * Writes the fix as one line.
+ *
+ * "lon=%.8lf,lat=%.8lf,high=%f,gpsnum=%.0f,gpslook=%.0f,bdnum=%.0f,bdlook=%.0f\r\n", e.g.
+ * "lon=113.94647980,lat=22.60205841,high=56.700001,gpsnum=8,gpslook=12,bdnum=6,bdlook=10\r\n".
+ * While Read_PositionMode is 0 all seven values are written as 0, and after every application of
+ * the mode (the end of InitializeSDK, SetPositionMode, BSP_SET_GPS_PCAS) they read 0 until the
+ * receiver's next fix is parsed.
+ *
+ * @param buffer  receives the line, zero-terminated; must hold SDK_BSP_GPS_INFO_SIZE bytes.
+ * @return the number of characters written; 0 for a null buffer.
+ * @par Threads
+ *   Any thread; the record is copied under its lock.
+ */
+SDK_BSP_API int GET_BSP_GPS_INFO(char *buffer) SDK_BSP_NOEXCEPT;
+
+/**
+ * Writes the same seven values as "%.8lf,%.8lf,%f,%.0f,%.0f,%.0f,%.0f", without a line end,
+ * whatever the mode.
+ *
+ * @param buffer  receives the text, zero-terminated; must hold SDK_BSP_GPS_INFO_SIZE bytes.
+ * @return the number of characters written; 0 for a null buffer.
+ * @par Threads
+ *   Any thread; the record is copied under its lock.
+ */
+SDK_BSP_API int GET_BSP_GPS_CSV_INFO(char *buffer) SDK_BSP_NOEXCEPT;
+
+/**
+ * Copies the satellite-signal text (see SET_GPS_BD_dB), rebuilt from the current record.
+ *
+ * @param buffer  receives the text; must hold SDK_BSP_GPS_DB_TEXT_SIZE (1024) bytes (declared
+ *                [static 1024] in C, see SDK_BSP_SIZED).
+ * @return 0; -1 without writing while the parser has not yet completed a GSV cycle (or for a null
+ *         buffer). Once it has, every call returns 0.
+ * @par Threads
+ *   Any thread; the text is built and copied under the record's lock.
+ */
+SDK_BSP_API int GET_GPS_dB_INFO(char buffer[SDK_BSP_SIZED(SDK_BSP_GPS_DB_TEXT_SIZE)]) SDK_BSP_NOEXCEPT;
+
+/**
+ * Sets the mode from the SDK side (SDK_GPS_SET_PCAS); mode 0 switches positioning off, stored as
+ * 99999 in both keys.
+ *
+ * @param mode  the mode; 0 for off.
+ * @return 0, always.
+ * @par Log
+ *   "pcas set %d" at level 5 with the mode (and "pcas set %d" with 99999 for 0), then
+ *   SDK_GPS_SET_PCAS's lines.
+ * @par Threads
+ *   Any thread; blocks it for 2-3 s (not for mode 0); mode calls are served one after the other.
+ */
+SDK_BSP_API int SetPositionMode(uint32_t mode) SDK_BSP_NOEXCEPT;
+
+/**
+ * Sets the mode from the web side (GPS_SET_PCAS); mode 0 is stored as 0 and commands GPS and
+ * BeiDou.
+ *
+ * @param mode  the mode.
+ * @return 0, always.
+ * @par Log
+ *   "web pcas set %d" at level 5 with the mode, then GPS_SET_PCAS's lines.
+ * @par Threads
+ *   Any thread; blocks it for 2-3 s; mode calls are served one after the other.
+ */
+SDK_BSP_API int BSP_SET_GPS_PCAS(int mode) SDK_BSP_NOEXCEPT;
+
+/** @} */
+
+/** @} */
+
+/* ==============================================================================================
+ * Low-level exports: the steps, threads, codecs and tables beneath the host's API
+ * ============================================================================================== */
+/** @defgroup lowlevel Low-level exports
+ *  The steps, thread routines, codecs, tokenizer and tables the host's API is built on, exported
+ *  as the box's library always has: tools and hosts written against them keep working. A host
+ *  needs none of them; some share state with the library's threads (the AT channel, the
+ *  receive threads) and say so.
+ *  @{ */
+
+/** @defgroup sdk_steps Start-up, log and resource steps
+ *  The steps InitializeSDK, the log and the resource calls are made of.
+ *  @{ */
+
+/**
+ * Clears the board presence flags (BOARD_HARDWARE_RESOURCES_INIT), once per process.
+ *
+ * @par Threads
+ *   Any thread; a repeated or concurrent call does nothing.
+ */
+SDK_BSP_API void SYSTEM_INIT(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * Clears the four board presence flags of BSP_BOARD_HARDWARE_RESOURCES.
+ *
+ * @par Threads
+ *   Any thread; each flag is one word.
+ */
+SDK_BSP_API void BOARD_HARDWARE_RESOURCES_INIT(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * Appends text to the file at path, creating it (mode 0700) when missing.
+ *
+ * The system error is printed on standard error with the prefix "open" or "lseek".
+ *
+ * @param path  the file; not null.
+ * @param text  the zero-terminated text; not null.
+ * @return 1 written; -1 the file cannot be opened (or path or text is null); -2 its end cannot be
+ *         sought.
+ * @par Threads
+ *   Any thread; two calls on one file at once may overwrite each other's text (the end is sought,
+ *   then written). The log's own appends are serialised by its lock.
+ */
+SDK_BSP_API int SDK_LOG_SAVE_FILE(const char *path, char *text) SDK_BSP_NOEXCEPT;
+
+/**
+ * Looks a resource name up in the table.
+ *
+ * @param name  the resource name, e.g. "Local/DI/3".
+ * @return the resource ID, or 523 when the name is null or unknown.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int READ_resourceName(const char *name) SDK_BSP_NOEXCEPT;
+
+/**
+ * Stores a value in the M_COM presence flag (extension board 1).
+ *
+ * @param value  any value; only 1 counts as present.
+ * @par Threads
+ *   Any thread; the flag is one word.
+ */
+SDK_BSP_API void PAR_SET_M_COM_EXIST_STATUS(int value) SDK_BSP_NOEXCEPT;
+
+/**
+ * Stores a value in the EXT_COM presence flag (extension board 2).
+ *
+ * @param value  any value; only 1 counts as present.
+ * @par Threads
+ *   Any thread; the flag is one word.
+ */
+SDK_BSP_API void PAR_SET_EXT_COM_EXIST_STATUS(int value) SDK_BSP_NOEXCEPT;
+
+/**
+ * Stores a value in the M_ENV presence flag (environment inputs and outputs).
+ *
+ * @param value  any value; only 1 counts as present.
+ * @par Threads
+ *   Any thread; the flag is one word.
+ */
+SDK_BSP_API void PAR_SET_M_ENV_EXIST_STATUS(int value) SDK_BSP_NOEXCEPT;
+
+/**
+ * Stores a value in the EXT_ENV presence flag (eight further AI).
+ *
+ * @param value  any value; only 1 counts as present.
+ * @par Threads
+ *   Any thread; the flag is one word.
+ */
+SDK_BSP_API void PAR_SET_EXT_ENV_EXIST_STATUS(int value) SDK_BSP_NOEXCEPT;
+
+/**
+ * Recomputes the counts from the presence flags.
+ *
+ * COM = 4, +4 per extension board present; AI, DI and DO = 8, 16 and 4 with M_ENV; AI +8 with
+ * EXT_ENV. The same text as the log line is printed on standard output, without a line end.
+ *
+ * @par Log
+ *   "COM=%d;AI=%d;DI=%d,AO=%d,DO=%d" at level 5.
+ * @par Threads
+ *   Any thread; each flag is read once, each count stored as one word.
+ */
+SDK_BSP_API void BSP_Resource_CHECK(void) SDK_BSP_NOEXCEPT;
+
+/** @} */
+
+/** @defgroup file_helpers File and command helpers
+ *  The small file and command helpers of the maintenance calls. With SDK_BSP_ROOT set, absolute
+ *  paths go under it; ReadsyscmdReturn runs its command as given (its standard error on /dev/null).
+ *  @{ */
+
 /**
  * Tells whether a path exists (a file, a directory or anything else; permissions aside).
  *
@@ -666,9 +1370,289 @@ SDK_BSP_API char *ReadsyscmdReturn(const char *command, char *buffer, int size) 
 
 /** @} */
 
-/* ==============================================================================================
- * Serial port objects
- * ============================================================================================== */
+/** @defgroup values_by_id Input and output values by resource ID
+ *  The value calls beneath the host's, by resource ID (see the resource names), without their log
+ *  lines; and entry points kept for hosts that call them.
+ *  @{ */
+
+/**
+ * GetAIValue by resource ID, without the API's log line.
+ *
+ * @param id     101..116.
+ * @param type   the value kind, as for GetAIValue.
+ * @param value  receives the value.
+ * @return 0; -1 for another ID or a null value.
+ * @par Log
+ *   "Local/AI/ Resources error" at level 8 for an ID outside 101..116.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int Read_AI_VALUE_FromResourceName(int id, int type, float *value) SDK_BSP_NOEXCEPT;
+
+/**
+ * GetDIValue by resource ID, without the log line.
+ *
+ * @param id     201..224.
+ * @param value  receives the value.
+ * @return 0; -1 for another ID or a null value.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int Read_DI_VALUE_FromResourceName(int id, int *value) SDK_BSP_NOEXCEPT;
+
+/**
+ * GetBatValue by resource ID: battery values are not served.
+ *
+ * @param id     not looked at.
+ * @param value  not written.
+ * @return -1, always.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int Read_Bat_VALUE_FromResourceName(int id, float *value) SDK_BSP_NOEXCEPT;
+
+/**
+ * SetDOValue by resource ID, without the log line: stores the value's low 8 bits as output
+ * (id - 300)'s requested value, then marks the request pending.
+ *
+ * @param id     301..304.
+ * @param value  1 on, any other value off.
+ * @return 0; -1 for another ID.
+ * @par Threads
+ *   Any thread; the value is stored before the flag is set.
+ */
+SDK_BSP_API int SetDOValue_FromResourceName(int id, int value) SDK_BSP_NOEXCEPT;
+
+/**
+ * Kept for hosts that call it; no effect.
+ *
+ * @return 1, always.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int OFFSET_VALUE_INIT(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * Kept for hosts that call it; no effect.
+ *
+ * @return 1, always.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int AI_Calibration_Check(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * Kept for hosts that call it; no effect.
+ *
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API void BSP_AIDI_INIT(void) SDK_BSP_NOEXCEPT;
+
+/** @} */
+
+/** @defgroup gpio GPIO lines and the LED table
+ *  GPIO lines through sysfs: /sys/class/gpio/export and unexport, /sys/class/gpio/gpioN/direction,
+ *  value and edge. Each primitive opens the file, writes or reads, closes it, and returns 0, or -1
+ *  after printing on standard output one of its two messages: the first when the file cannot be
+ *  opened, the second when the write or read fails.
+ *
+ *  | primitive          | cannot open                                   | write or read fails           |
+ *  |--------------------|-----------------------------------------------|-------------------------------|
+ *  | bsp_gpio_export    | "Failed to open export for writing!\n"        | "Failed to export gpio!"      |
+ *  | bsp_gpio_unexport  | "Failed to open unexport for writing!\n"      | "Failed to unexport gpio!"    |
+ *  | bsp_gpio_direction | "Failed to open gpio direction for writing!\n" | "Failed to set direction!\n" |
+ *  | SDK_bsp_gpio_write | "Failed to open gpio value for writing!\n"    | "Failed to write value!\n"    |
+ *  | bsp_gpio_read      | "Failed to open gpio value for reading!\n"    | "Failed to read value!\n"     |
+ *  | bsp_gpio_edge      | "Failed to open gpio edge for writing!\n"     | "Failed to set edge!\n"       |
+ *
+ *  LEDs hang on active-low lines (lit while the line is 0): "Local/Led/run" GPIO 1,
+ *  "Local/Led/alarm" GPIO 18, "Local/Led/net" GPIO 0, "Local/Led/1" GPIO 4; the other LEDs have no
+ *  line. The first LED operation of the process exports these four lines, sets them to output and
+ *  dark, printing "LED_GPIO_INIT=%d\r\n" and "LED_GPIO_INIT=%d ok\r\n" for each; they are never
+ *  unexported. Callers racing that first operation wait until the lines are ready.
+ *  @{ */
+
+/** The GPIO number of an LED without a line. */
+#define SDK_BSP_NO_GPIO 65535
+
+/** The rows of LED_GPIO_LIST: the LEDs 501..522. */
+#define SDK_BSP_LED_ROWS 22
+
+/** One LED (8 bytes). */
+typedef struct {
+    int32_t resource; /**< its resource ID */
+    int32_t gpio;     /**< its GPIO number, SDK_BSP_NO_GPIO for none */
+} LED_GPIO_T;
+
+/** The LEDs 501..522 in ID order (read-only). */
+SDK_BSP_API extern const LED_GPIO_T LED_GPIO_LIST[SDK_BSP_LED_ROWS];
+
+/**
+ * Exports a GPIO line: writes the number (decimal, no line end) to /sys/class/gpio/export.
+ *
+ * @param gpio  the line number.
+ * @return 0; -1 after the line on standard output (see the table).
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int bsp_gpio_export(int gpio) SDK_BSP_NOEXCEPT;
+
+/**
+ * Unexports a GPIO line: writes the number (decimal, no line end) to /sys/class/gpio/unexport.
+ *
+ * @param gpio  the line number.
+ * @return 0; -1 after the line on standard output.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int bsp_gpio_unexport(int gpio) SDK_BSP_NOEXCEPT;
+
+/**
+ * Sets a line's direction: writes "out" or "in".
+ *
+ * @param gpio  the line number.
+ * @param out   not 0 for "out", 0 for "in".
+ * @return 0; -1 after the line on standard output.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int bsp_gpio_direction(int gpio, int out) SDK_BSP_NOEXCEPT;
+
+/**
+ * Sets a line's value: writes "1" or "0".
+ *
+ * @param gpio   the line number.
+ * @param value  not 0 for "1", 0 for "0".
+ * @return 0; -1 after the line on standard output.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int SDK_bsp_gpio_write(int gpio, int value) SDK_BSP_NOEXCEPT;
+
+/**
+ * Reads a line's value.
+ *
+ * @param gpio  the line number.
+ * @return the number at the start of the file's first 3 characters (0 or 1); -1 after the line on
+ *         standard output when the file cannot be opened or holds nothing.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int bsp_gpio_read(int gpio) SDK_BSP_NOEXCEPT;
+
+/**
+ * Sets a line's edge: writes "rising", "falling", "both" or "none".
+ *
+ * @param gpio  the line number.
+ * @param edge  1 "rising", 2 "falling", 3 "both", any other value "none".
+ * @return 0; -1 after the line on standard output.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int bsp_gpio_edge(int gpio, int edge) SDK_BSP_NOEXCEPT;
+
+/**
+ * SetLEDValue by resource ID, without the log line.
+ *
+ * @param id     501..522.
+ * @param value  not 0 lights, 0 darkens.
+ * @return -1, always.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int SetLEDValue_FromResourceName(int id, int value) SDK_BSP_NOEXCEPT;
+
+/**
+ * The LED lamp test InitializeSDK runs.
+ *
+ * Prints "SDK:open all led\r\n", lights run, alarm, net and "Local/Led/1".."Local/Led/14", waits
+ * 1 second, prints "SDK:close all led\r\n", puts the same LEDs out and prints
+ * "sdk_start_log end\r\n".
+ * Power, update and extension LEDs are not touched.
+ *
+ * @par Threads
+ *   Any thread; blocks it for 1 s.
+ */
+SDK_BSP_API void sdk_start_log(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * No effect: the box has no beeper the library drives.
+ *
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API void BSP_BEEP_START(void) SDK_BSP_NOEXCEPT;
+
+/** @} */
+
+/** @defgroup watchdog_steps Software watchdog steps
+ *  The watchdog calls without their log lines, its set-up, and its thread.
+ *  @{ */
+
+/**
+ * SoftDogEnable without the log line.
+ *
+ * @param enable       arms when its low 8 bits are exactly 1.
+ * @param interval_ms  the interval in milliseconds.
+ * @return 0, always.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int bsp_SoftDogEnable(int enable, unsigned int interval_ms) SDK_BSP_NOEXCEPT;
+
+/**
+ * SoftDogFeedInterval without the log line.
+ *
+ * @param interval_ms  the interval in milliseconds.
+ * @return 0, always.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int bsp_SoftDogFeedInterval(unsigned int interval_ms) SDK_BSP_NOEXCEPT;
+
+/**
+ * SoftDogFeed without the log line.
+ *
+ * @return 0, always.
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API int bsp_SoftDogFeed(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * Disarms the watchdog, sets the interval to 600 seconds and feeds it (InitializeSDK does this).
+ *
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API void bsp_SoftDog_Init(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * Starts the watchdog thread (App_SoftDogFeed, its handle in thread_dog), once per process.
+ *
+ * @par Threads
+ *   Any thread; a repeated or concurrent call does nothing.
+ */
+SDK_BSP_API void soft_dog_run(void) SDK_BSP_NOEXCEPT;
+
+/**
+ * The watchdog thread routine: every second the extension boards' link keep-alive tick
+ * (RunComDog), then the watchdog check.
+ *
+ * @param arg  not used.
+ * @return never returns.
+ * @par Log
+ *   "soft dog start,ready reboot=%d" at level 5 when the deadline has passed (see above).
+ * @par Threads
+ *   Runs in a thread of its own; soft_dog_run starts the one there is.
+ */
+SDK_BSP_API void *App_SoftDogFeed(void *arg) SDK_BSP_NOEXCEPT;
+
+/** The watchdog thread, once soft_dog_run has started it. */
+SDK_BSP_API extern pthread_t thread_dog;
+
+/** @} */
 
 /** @defgroup ports Serial port objects
  *  Seven serial ports, by port index: 0..3 "/dev/ttymxc1".."/dev/ttymxc4" (pass-through ports,
@@ -683,10 +1667,13 @@ SDK_BSP_API char *ReadsyscmdReturn(const char *command, char *buffer, int size) 
 
 /** Success. */
 #define BSP_COM_OK 0u
+
 /** A bad port index or record size, an unsupported setting, or a termios failure. */
 #define BSP_COM_ERR_PARAM 0x1020001u
+
 /** A read or write on the device failed. */
 #define BSP_COM_ERR_IO 0x1020002u
+
 /** The device could not be opened, is not open, or could not be flushed. */
 #define BSP_COM_ERR_DEVICE 0x1020004u
 
@@ -832,11 +1819,16 @@ SDK_BSP_API void M_COM_INIT(void) SDK_BSP_NOEXCEPT;
 SDK_BSP_API uint8_t M_BAU_SET_COM(uint32_t index, uint32_t baud, uint8_t dataBits, uint8_t stopBits,
                                   uint8_t parity) SDK_BSP_NOEXCEPT;
 
-/** @} */
+/**
+ * The start-up defaults: 9600 8N1 stored for all sixteen Uarts and applied (ports 0..3 set, nine
+ * settings frames to the boards).
+ *
+ * @par Threads
+ *   Any thread.
+ */
+SDK_BSP_API void BSP_BAU_INIT(void) SDK_BSP_NOEXCEPT;
 
-/* ==============================================================================================
- * Board link and link watchdog
- * ============================================================================================== */
+/** @} */
 
 /** @defgroup board_link Board link and link watchdog
  *  Frames to and from the extension boards: 0x7E, payload length (16 bits, big-endian), CID,
@@ -973,10 +1965,6 @@ SDK_BSP_API uint32_t Return_ComDog_Cnt(int32_t board) SDK_BSP_NOEXCEPT;
 
 /** @} */
 
-/* ==============================================================================================
- * Receive threads
- * ============================================================================================== */
-
 /** @defgroup receive_threads Receive threads
  *  Seven threads poll the ports into the receive buffers: pass-through ports 0..3 every 200 ms into
  *  buffers 0..3; the board links (ports 4 and 5) every 100 ms, cut into frames: CID 0x41 marks the
@@ -1045,36 +2033,16 @@ SDK_BSP_API int read_a_msg(unsigned char *acc, unsigned char *msg, int fill, int
 
 /** @} */
 
-/* ==============================================================================================
- * Environment link
- * ============================================================================================== */
-
 /** @defgroup env_link Environment link
- *  The environment record and the send loop that carries output requests to the environment
- *  equipment (board 1's channel 4). An output request is handed over through its flag: the
+ *  The steps of the send loop that carries output requests to the environment equipment (board
+ *  1's channel 4), and the GPS read loop that clears the environment record as it starts (the
+ *  record and the send loop are among the host's API). An output request is handed over through its flag: the
  *  requester stores the value, then the flag; the send loop takes the flag with an atomic exchange,
  *  then reads the value, so no request is lost or sent without its value.
  *  @{ */
 
-/**
- * The environment record: input values and output requests (268 bytes).
- *
- * Cleared when the GPS read loop starts; the library writes no input value into it afterwards.
- * Its words and bytes are read and written one at a time, without a lock.
- */
-typedef struct {
-    int32_t reserved0[16];  /**< not used */
-    float ai_kind0[16];     /**< AI n at element n-1, read for value kind 0 */
-    float ai_other[16];     /**< AI n at element n-1, read for any other kind */
-    uint8_t di[16];         /**< DI n at element n-1, 0 or 1 */
-    uint8_t do_state[8];    /**< present state of DO n, 1 = on (read as DI 17..24) */
-    uint8_t reserved1[36];  /**< not used */
-    uint8_t do_request[8];  /**< 1 = a change of DO n is pending */
-    uint8_t do_value[8];    /**< requested value of DO n, 1 = on, anything else off */
-} STR_BSP_ENV_INFO_T;
-
-/** The environment record. */
-SDK_BSP_API extern STR_BSP_ENV_INFO_T STR_BSP_ENV_INFO;
+/** The buffer SET_DO_CMD writes into: the output command with its ten INFO bytes. */
+#define SDK_BSP_OUTPUT_COMMAND_SIZE 38
 
 /**
  * Tells whether an output request is pending.
@@ -1093,12 +2061,13 @@ SDK_BSP_API int DO_API_SET_CHECK(void) SDK_BSP_NOEXCEPT;
  * The mask of DO 1..4 carries the requested value of each output with a pending request (its flag
  * taken) and the present state of the others.
  *
- * @param frame  receives the frame, not zero-terminated; must hold 38 bytes.
+ * @param frame  receives the frame, not zero-terminated; must hold SDK_BSP_OUTPUT_COMMAND_SIZE (38)
+ *               bytes (declared [static 38] in C, see SDK_BSP_SIZED).
  * @return the frame's length (38); 0 for a null frame.
  * @par Threads
  *   Any thread; each request flag is taken with an atomic exchange.
  */
-SDK_BSP_API int SET_DO_CMD(char *frame) SDK_BSP_NOEXCEPT;
+SDK_BSP_API int SET_DO_CMD(char frame[SDK_BSP_SIZED(SDK_BSP_OUTPUT_COMMAND_SIZE)]) SDK_BSP_NOEXCEPT;
 
 /**
  * Sets the host's one-shot latch (read back by REAG_ENV_BOARD_RIGHT_FG).
@@ -1118,21 +2087,6 @@ SDK_BSP_API void SET_ENV_BOARD_RIGHT_FG(void) SDK_BSP_NOEXCEPT;
 SDK_BSP_API uint32_t REAG_ENV_BOARD_RIGHT_FG(void) SDK_BSP_NOEXCEPT;
 
 /**
- * The environment send loop: once a second, the output command or the poll.
- *
- * Sets the environment channel to 9600 8N1, prints "fun-ENV_COM_SEND_THREAD=%d\r\n" with the port,
- * then once a second sends the output-command frame (when a request is pending) or the poll
- * "~FFFF03540000FD5C\r" to the environment equipment. The library never starts it: without it,
- * output requests stay pending.
- *
- * @param arg  points at an int (a port index, used only in the traces).
- * @return never returns.
- * @par Threads
- *   Runs in a thread of its own, which the host starts with pthread_create; one at a time.
- */
-SDK_BSP_API void *ENV_COM_SEND_THREAD(void *arg) SDK_BSP_NOEXCEPT;
-
-/**
  * The GPS read loop: gathers the receiver's bytes and hands them to the parser in batches.
  *
  * Sets port 6 to 9600 8N1, clears the environment record, then every 100 ms appends what arrived
@@ -1149,565 +2103,6 @@ SDK_BSP_API void *ENV_COM_SEND_THREAD(void *arg) SDK_BSP_NOEXCEPT;
 SDK_BSP_API void *ENV_COM_READ_THREAD(void *arg) SDK_BSP_NOEXCEPT;
 
 /** @} */
-
-/* ==============================================================================================
- * Uart API
- * ============================================================================================== */
-
-/** @defgroup uart Uart API
- *  "Local/Uart/1".."Local/Uart/16" by name:
- *
- *  | Uart   | carried by                        | reads from          |
- *  |--------|-----------------------------------|---------------------|
- *  | 1..4   | pass-through ports 0..3           | receive buffers 0..3 |
- *  | 5..8   | board 1, channels 0..3            | buffers 4..7        |
- *  | 9..12  | board 2, channels 0, 2, 1, 3      | buffers 8..11       |
- *  | 13     | settings stored only; writes refused | always empty     |
- *  | 14     | the environment channel (board 1, channel 4) | buffer 13 |
- *  | 15     | settings stored only; writes refused | always empty     |
- *  | 16     | settings stored only; reads and writes refused | -      |
- *
- *  Line settings: baud rate, data bits, stop bits (1 or 2), parity (0 none, 1 odd, 2 even); the
- *  default, applied at start-up, is 9600 8N1. The stored settings are single words, read and
- *  written without a lock.
- *  @{ */
-
-/**
- * Stores and applies line settings for a Uart.
- *
- * @param name       "Local/Uart/1".."Local/Uart/16".
- * @param iBaudRate  the rate.
- * @param iDataSize  data bits.
- * @param iStopBit   stop bits, 1 or 2.
- * @param iParity    0 none, 1 odd, 2 even.
- * @return 0 for a Uart name (whether or not the port or board accepted the settings), -1
- *         otherwise.
- * @par Log
- *   "SetUartParam:%s iBaudRate:%d,iDataSize:%d,iStopBit:%d,iParity:%d,result:%d" at level 4.
- * @par Threads
- *   Any thread; a reader racing the store may see a mix of old and new fields.
- */
-SDK_BSP_API int SetUartParam(const char *name, int iBaudRate, int iDataSize, int iStopBit, int iParity) SDK_BSP_NOEXCEPT;
-
-/**
- * The stored settings of a Uart (what was last set).
- *
- * @param name       "Local/Uart/1".."Local/Uart/16".
- * @param iBaudRate  receives the rate; may be null.
- * @param iDataSize  receives the data bits; may be null.
- * @param iStopBit   receives the stop bits; may be null.
- * @param iParity    receives the parity; may be null.
- * @return 0; -1 for a name that is not a Uart, the places untouched.
- * @par Log
- *   "GetUartParam:%s iBaudRate:%d,iDataSize:%d,iStopBit:%d,iParity:%d,result:%d" at level 4.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int GetUartParam(const char *name, int *iBaudRate, int *iDataSize, int *iStopBit,
-                             int *iParity) SDK_BSP_NOEXCEPT;
-
-/**
- * Takes received bytes of a Uart, waiting once when none are there.
- *
- * Takes up to length bytes (at most 4096) from the Uart's receive buffer. If none are there, waits
- * once (timeout - 1 ms, at least 1 ms) and tries once more.
- *
- * @param name     "Local/Uart/1".."Local/Uart/15".
- * @param buffer   receives the bytes; must hold length bytes.
- * @param length   the most bytes to take.
- * @param timeout  milliseconds, as above.
- * @return the count (0 when none came); -1 at once for a null buffer, and after the wait for
- *         Uart 16 or a name that is not a Uart.
- * @par Threads
- *   Any thread; each take holds the buffer's lock; a caller may block for the wait.
- */
-SDK_BSP_API int ReadUart(const char *name, unsigned char *buffer, int length, unsigned int timeout) SDK_BSP_NOEXCEPT;
-
-/**
- * Hands bytes to the port, or as board-link frames to the board channel, that carries a Uart.
- *
- * Prints the bytes as "%02x " each on standard output first.
- *
- * @param name    "Local/Uart/1".."Local/Uart/12" or "Local/Uart/14".
- * @param data    the bytes; may be null when length is 0.
- * @param length  the number of bytes.
- * @return 0 for Uarts 1..12 and 14 (whatever the device reported); -1 for any other name, a
- *         negative length or null data (nothing printed or sent).
- * @par Log
- *   "WriteUart resourceName:%s TXLENTH:%d,result=%d" at level 4.
- * @par Threads
- *   Any thread; writes on one port are serialised by its write lock.
- */
-SDK_BSP_API int WriteUart(const char *name, const unsigned char *data, int length) SDK_BSP_NOEXCEPT;
-
-/**
- * The start-up defaults: 9600 8N1 stored for all sixteen Uarts and applied (ports 0..3 set, nine
- * settings frames to the boards).
- *
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API void BSP_BAU_INIT(void) SDK_BSP_NOEXCEPT;
-
-/** @} */
-
-/* ==============================================================================================
- * Input and output values
- * ============================================================================================== */
-
-/** @defgroup values Input and output values
- *  Served from the environment record STR_BSP_ENV_INFO, by resource name:
- *
- *  | names                          | served from                                            |
- *  |--------------------------------|--------------------------------------------------------|
- *  | "Local/AI/1".."Local/AI/16"    | ai_kind0 (value kind 0) or ai_other (any other kind), element n-1 for AI n |
- *  | "Local/DI/1".."Local/DI/16"    | di                                                     |
- *  | "Local/DI/17".."Local/DI/24"   | the present states of the outputs, do_state (DI 16+n is output n) |
- *  | "Local/DO/1".."Local/DO/4"     | output requests                                        |
- *
- *  The other AI, DI and battery names exist but serve no value. Nothing here touches a device:
- *  reads return what the record holds (all 0 unless something stores values there), and an output
- *  request waits in the record until the environment send loop (ENV_COM_SEND_THREAD), when the
- *  host runs it, sends it within a second. Each host call logs one line at level 8 after its work,
- *  whatever its result. Every value is one word or byte of the record, read and written without a
- *  lock.
- *  @{ */
-
-/** The text GetAIValue_String writes, terminator included: room for "%f" of any float. */
-#define SDK_BSP_AI_TEXT_SIZE 48
-
-/**
- * Reads an analog input by name.
- *
- * @param resourceName  "Local/AI/1".."Local/AI/16".
- * @param type          the value kind: 0 reads ai_kind0, any other ai_other.
- * @param value         receives the value.
- * @return 0; -1 with *value untouched for a name that is not AI 1..16 or a null value.
- * @par Log
- *   "Local/AI/ Resources error" at level 8 for a name that is not AI 1..16, then
- *   "GetAIValue resourceName:%s type=%d,Value=%f;result=%d" at level 8 with *value as it is after
- *   the call.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int GetAIValue(const char *resourceName, int type, float *value) SDK_BSP_NOEXCEPT;
-
-/**
- * Reads an analog input by name as text, written with "%f" (six decimals, e.g. "12.500000").
- *
- * @param resourceName  "Local/AI/1".."Local/AI/16".
- * @param type          the value kind, as for GetAIValue.
- * @param text          receives the text ("0.000000" after a failed read); must hold
- *                      SDK_BSP_AI_TEXT_SIZE (48) bytes. Null writes nothing.
- * @return 0; -1 for a name that is not AI 1..16 or a null text.
- * @par Log
- *   "Local/AI/ Resources error" at level 8 for a name that is not AI 1..16, then
- *   "GetAIValue resourceName:%s type=%d,Value=%s;result=%d" at level 8.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int GetAIValue_String(const char *resourceName, int type, char *text) SDK_BSP_NOEXCEPT;
-
-/**
- * Reads a digital input (or an output's present state, DI 17..24) by name.
- *
- * @param resourceName  "Local/DI/1".."Local/DI/24".
- * @param value         receives the value, 0..255 (in practice 0 or 1).
- * @return 0; -1 with *value untouched for a name that is not DI 1..24 or a null value.
- * @par Log
- *   "GetDIValue resourceName:%s,Value=%d" at level 8 with *value as it is after the call.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int GetDIValue(const char *resourceName, int *value) SDK_BSP_NOEXCEPT;
-
-/**
- * Battery values are not served.
- *
- * @param resourceName  any name.
- * @param value         left untouched.
- * @return -1, always.
- * @par Log
- *   "GetBatValue resourceName:%s,Value=%f" at level 8 with *value as the caller left it.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int GetBatValue(const char *resourceName, float *value) SDK_BSP_NOEXCEPT;
-
-/**
- * Requests an output on or off; the environment send loop carries the request.
- *
- * A later request for the same output before it is sent replaces it.
- *
- * @param resourceName  "Local/DO/1".."Local/DO/4".
- * @param value         1 on, any other value off; only its low 8 bits are kept, so 257 means on.
- * @return 0; -1 for a name that is not DO 1..4 (nothing recorded).
- * @par Log
- *   "SetDOValue resourceName:%s,Value=%d" at level 8 with the value as given.
- * @par Threads
- *   Any thread; the request is handed over through its flag (see the environment link).
- */
-SDK_BSP_API int SetDOValue(const char *resourceName, int value) SDK_BSP_NOEXCEPT;
-
-/**
- * GetAIValue by resource ID, without the API's log line.
- *
- * @param id     101..116.
- * @param type   the value kind, as for GetAIValue.
- * @param value  receives the value.
- * @return 0; -1 for another ID or a null value.
- * @par Log
- *   "Local/AI/ Resources error" at level 8 for an ID outside 101..116.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int Read_AI_VALUE_FromResourceName(int id, int type, float *value) SDK_BSP_NOEXCEPT;
-
-/**
- * GetDIValue by resource ID, without the log line.
- *
- * @param id     201..224.
- * @param value  receives the value.
- * @return 0; -1 for another ID or a null value.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int Read_DI_VALUE_FromResourceName(int id, int *value) SDK_BSP_NOEXCEPT;
-
-/**
- * GetBatValue by resource ID: battery values are not served.
- *
- * @param id     not looked at.
- * @param value  not written.
- * @return -1, always.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int Read_Bat_VALUE_FromResourceName(int id, float *value) SDK_BSP_NOEXCEPT;
-
-/**
- * SetDOValue by resource ID, without the log line: stores the value's low 8 bits as output
- * (id - 300)'s requested value, then marks the request pending.
- *
- * @param id     301..304.
- * @param value  1 on, any other value off.
- * @return 0; -1 for another ID.
- * @par Threads
- *   Any thread; the value is stored before the flag is set.
- */
-SDK_BSP_API int SetDOValue_FromResourceName(int id, int value) SDK_BSP_NOEXCEPT;
-
-/**
- * Kept for hosts that call it; no effect.
- *
- * @return 1, always.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int OFFSET_VALUE_INIT(void) SDK_BSP_NOEXCEPT;
-
-/**
- * Kept for hosts that call it; no effect.
- *
- * @return 1, always.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int AI_Calibration_Check(void) SDK_BSP_NOEXCEPT;
-
-/**
- * Kept for hosts that call it; no effect.
- *
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API void BSP_AIDI_INIT(void) SDK_BSP_NOEXCEPT;
-
-/** @} */
-
-/* ==============================================================================================
- * GPIO, LEDs and the switched 12 V output
- * ============================================================================================== */
-
-/** @defgroup gpio GPIO, LEDs and the switched 12 V output
- *  GPIO lines through sysfs: /sys/class/gpio/export and unexport, /sys/class/gpio/gpioN/direction,
- *  value and edge. Each primitive opens the file, writes or reads, closes it, and returns 0, or -1
- *  after printing on standard output one of its two messages: the first when the file cannot be
- *  opened, the second when the write or read fails.
- *
- *  | primitive          | cannot open                                   | write or read fails           |
- *  |--------------------|-----------------------------------------------|-------------------------------|
- *  | bsp_gpio_export    | "Failed to open export for writing!\n"        | "Failed to export gpio!"      |
- *  | bsp_gpio_unexport  | "Failed to open unexport for writing!\n"      | "Failed to unexport gpio!"    |
- *  | bsp_gpio_direction | "Failed to open gpio direction for writing!\n" | "Failed to set direction!\n" |
- *  | SDK_bsp_gpio_write | "Failed to open gpio value for writing!\n"    | "Failed to write value!\n"    |
- *  | bsp_gpio_read      | "Failed to open gpio value for reading!\n"    | "Failed to read value!\n"     |
- *  | bsp_gpio_edge      | "Failed to open gpio edge for writing!\n"     | "Failed to set edge!\n"       |
- *
- *  LEDs hang on active-low lines (lit while the line is 0): "Local/Led/run" GPIO 1,
- *  "Local/Led/alarm" GPIO 18, "Local/Led/net" GPIO 0, "Local/Led/1" GPIO 4; the other LEDs have no
- *  line. The first LED operation of the process exports these four lines, sets them to output and
- *  dark, printing "LED_GPIO_INIT=%d\r\n" and "LED_GPIO_INIT=%d ok\r\n" for each; they are never
- *  unexported. Callers racing that first operation wait until the lines are ready.
- *  @{ */
-
-/** The GPIO number of an LED without a line. */
-#define SDK_BSP_NO_GPIO 65535
-/** The rows of LED_GPIO_LIST: the LEDs 501..522. */
-#define SDK_BSP_LED_ROWS 22
-
-/** One LED (8 bytes). */
-typedef struct {
-    int32_t resource; /**< its resource ID */
-    int32_t gpio;     /**< its GPIO number, SDK_BSP_NO_GPIO for none */
-} LED_GPIO_T;
-
-/** The LEDs 501..522 in ID order (read-only). */
-SDK_BSP_API extern const LED_GPIO_T LED_GPIO_LIST[SDK_BSP_LED_ROWS];
-
-/**
- * Exports a GPIO line: writes the number (decimal, no line end) to /sys/class/gpio/export.
- *
- * @param gpio  the line number.
- * @return 0; -1 after the line on standard output (see the table).
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int bsp_gpio_export(int gpio) SDK_BSP_NOEXCEPT;
-
-/**
- * Unexports a GPIO line: writes the number (decimal, no line end) to /sys/class/gpio/unexport.
- *
- * @param gpio  the line number.
- * @return 0; -1 after the line on standard output.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int bsp_gpio_unexport(int gpio) SDK_BSP_NOEXCEPT;
-
-/**
- * Sets a line's direction: writes "out" or "in".
- *
- * @param gpio  the line number.
- * @param out   not 0 for "out", 0 for "in".
- * @return 0; -1 after the line on standard output.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int bsp_gpio_direction(int gpio, int out) SDK_BSP_NOEXCEPT;
-
-/**
- * Sets a line's value: writes "1" or "0".
- *
- * @param gpio   the line number.
- * @param value  not 0 for "1", 0 for "0".
- * @return 0; -1 after the line on standard output.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int SDK_bsp_gpio_write(int gpio, int value) SDK_BSP_NOEXCEPT;
-
-/**
- * Reads a line's value.
- *
- * @param gpio  the line number.
- * @return the number at the start of the file's first 3 characters (0 or 1); -1 after the line on
- *         standard output when the file cannot be opened or holds nothing.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int bsp_gpio_read(int gpio) SDK_BSP_NOEXCEPT;
-
-/**
- * Sets a line's edge: writes "rising", "falling", "both" or "none".
- *
- * @param gpio  the line number.
- * @param edge  1 "rising", 2 "falling", 3 "both", any other value "none".
- * @return 0; -1 after the line on standard output.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int bsp_gpio_edge(int gpio, int edge) SDK_BSP_NOEXCEPT;
-
-/**
- * Lights or darkens an LED by name; LEDs without a line and names that are no LED change nothing.
- *
- * @param resourceName  "Local/Led/run" and the other LED names.
- * @param value         not 0 lights, 0 darkens.
- * @return -1, always.
- * @par Log
- *   "SetLEDValue resourceName:%s,Value=%d" at level 8.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int SetLEDValue(const char *resourceName, int value) SDK_BSP_NOEXCEPT;
-
-/**
- * SetLEDValue by resource ID, without the log line.
- *
- * @param id     501..522.
- * @param value  not 0 lights, 0 darkens.
- * @return -1, always.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int SetLEDValue_FromResourceName(int id, int value) SDK_BSP_NOEXCEPT;
-
-/**
- * The LED lamp test InitializeSDK runs.
- *
- * Prints "SDK:open all led\r\n", lights run, alarm, net and "Local/Led/1".."Local/Led/14", waits
- * 1 second, prints "SDK:close all led\r\n", puts the same LEDs out and prints
- * "sdk_start_log end\r\n".
- * Power, update and extension LEDs are not touched.
- *
- * @par Threads
- *   Any thread; blocks it for 1 s.
- */
-SDK_BSP_API void sdk_start_log(void) SDK_BSP_NOEXCEPT;
-
-/**
- * Switches a 12 V output channel off, waits, and switches it on again before returning.
- *
- * @param channel  the channel; 0 is the one in use.
- * @param seconds  how long it stays off.
- * @return 0.
- * @par Log
- *   "SET AO 12V RESTART CH=%d" at level 5, first.
- * @par Threads
- *   Any thread; blocks it for the seconds given.
- */
-SDK_BSP_API int SET_AO_12V_RESTART(int channel, unsigned int seconds) SDK_BSP_NOEXCEPT;
-
-/**
- * No effect: the box has no beeper the library drives.
- *
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API void BSP_BEEP_START(void) SDK_BSP_NOEXCEPT;
-
-/** @} */
-
-/* ==============================================================================================
- * Software watchdog
- * ============================================================================================== */
-
-/** @defgroup watchdog Software watchdog
- *  Disabled after InitializeSDK (interval 600 s). Once enabled, the host must call one of the three
- *  feeding calls at least every interval: a watchdog that has not been fed for more than interval +
- *  60 seconds (whole seconds of the wall clock, checked once a second) logs
- *  "soft dog start,ready reboot=%d" at level 5 with the interval and, a second later, runs the
- *  shell command "reboot"; both repeat about every 2 seconds while the deadline stays passed.
- *  Setting the clock back postpones the deadline; setting it forward may pass it. Intervals are
- *  given in milliseconds and kept in whole seconds (rounded down). The record is three words,
- *  written by host threads and read by the watchdog thread without a lock, in an order that never
- *  pairs a new interval or enable with an old feed time.
- *  @{ */
-
-/**
- * Arms or disarms the watchdog, sets its interval and feeds it.
- *
- * @param enable       arms when its low 8 bits are exactly 1 (1 or 257); 0 or 2 disarm.
- * @param interval_ms  the interval in milliseconds.
- * @return 0, always.
- * @par Log
- *   "fun=%s,line =%d" at level 8 with "SoftDogEnable" and 409.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int SoftDogEnable(int enable, unsigned int interval_ms) SDK_BSP_NOEXCEPT;
-
-/**
- * Sets the interval and feeds the watchdog.
- *
- * @param interval_ms  the interval in milliseconds.
- * @return 0, always.
- * @par Log
- *   "fun=%s,line =%d" at level 8 with "SoftDogFeedInterval" and 424.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int SoftDogFeedInterval(unsigned int interval_ms) SDK_BSP_NOEXCEPT;
-
-/**
- * Feeds the watchdog: the countdown starts again now.
- *
- * @return 0, always.
- * @par Log
- *   "fun=%s,line =%d" at level 8 with "SoftDogFeed" and 439.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int SoftDogFeed(void) SDK_BSP_NOEXCEPT;
-
-/**
- * SoftDogEnable without the log line.
- *
- * @param enable       arms when its low 8 bits are exactly 1.
- * @param interval_ms  the interval in milliseconds.
- * @return 0, always.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int bsp_SoftDogEnable(int enable, unsigned int interval_ms) SDK_BSP_NOEXCEPT;
-
-/**
- * SoftDogFeedInterval without the log line.
- *
- * @param interval_ms  the interval in milliseconds.
- * @return 0, always.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int bsp_SoftDogFeedInterval(unsigned int interval_ms) SDK_BSP_NOEXCEPT;
-
-/**
- * SoftDogFeed without the log line.
- *
- * @return 0, always.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int bsp_SoftDogFeed(void) SDK_BSP_NOEXCEPT;
-
-/**
- * Disarms the watchdog, sets the interval to 600 seconds and feeds it (InitializeSDK does this).
- *
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API void bsp_SoftDog_Init(void) SDK_BSP_NOEXCEPT;
-
-/**
- * Starts the watchdog thread (App_SoftDogFeed, its handle in thread_dog), once per process.
- *
- * @par Threads
- *   Any thread; a repeated or concurrent call does nothing.
- */
-SDK_BSP_API void soft_dog_run(void) SDK_BSP_NOEXCEPT;
-
-/**
- * The watchdog thread routine: every second the extension boards' link keep-alive tick
- * (RunComDog), then the watchdog check.
- *
- * @param arg  not used.
- * @return never returns.
- * @par Log
- *   "soft dog start,ready reboot=%d" at level 5 when the deadline has passed (see above).
- * @par Threads
- *   Runs in a thread of its own; soft_dog_run starts the one there is.
- */
-SDK_BSP_API void *App_SoftDogFeed(void *arg) SDK_BSP_NOEXCEPT;
-
-/** The watchdog thread, once soft_dog_run has started it. */
-SDK_BSP_API extern pthread_t thread_dog;
-
-/** @} */
-
-/* ==============================================================================================
- * Power-protocol codec
- * ============================================================================================== */
 
 /** @defgroup power_codec Power-protocol codec
  *  The frame of the YD/T 1363 power and environment protocol spoken on the environment channel,
@@ -1726,6 +2121,7 @@ SDK_BSP_API extern pthread_t thread_dog;
 
 /** The INFO bytes a command record holds. */
 #define SDK_BSP_POWER_INFO_MAX 256
+
 /** The longest frame the encoder writes (2 x 256 + 18). */
 #define SDK_BSP_POWER_FRAME_MAX 530
 
@@ -1876,10 +2272,6 @@ SDK_BSP_API int32_t READ_SYSTEM_UnixTime(void) SDK_BSP_NOEXCEPT;
 
 /** @} */
 
-/* ==============================================================================================
- * Receive buffers
- * ============================================================================================== */
-
 /** @defgroup receive_buffers Receive buffers
  *  Received serial data waits in sixteen buffers of 4096 bytes, buffer index = Uart ID - 1, filled
  *  by the library's receive threads. A buffer keeps the oldest bytes: what arrives while it is full
@@ -1889,6 +2281,7 @@ SDK_BSP_API int32_t READ_SYSTEM_UnixTime(void) SDK_BSP_NOEXCEPT;
 
 /** The number of receive buffers. */
 #define SDK_BSP_RECV_BUFFERS 16
+
 /** The bytes one receive buffer holds. */
 #define SDK_BSP_RECV_BUFFER_SIZE 4096
 
@@ -1909,11 +2302,6 @@ SDK_BSP_API int32_t READ_SYSTEM_UnixTime(void) SDK_BSP_NOEXCEPT;
 SDK_BSP_API int SDK_Read_COM(uint32_t index, unsigned char **dest, int max) SDK_BSP_NOEXCEPT;
 
 /** @} */
-
-/* ==============================================================================================
- * Wireless modem: the modem state record, the AT command channel, the modem queries, detection,
- * the LTE supervisor and the Dial API
- * ============================================================================================== */
 
 /** @defgroup modem_record Modem state record
  *  Where the wireless-modem subsystem keeps its state: the Dial API leaves its requests here, the
@@ -2502,13 +2890,14 @@ SDK_BSP_API void gpsaddpoint(char *text, int n) SDK_BSP_NOEXCEPT;
  *  shell-command runners of the subsystem, and the IPv4 address of a network interface. The LTE
  *  supervisor runs detection and reads the addresses on every second pass of its loop.
  *
- *  Commands run through /bin/sh (popen), standard error not captured, and are appended to
+ *  Commands run through /bin/sh (popen), standard error on /dev/null, and are appended to
  *  SDK_BSP_CMDLOG when it is set. Paths inside them are taken under SDK_BSP_ROOT, whose bin/ comes
  *  first on PATH, so a simulated box's "lsusb", "uci" and "ifconfig" answer.
  *  @{ */
 
 /** The rows of the modem table. */
 #define SDK_BSP_LTEMM_ROWS 15
+
 /** The texts of one row: model, USB id, data device, AT device. */
 #define SDK_BSP_LTEMM_FIELDS 4
 
@@ -2623,14 +3012,15 @@ SDK_BSP_API int readttyUSB(void) SDK_BSP_NOEXCEPT;
  * and three failed requests fall back to read_ethip1. The address is written as dotted decimal.
  *
  * @param ifname  the interface, e.g. "ppp0" (at most 15 characters are used).
- * @param out     receives the address; 20 bytes; empty when there is none.
+ * @param out     receives the address; 20 bytes (declared [static 20] in C, see SDK_BSP_SIZED);
+ *                empty when there is none.
  * @return 1 an address was written; 0 otherwise (also for a null argument).
  * @par Output
  *   The address on standard output (puts) when it comes from ifconfig.
  * @par Threads
  *   Any thread. Written under the record's text lock, so out may be a text of NTU.
  */
-SDK_BSP_API int read_ethip(const char *ifname, char *out) SDK_BSP_NOEXCEPT;
+SDK_BSP_API int read_ethip(const char *ifname, char out[SDK_BSP_SIZED(SDK_BSP_NTU_TEXT_SIZE)]) SDK_BSP_NOEXCEPT;
 
 /**
  * Reads the IPv4 address of a network interface from the output of "ifconfig <ifname>".
@@ -2641,52 +3031,22 @@ SDK_BSP_API int read_ethip(const char *ifname, char *out) SDK_BSP_NOEXCEPT;
  * take literally as one word is refused, running nothing.
  *
  * @param ifname  the interface, e.g. "ppp0".
- * @param out     receives the address; 20 bytes; emptied when there is none.
+ * @param out     receives the address; 20 bytes (declared [static 20] in C, see SDK_BSP_SIZED);
+ *                emptied when there is none.
  * @return 1 an address was written; -1 otherwise.
  * @par Output
  *   The address on standard output (puts).
  * @par Threads
  *   Any thread. Written under the record's text lock, so out may be a text of NTU.
  */
-SDK_BSP_API int read_ethip1(const char *ifname, char *out) SDK_BSP_NOEXCEPT;
+SDK_BSP_API int read_ethip1(const char *ifname, char out[SDK_BSP_SIZED(SDK_BSP_NTU_TEXT_SIZE)]) SDK_BSP_NOEXCEPT;
 
 /** @} */
 
-/** @defgroup lte_supervisor LTE supervisor
- *  One library thread supervises the cellular module, once the host starts it with
- *  FSU_Lte_THREAD_START. Once a second it wakes up; on every second pass (0, 2, 4, ...) it runs
- *  detection (readusb) and, with a module present, reads the addresses of "ppp0" and "ppp1" into
- *  NTU.lteip and NTU.lteip1 and runs a query cycle (readatdata), unless module 13 is fitted and
- *  "ppp0" has an address. Then, on every pass, it serves the requests the Dial API (or the host)
- *  leaves in NTU, in this order:
- *    - pppdstart: a query cycle, then "AT^SYSINFO"; in service: "ATH", a 5 s pause,
- *      "killall lte.sh" and "nohup  lte.sh &" (the dial-up script), NTU.dialstarted = 1; not in
- *      service: "LTE SYS NO CSQ!" and nothing starts (the request is dropped).
- *    - pppdend: "ATH" and "killall pppd".
- *    - softreboot: "AT+CFUN=1,1".
- *    - hardreboot: GPIO 12 (the module's power switch, exported and an output by the board set-up)
- *      low for 5 s ("echo 0 > /sys/class/gpio/gpio12/value", then "echo 1 > ..."); a soft restart
- *      requested meanwhile is dropped.
- *  A request flag is cleared when it is served. The link is up when "ppp0" has an address, read on
- *  the next even pass. A module that disappears leaves NTU.mode_id, NTU.atdev and NTU.lteip as they
- *  were; no query runs until one is detected again.
- *
- *  Log (level 3, all of them): each pass "LTE_TEHED sleepcount=<pass>,Line=1754", on detection
- *  "LTE_TEHED sleepcount1=<pass>,Line=1756;NTU.lteip=<lteip>,NTU.mode_id=<mode_id>",
- *  "LTE_TEHED NTU.pppdstart=<flag>" and "LTE_TEHED NTU.pppdend=<flag>"; for a dial "start up
- *  killall lte.sh-start lte.sh", four lines of 37 '@' and the first line again; "killall pppd";
- *  "无线模块软重启!!!!!!!!" for a soft restart; and the AT channel's lines.
+/** @defgroup lte_supervisor LTE supervisor thread
+ *  The supervisor's thread routine and its query cycle; what the supervisor does, and how it is
+ *  started, is told with the cellular link among the host's API.
  *  @{ */
-
-/**
- * Starts the LTE supervisor thread (lte_main) once.
- *
- * @return pthread_create's result for the first call (0 started); -1 for every later call, which
- *   starts nothing.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int FSU_Lte_THREAD_START(void) SDK_BSP_NOEXCEPT;
 
 /**
  * The LTE supervisor thread's body; never returns.
@@ -2720,134 +3080,6 @@ SDK_BSP_API void readatdata(void) SDK_BSP_NOEXCEPT;
 
 /** @} */
 
-/** @defgroup dial_api Dial API
- *  The host's view of the cellular link: requests left in NTU for the LTE supervisor, which
- *  carries them out on its next pass, and reports made from what it keeps there. None of these
- *  calls talks to the module, and none can fail: a request is taken even when no module is present,
- *  and without the supervisor running (FSU_Lte_THREAD_START) nothing happens and the reports stay
- *  empty. Each call writes one log line.
- *  @{ */
-
-/**
- * Initialises the dial-up; there is nothing to do.
- *
- * @return 0.
- * @par Log
- *   "无线拨号初始化DialInit" at level 3.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int DialInit(void) SDK_BSP_NOEXCEPT;
-
-/**
- * Asks the supervisor to hang up: sets NTU.pppdend, so that its next pass sends "ATH" and runs
- * "killall pppd".
- *
- * @return 0.
- * @par Log
- *   "结束无线模块拨号DialTerminate" at level 3.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int DialTerminate(void) SDK_BSP_NOEXCEPT;
-
-/**
- * Asks the supervisor to dial: sets NTU.pppdstart.
- *
- * On its next pass the supervisor runs a query cycle and checks registration; in service it hangs
- * up and starts the dial-up script "lte.sh" afresh. The link is up once DialIsOnline says so.
- *
- * @param first   a text of the host's, only logged (null is logged as "(null)").
- * @param second  another text of the host's, only logged.
- * @return 0.
- * @par Log
- *   "执行拨号动作(<first>,<second>)" at level 3.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int DialDial(const char *first, const char *second) SDK_BSP_NOEXCEPT;
-
-/**
- * Tells whether the link is up: NTU.lteip, the address of "ppp0" as the supervisor last read it,
- * holds 6 characters or more.
- *
- * @return 0 online; -1 not.
- * @par Log
- *   "通过ppp0网卡获取相应的ip拨号成功" when online, "通过ppp0网卡获取相应的ip拨号失败" when not, at
- *   level 3.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int DialIsOnline(void) SDK_BSP_NOEXCEPT;
-
-/**
- * Writes the module's static identity as JSON.
- *
- * The text: "{\"TelcomCarrier\":\"<carrier>\",\"MFRS\":\"VQ\", \"Model\":\"<netstate>\",
- * \"Version\":\"0.1\", \"IMEI\":\"<imei>\", \"IMSI\":\"<imsi>\"}" (one space after every comma but
- * the first). The carrier comes from the IMSI's first five digits: 46000, 46002, 46004, 46007
- * "CMCC"; 46001, 46006 "CUCC"; 46003, 46005, 46011 "CTCC"; otherwise the five digits themselves
- * (empty without an IMSI). "Model" carries NTU.netstate ("LTE", "SIM_OK", ...).
- *
- * @param out   receives the text, at most 145 characters and the terminator; null: only logged.
- * @param size  not used.
- * @return 0.
- * @par Log
- *   "获取无线模块静态信息DialGetStaticInfo(<text>)" at level 3.
- * @par Threads
- *   Any thread; the texts are copied under the record's text lock.
- */
-SDK_BSP_API int DialGetStaticInfo(char *out, int size) SDK_BSP_NOEXCEPT;
-
-/**
- * Writes the link's dynamic state as JSON, and sets NTU.cardstat to 1 when an IMSI is known, else 0.
- *
- * The text: "{\"CardStat\":\"<cardstat>\", \"SignalStrength\":\"<csq>\", \"IP\":\"<lteip>\",
- * \"Longitude\":\"<lon>\", \"Latitude\":\"<lat>\"}", the coordinates those of STR_GPS_INFO with six
- * decimals ("%f"); every value is a JSON string.
- *
- * @param out   receives the text, at most 136 characters and the terminator (coordinates outside
- *   their ranges would make it longer: it is cut there); null: only logged.
- * @param size  not used.
- * @return 0.
- * @par Log
- *   "获取无线模块动态信息DialGetDynamicInfo(<text>)" at level 3.
- * @par Threads
- *   Any thread; the texts are copied under the record's text lock, the coordinates under the fix
- *   record's.
- */
-SDK_BSP_API int DialGetDynamicInfo(char *out, int size) SDK_BSP_NOEXCEPT;
-
-/**
- * Asks the supervisor to restart the module by command: sets NTU.softreboot ("AT+CFUN=1,1" on its
- * next pass; dropped when a power cycle is running).
- *
- * @return 0.
- * @par Log
- *   "无线模块软重启DialSoftReboot" at level 5.
- * @par Threads
- *   Any thread.
- */
-SDK_BSP_API int DialSoftReboot(void) SDK_BSP_NOEXCEPT;
-
-/**
- * Cycles the 12 V output channel 0 (off for 3 s, SET_AO_12V_RESTART), then asks the supervisor to
- * power-cycle the module: sets NTU.hardreboot (GPIO 12 low for 5 s on its next pass).
- *
- * @return 0.
- * @par Log
- *   "无线模块断电硬重启DialHardReboot" at level 5, first; then SET_AO_12V_RESTART's line.
- * @par Threads
- *   Any thread; blocks it for 3 s.
- */
-SDK_BSP_API int DialHardReboot(void) SDK_BSP_NOEXCEPT;
-
-/** @} */
-
-/* ==============================================================================================
- * GPS sentence parser
- * ============================================================================================== */
-
 /** @defgroup gps_parser GPS sentence parser
  *  The GPS/BeiDou receiver's NMEA 0183 sentences (port /dev/ttymxc7, 9600 baud) are gathered by the
  *  library's own read loop (ENV_COM_READ_THREAD) and parsed in batches of more than 1024 bytes.
@@ -2877,8 +3109,6 @@ SDK_BSP_API int DialHardReboot(void) SDK_BSP_NOEXCEPT;
 /** Satellite slots per system: slot 4 x (GSV message number - 1) + the block's position in the
  *  message. Messages 1-9 of four satellites fill slots 0-35; a slot holding 0 is empty. */
 #define SDK_BSP_GPS_SLOTS 81
-/** The satellite-signal text (SET_GPS_BD_dB), terminator included. */
-#define SDK_BSP_GPS_DB_TEXT_SIZE 1024
 
 /**
  * The fix record (1336 bytes), zero at load and after every positioning-mode change.
@@ -2947,30 +3177,10 @@ SDK_BSP_API int Read_GPS_dB_Flag(void) SDK_BSP_NOEXCEPT;
 
 /** @} */
 
-/* ==============================================================================================
- * GPS positioning mode and API
- * ============================================================================================== */
-
-/** @defgroup gps_mode GPS positioning mode and API
- *  The positioning mode chooses the satellite systems the receiver uses. It is kept in the UCI
- *  keys vqm.sys.pcas and vqm.sys.pcas_sdk (/etc/config/vqm, decimal; absent or empty reads 0;
- *  99999 means positioning off). Both setters write both keys; a non-zero pcas_sdk overrides pcas.
- *  The receiver follows pcas_sdk and is sent a CASIC sentence on /dev/ttymxc7:
- *
- *  | pcas_sdk  | sentence             | receiver                                        |
- *  |-----------|----------------------|-------------------------------------------------|
- *  | 1         | "$PCAS04,1*18\r\n"   | GPS only                                        |
- *  | 2         | "$PCAS04,2*1B\r\n"   | BeiDou only                                     |
- *  | 99999     | nothing              | keeps its mode                                  |
- *  | any other | "$PCAS04,3*1A\r\n"   | GPS and BeiDou (also 0, a mode stored only in pcas) |
- *
- *  One second later "$PCAS00*01\r\n" follows (the receiver keeps its configuration across power
- *  cycles). Every application of the mode then waits 2 s and resets the fix record: it is zeroed,
- *  the files /tmp/gps_* are deleted, and the next batch the parser receives is discarded. A mode
- *  change therefore blocks its caller for about 3 s (2 s when nothing is sent); concurrent mode
- *  calls are served one after the other (the mode lock). Keys are written with the box's uci tool
- *  ("uci set vqm.sys.pcas=%d", "uci set vqm.sys.pcas_sdk=%d", "uci commit") and read through the
- *  configuration reader, whose copies are dropped first.
+/** @defgroup gps_mode GPS positioning-mode steps
+ *  The steps of the positioning mode: applying the stored mode, the two setters beneath the host's,
+ *  the effective mode, the first-start default and the receiver's write. What the mode means is told
+ *  with the GPS API among the host's.
  *  @{ */
 
 /**
@@ -3066,78 +3276,7 @@ SDK_BSP_API int GPS_DEFAULT_SET(void) SDK_BSP_NOEXCEPT;
  */
 SDK_BSP_API uint32_t GPS_COM_WRITE(const char *data, int len, uint32_t *written) SDK_BSP_NOEXCEPT;
 
-/** The buffer GET_BSP_GPS_INFO and GET_BSP_GPS_CSV_INFO write into, terminator included: no value
- *  the receiver's sentences give makes a longer line (with a real fix it is about 90 characters). */
-#define SDK_BSP_GPS_INFO_SIZE 384
-
-/**
- * Writes the fix as one line.
- *
- * "lon=%.8lf,lat=%.8lf,high=%f,gpsnum=%.0f,gpslook=%.0f,bdnum=%.0f,bdlook=%.0f\r\n", e.g.
- * "lon=113.94647980,lat=22.60205841,high=56.700001,gpsnum=8,gpslook=12,bdnum=6,bdlook=10\r\n".
- * While Read_PositionMode is 0 all seven values are written as 0.
- *
- * @param buffer  receives the line, zero-terminated; must hold SDK_BSP_GPS_INFO_SIZE bytes.
- * @return the number of characters written; 0 for a null buffer.
- * @par Threads
- *   Any thread; the record is copied under its lock.
- */
-SDK_BSP_API int GET_BSP_GPS_INFO(char *buffer) SDK_BSP_NOEXCEPT;
-
-/**
- * Writes the same seven values as "%.8lf,%.8lf,%f,%.0f,%.0f,%.0f,%.0f", without a line end,
- * whatever the mode.
- *
- * @param buffer  receives the text, zero-terminated; must hold SDK_BSP_GPS_INFO_SIZE bytes.
- * @return the number of characters written; 0 for a null buffer.
- * @par Threads
- *   Any thread; the record is copied under its lock.
- */
-SDK_BSP_API int GET_BSP_GPS_CSV_INFO(char *buffer) SDK_BSP_NOEXCEPT;
-
-/**
- * Copies the satellite-signal text (see SET_GPS_BD_dB), rebuilt from the current record.
- *
- * @param buffer  receives the text; must hold SDK_BSP_GPS_DB_TEXT_SIZE (1024) bytes.
- * @return 0; -1 without writing while the parser has not yet completed a GSV cycle (or for a null
- *         buffer). Once it has, every call returns 0.
- * @par Threads
- *   Any thread; the text is built and copied under the record's lock.
- */
-SDK_BSP_API int GET_GPS_dB_INFO(char *buffer) SDK_BSP_NOEXCEPT;
-
-/**
- * Sets the mode from the SDK side (SDK_GPS_SET_PCAS); mode 0 switches positioning off, stored as
- * 99999 in both keys.
- *
- * @param mode  the mode; 0 for off.
- * @return 0, always.
- * @par Log
- *   "pcas set %d" at level 5 with the mode (and "pcas set %d" with 99999 for 0), then
- *   SDK_GPS_SET_PCAS's lines.
- * @par Threads
- *   Any thread; blocks it for 2-3 s (not for mode 0); mode calls are served one after the other.
- */
-SDK_BSP_API int SetPositionMode(uint32_t mode) SDK_BSP_NOEXCEPT;
-
-/**
- * Sets the mode from the web side (GPS_SET_PCAS); mode 0 is stored as 0 and commands GPS and
- * BeiDou.
- *
- * @param mode  the mode.
- * @return 0, always.
- * @par Log
- *   "web pcas set %d" at level 5 with the mode, then GPS_SET_PCAS's lines.
- * @par Threads
- *   Any thread; blocks it for 2-3 s; mode calls are served one after the other.
- */
-SDK_BSP_API int BSP_SET_GPS_PCAS(int mode) SDK_BSP_NOEXCEPT;
-
 /** @} */
-
-/* ==============================================================================================
- * Configuration reader
- * ============================================================================================== */
 
 /** @defgroup uci Configuration reader
  *  Reads options of the box's UCI configuration files (/etc/config/PACKAGE) without starting the
@@ -3218,6 +3357,8 @@ SDK_BSP_API void sdkuci_free(void) SDK_BSP_NOEXCEPT;
  *   Any thread; the result buffer is shared by all callers of this function.
  */
 SDK_BSP_API char *sdkls(const char *path) SDK_BSP_NOEXCEPT;
+
+/** @} */
 
 /** @} */
 

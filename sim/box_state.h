@@ -32,6 +32,18 @@ constexpr std::size_t kLastChunk = kTraceBytes + 1;
 // A receiver mode as people say it: "GPS", "BeiDou", "GPS+BeiDou" or "mask N".
 std::string mode_name(int mode);
 
+// A stretch of a port's traffic one way, as the state shows it: a chunk, and the chunks after it
+// that came the same way within kTrafficGap, until it holds what it can show. A busy port thus
+// adds a few entries a second, however small its chunks.
+struct Traffic {
+    bool in = false;         // from the host
+    std::size_t bytes = 0;   // all of them, shown or not
+    Bytes head;              // the first kLastChunk
+    TimePoint last;          // when its last byte came
+};
+constexpr std::size_t kRecentTraffic = 8;  // entries kept per port
+constexpr std::chrono::milliseconds kTrafficGap{200};  // a split frame's pieces are 150 ms apart
+
 // Bytes toward the host, not to be written before `due` (the split fault's pauses).
 struct Chunk {
     Bytes bytes;
@@ -50,6 +62,9 @@ struct PortState {
     FrameCutter cutter;  // board ports
     std::size_t bytes_in = 0, bytes_out = 0;
     Bytes last_in, last_out;  // the last chunk each way, as far as the state shows it
+    std::deque<Traffic> recent;  // the last kRecentTraffic stretches, oldest first
+    // Counts and keeps a chunk that went one way.
+    void seen(bool in, std::span<const std::uint8_t> chunk, TimePoint now);
 };
 
 struct BoardState {

@@ -50,6 +50,23 @@ std::string local_time_now() {
 
 }  // namespace
 
+void PortState::seen(bool in, std::span<const std::uint8_t> chunk, TimePoint now) {
+    const auto first = [&](std::size_t n) { return chunk.first(std::min(chunk.size(), n)); };
+    (in ? bytes_in : bytes_out) += chunk.size();
+    const auto shown = first(kLastChunk);
+    (in ? last_in : last_out).assign(shown.begin(), shown.end());
+    if (recent.empty() || recent.back().in != in || now - recent.back().last > kTrafficGap ||
+        recent.back().head.size() >= kTraceBytes) {
+        recent.push_back({in, 0, {}, now});
+        if (recent.size() > kRecentTraffic) recent.pop_front();
+    }
+    auto& t = recent.back();
+    t.bytes += chunk.size();
+    t.last = now;
+    const auto more = first(kLastChunk - t.head.size());
+    t.head.insert(t.head.end(), more.begin(), more.end());
+}
+
 void BoxState::wake_up() const {
     std::uint64_t one = 1;
     [[maybe_unused]] auto n = ::write(wake.get(), &one, sizeof one);
@@ -220,8 +237,7 @@ TimePoint BoxState::flush_port(PortState& p, const std::string& name, TimePoint 
             n = static_cast<ssize_t>(c.bytes.size());
         }
         p.queued -= static_cast<std::size_t>(n);
-        p.bytes_out += static_cast<std::size_t>(n);
-        p.last_out.assign(c.bytes.begin(), c.bytes.begin() + std::min<ssize_t>(n, kLastChunk));
+        p.seen(false, std::span(c.bytes).first(static_cast<std::size_t>(n)), now);
         if (static_cast<std::size_t>(n) < c.bytes.size()) {
             c.bytes.erase(c.bytes.begin(), c.bytes.begin() + n);
             p.blocked = true;
@@ -244,8 +260,7 @@ void BoxState::on_readable(int tty) {
         return;
     }
     auto got = std::span(buf).first(static_cast<std::size_t>(n));
-    p.bytes_in += got.size();
-    p.last_in.assign(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(std::min(got.size(), kLastChunk)));
+    p.seen(true, got, SteadyClock::now());
     if (opt.record) p.received.insert(p.received.end(), got.begin(), got.end());
     if (tty == kGpsTty) return on_gps_bytes(got);
     auto board = std::find_if(boards.begin(), boards.end(), [&](const BoardState& bd) { return bd.tty == tty; });

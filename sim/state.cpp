@@ -20,6 +20,12 @@ J or_null(const std::optional<T>& v) {
 
 J chunk(const Bytes& b) { return b.empty() ? J(nullptr) : J(hex(b)); }
 
+J recent(const std::deque<Traffic>& traffic) {
+    J out = J::array();
+    for (const auto& t : traffic) out.push_back({{"way", t.in ? "in" : "out"}, {"bytes", t.bytes}, {"hex", hex(t.head)}});
+    return out;
+}
+
 // The accounts user.sh keeps, "user home" each.
 J ftp_accounts(const std::filesystem::path& dir) {
     std::ifstream in(dir / kFtpAccounts);
@@ -63,17 +69,20 @@ J BoxState::state() const {
     for (int tty = kFirstTty; tty <= kLastTty; ++tty) {
         const auto& p = port(tty);
         ports_json[tty_name(tty)] = {{"present", !p.unplugged}, {"bytes_in", p.bytes_in}, {"bytes_out", p.bytes_out},
-                                     {"last_in", chunk(p.last_in)}, {"last_out", chunk(p.last_out)}};
+                                     {"last_in", chunk(p.last_in)}, {"last_out", chunk(p.last_out)},
+                                     {"recent", recent(p.recent)}};
     }
 
     const auto& r = gps.receiver;
     const auto position = r.options().enabled ? r.position() : std::nullopt;
+    const auto sky = r.options().enabled ? r.sky() : std::nullopt;
     s["gps"] = {{"streaming", r.options().enabled},
                 {"source", r.options().capture.empty() ? "track" : r.options().capture.filename().string()},
                 {"pace", r.options().bytes_per_second},
                 {"mode", r.mode()},
                 {"mode_name", mode_name(r.mode())},
                 {"fix", position.has_value()},
+                {"satellites", sky ? J{{"in_view", sky->in_view}, {"used", sky->used}} : J(nullptr)},
                 {"position", position ? J{{"lat", position->lat}, {"lon", position->lon}, {"altitude", position->altitude}}
                                       : J(nullptr)},
                 {"last_command", gps.last ? J(gps.last->text) : J(nullptr)},

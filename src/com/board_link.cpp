@@ -5,18 +5,19 @@
 #include <cstdio>
 #include <cstring>
 
+#include "abi/texts.h"
 #include "com/board_link.h"
 #include "com/ports.h"
-#include "sdk/sdk.h"
+#include "sdk/log.h"
 
 namespace bsp::com {
 namespace {
 
 // Ticks since the last frame sent to board 1 (entry 0) and board 2 (entry 1).
-std::array<std::int32_t, 2> str_com_dog{};
+std::array<std::int32_t, 2> g_idle_ticks{};
 constexpr std::int32_t kDogTicks = 20;  // a board idle for more than this many ticks gets a keep-alive
 
-std::atomic_ref<std::int32_t> dog(std::size_t board) noexcept { return std::atomic_ref(str_com_dog[board]); }
+std::atomic_ref<std::int32_t> dog(std::size_t board) noexcept { return std::atomic_ref(g_idle_ticks[board]); }
 
 std::int32_t board_of(std::uint32_t port) noexcept { return port == kPortBoard1 ? 0 : 1; }
 
@@ -37,11 +38,11 @@ std::uint32_t write_frame(std::uint32_t port, std::uint8_t cid, const std::uint8
     frame[2] = static_cast<std::uint8_t>(len);
     frame[3] = cid;
     if (len > 0) std::memcpy(&frame[4], payload, len);
-    frame[4 + len] = static_cast<std::uint8_t>(INFo_SUM(&frame[1], static_cast<std::uint32_t>(len + 3)));
+    frame[4 + len] = static_cast<std::uint8_t>(frame_sum(&frame[1], static_cast<std::uint32_t>(len + 3)));
     frame[5 + len] = kFrameEnd;
-    if (restart_dog) Rest_cnt_com_dog(board_of(port));
+    if (restart_dog) restart_link_dog(board_of(port));
     std::uint32_t written = 0;
-    SDK_BSP_ComWrite(port, frame.data(), static_cast<std::uint32_t>(len + kFrameOverhead), &written);
+    write_port(port, frame.data(), static_cast<std::uint32_t>(len + kFrameOverhead), &written);
     return written;
 }
 
@@ -86,75 +87,68 @@ int receive_buffer(std::uint32_t port, std::uint32_t channel) noexcept {
     return -1;
 }
 
-}  // namespace bsp::com
-
-using namespace bsp::com;
-
-extern "C" {
-
-SDK_BSP_API std::uint32_t INFo_SUM(const std::uint8_t* data, std::uint32_t count) noexcept {
+std::uint32_t frame_sum(const std::uint8_t* data, std::uint32_t count) noexcept {
     std::uint8_t sum = 0;
     for (std::uint32_t i = 0; data && i < count; ++i) sum = static_cast<std::uint8_t>(sum + data[i]);
     return sum;
 }
 
-SDK_BSP_API std::uint32_t EXT_TTYSCOM_SEND_INFO(std::int32_t index, const std::uint8_t* data,
-                                               std::uint32_t len) noexcept {
+std::uint32_t send_board(std::int32_t index, const std::uint8_t* data, std::uint32_t len) noexcept {
     BoardChannel ch;
     if (!board_channel(index, ch)) return 0;
     return send_data(ch.port, static_cast<std::uint8_t>(kCidSendInfo + ch.channel), data, len);
 }
 
-SDK_BSP_API std::uint32_t EXT_TTYSCOM_SET_BAU(std::int32_t index, std::uint32_t baud, std::uint32_t dataBits,
-                                             std::uint32_t stopBits, std::uint32_t parity) noexcept {
+std::uint32_t set_board_line(std::int32_t index, std::uint32_t baud, std::uint32_t data_bits, std::uint32_t stop_bits,
+                             std::uint32_t parity) noexcept {
     BoardChannel ch;
     if (!board_channel(index, ch)) return 0;
-    return send_settings(ch.port, static_cast<std::uint8_t>(kCidSetBau + ch.channel), baud, dataBits, stopBits,
+    return send_settings(ch.port, static_cast<std::uint8_t>(kCidSetBau + ch.channel), baud, data_bits, stop_bits,
                          parity);
 }
 
-SDK_BSP_API std::uint32_t ENV_TTYSCOM_SEND_INFO(const std::uint8_t* data, std::uint32_t len) noexcept {
+std::uint32_t send_env(const std::uint8_t* data, std::uint32_t len) noexcept {
     return send_data(kPortBoard1, kCidSendInfo + kEnvChannel, data, len);
 }
 
-SDK_BSP_API std::int32_t ENV_TTYSCOM_SET_BAU(std::uint32_t baud, std::uint32_t dataBits, std::uint32_t stopBits,
-                                            std::uint32_t parity) noexcept {
+std::int32_t set_env_line(std::uint32_t baud, std::uint32_t data_bits, std::uint32_t stop_bits,
+                          std::uint32_t parity) noexcept {
     return static_cast<std::int32_t>(
-        send_settings(kPortBoard1, kCidSetBau + kEnvChannel, baud, dataBits, stopBits, parity));
+        send_settings(kPortBoard1, kCidSetBau + kEnvChannel, baud, data_bits, stop_bits, parity));
 }
 
-SDK_BSP_API std::int32_t EXT_TOP_DO_SET(std::uint32_t ch, std::uint32_t value) noexcept {
+std::int32_t set_top_do(std::uint32_t ch, std::uint32_t value) noexcept {
     const std::uint8_t payload = static_cast<std::uint8_t>(value);
     // The only sender that leaves the keep-alive count alone.
     auto written = write_frame(kPortBoard2, static_cast<std::uint8_t>(ch - 0x57), &payload, 1, false);
-    std::printf("EXT_TOP_DO_SET CH%d =%d\r\n", static_cast<int>(ch), static_cast<int>(value));
+    std::printf(texts::kTopDoSet, static_cast<int>(ch), static_cast<int>(value));
     return static_cast<std::int32_t>(written);
 }
 
-SDK_BSP_API std::uint32_t EXT_TTYSCOM_app_dog(std::uint32_t board) noexcept {
-    static constexpr const char* kLines[2] = {"COM DOG RUN EXT1 COM", "COM DOG RUN EXT2 COM"};
+std::uint32_t send_keep_alive(std::uint32_t board) noexcept {
     if (board > 1) return 0;
     std::uint32_t written = write_frame(board == 0 ? kPortBoard1 : kPortBoard2, kCidAppDog, nullptr, 0, true);
-    SDK_LOG_WRITE(bsp::sdk::kLogSys, "%s", kLines[board]);
+    sdk::log_write(sdk::kLogSys, "%s", texts::kKeepAlive[board]);
     return written;
 }
 
-SDK_BSP_API void RunComDog(void) noexcept {
+void tick_link_dog() noexcept {
     for (std::uint32_t board = 0; board < 2; ++board) dog(board).fetch_add(1);
     for (std::uint32_t board = 0; board < 2; ++board) {
         if (dog(board).load() > kDogTicks) {
-            EXT_TTYSCOM_app_dog(board);
+            send_keep_alive(board);
             dog(board).store(0);
         }
     }
 }
 
-SDK_BSP_API void Rest_cnt_com_dog(std::int32_t board) noexcept {
+void restart_link_dog(std::int32_t board) noexcept {
     if (board == 0 || board == 1) dog(static_cast<std::size_t>(board)).store(0);
 }
 
-SDK_BSP_API std::uint32_t Return_ComDog_Cnt(std::int32_t board) noexcept {
+std::uint32_t link_dog_count(std::int32_t board) noexcept {
     return board == 0 || board == 1 ? static_cast<std::uint32_t>(dog(static_cast<std::size_t>(board)).load()) : 0;
 }
 
-}  // extern "C"
+}  // namespace bsp::com
+

@@ -5,13 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "abi/texts.h"
+#include "com/board_link.h"
 #include "com/env_link.h"
 #include "com/power_codec.h"
 #include "com/receive_threads.h"
 #include "os/os.h"
-#include "sdk/sdk.h"
-
-SDK_BSP_API STR_BSP_ENV_INFO_T STR_BSP_ENV_INFO{};
 
 namespace bsp::com {
 namespace {
@@ -21,7 +20,7 @@ constexpr long kSendPaceMs = 1000;
 constexpr std::size_t kOutputs = 4;  // DO 1..4 travel in the output command's mask
 constexpr std::size_t kRequestFlags = 8;
 
-std::int32_t ENV_BOARD_RIGHT_FG = 0;
+std::int32_t g_env_board_flag = 0;
 
 // The request hand-over with the value API: the requester stores the value, then sets the flag
 // (release); the send loop takes the flag with an exchange (acquire), then reads the value. A
@@ -47,17 +46,11 @@ void clear_env_record() noexcept {
 
 // One frame a second: a pending output change replaces that second's poll.
 std::string_view next_env_frame(std::array<char, SDK_BSP_POWER_FRAME_MAX>& area) noexcept {
-    if (DO_API_SET_CHECK() != 1) return kPollFrame;
-    return {area.data(), static_cast<std::size_t>(SET_DO_CMD(area.data()))};
+    if (output_request_pending() != 1) return kPollFrame;
+    return {area.data(), static_cast<std::size_t>(output_command_frame(area.data()))};
 }
 
-}  // namespace bsp::com
-
-using namespace bsp::com;
-
-extern "C" {
-
-SDK_BSP_API int DO_API_SET_CHECK(void) noexcept {
+int output_request_pending() noexcept {
     for (std::size_t n = 0; n < kRequestFlags; ++n) {
         if (byte(STR_BSP_ENV_INFO.do_request[n]).load(std::memory_order_acquire) == 1) {
             std::printf("ready set do %d", static_cast<int>(n + 1));
@@ -67,7 +60,7 @@ SDK_BSP_API int DO_API_SET_CHECK(void) noexcept {
     return -1;
 }
 
-SDK_BSP_API int SET_DO_CMD(char* frame) noexcept {
+int output_command_frame(char* frame) noexcept {
     if (!frame) return 0;
     auto& env = STR_BSP_ENV_INFO;
     std::uint8_t mask = 0;
@@ -78,26 +71,26 @@ SDK_BSP_API int SET_DO_CMD(char* frame) noexcept {
         if (on) mask = static_cast<std::uint8_t>(mask | 1u << n);
     }
     const STR_POWER_CMD cmd = output_command(mask);
-    return POWER_7E_CMDSend(&cmd, frame);
+    return encode_frame(&cmd, frame);
 }
 
-SDK_BSP_API void SET_ENV_BOARD_RIGHT_FG(void) noexcept { std::atomic_ref(ENV_BOARD_RIGHT_FG).store(1); }
+void set_env_board_flag() noexcept { std::atomic_ref(g_env_board_flag).store(1); }
 
-SDK_BSP_API std::uint32_t REAG_ENV_BOARD_RIGHT_FG(void) noexcept {
-    return static_cast<std::uint32_t>(std::atomic_ref(ENV_BOARD_RIGHT_FG).exchange(0));
+std::uint32_t take_env_board_flag() noexcept {
+    return static_cast<std::uint32_t>(std::atomic_ref(g_env_board_flag).exchange(0));
 }
 
-SDK_BSP_API void* ENV_COM_SEND_THREAD(void* arg) noexcept {
+void* env_send_main(void* arg) noexcept {
     const int port = port_argument(arg);
-    stump(port, __func__, __LINE__);
-    ENV_TTYSCOM_SET_BAU(kEnvBaud, 8, 1, 0);
-    std::printf("fun-ENV_COM_SEND_THREAD=%d\r\n", port);
+    stump(port, texts::kEnvSendThread, __LINE__);
+    set_env_line(kEnvBaud, 8, 1, 0);
+    std::printf(texts::kEnvSendStarted, port);
     std::array<char, SDK_BSP_POWER_FRAME_MAX> area;
     for (;;) {
-        bsp::os::sleep_ms(kSendPaceMs);
+        os::sleep_ms(kSendPaceMs);
         std::string_view frame = next_env_frame(area);
-        ENV_TTYSCOM_SEND_INFO(reinterpret_cast<const std::uint8_t*>(frame.data()), static_cast<std::uint32_t>(frame.size()));
+        send_env(reinterpret_cast<const std::uint8_t*>(frame.data()), static_cast<std::uint32_t>(frame.size()));
     }
 }
 
-}  // extern "C"
+}  // namespace bsp::com

@@ -6,12 +6,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "com/power_codec.h"
 #include "os/os.h"
 #include "sdk_bsp.h"
 
-static_assert(sizeof(STR_POWER_CMD) == 268);
-static_assert(offsetof(STR_POWER_CMD, VER) == 1 && offsetof(STR_POWER_CMD, CID2) == 4 &&
-              offsetof(STR_POWER_CMD, INFO_LEN) == 8 && offsetof(STR_POWER_CMD, INFO) == 12);
 
 namespace bsp::com {
 namespace {
@@ -61,37 +59,32 @@ char* put_hex(char* out, unsigned value, int digits) noexcept {
 char lower(char c) noexcept { return c >= 'A' && c <= 'F' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 }  // namespace
-}  // namespace bsp::com
-
-using namespace bsp::com;
-
-extern "C" {
 
 // Writes the fields straight as characters rather than binary-then-expanded in place: the
 // characters are the same, and the output buffer is written front to back once.
-SDK_BSP_API int POWER_7E_CMDSend(const STR_POWER_CMD* cmd, char* frame) noexcept {
+int encode_frame(const STR_POWER_CMD* cmd, char* frame) noexcept {
     if (!cmd || !frame || cmd->INFO_LEN > SDK_BSP_POWER_INFO_MAX) return 0;
     char* p = frame;
     *p++ = kSoi;
     for (std::uint8_t field : {cmd->VER, cmd->ADR, cmd->CID1, cmd->CID2}) p = put_hex(p, field, 2);
-    p = put_hex(p, EnCheckLTH(static_cast<std::uint16_t>(cmd->INFO_LEN)), 4);
+    p = put_hex(p, length_field(static_cast<std::uint16_t>(cmd->INFO_LEN)), 4);
     for (std::uint32_t i = 0; i < cmd->INFO_LEN; ++i) p = put_hex(p, cmd->INFO[i], 2);
     p = put_hex(p, chksum(frame + 1, static_cast<std::size_t>(p - frame - 1)), kChksumChars);
     *p++ = kEoi;
     return static_cast<int>(p - frame);
 }
 
-SDK_BSP_API std::uint16_t EnCheckLTH(std::uint16_t info_bytes) noexcept {
+std::uint16_t length_field(std::uint16_t info_bytes) noexcept {
     unsigned lenid = (2u * info_bytes) & kLenidMask;
     return static_cast<std::uint16_t>(lchksum(lenid) << 12 | lenid);
 }
 
-SDK_BSP_API int EnCheckSum(char* text, std::uint16_t count) noexcept {
+int append_checksum(char* text, std::uint16_t count) noexcept {
     if (text) put_hex(text + count, chksum(text, count), kChksumChars);
     return count + kChksumChars;
 }
 
-SDK_BSP_API int CheckSum(const char* text, int count) noexcept {
+int check_checksum(const char* text, int count) noexcept {
     if (!text || count < kChksumChars) return 1;
     std::size_t body = static_cast<std::size_t>(count - kChksumChars);
     std::array<char, kChksumChars> want{};
@@ -102,7 +95,7 @@ SDK_BSP_API int CheckSum(const char* text, int count) noexcept {
     return std::equal(want.begin(), want.end(), got) ? 0 : 1;
 }
 
-SDK_BSP_API int CheckLTH(const unsigned char* length, std::uint16_t frame_bytes) noexcept {
+int check_length(const unsigned char* length, std::uint16_t frame_bytes) noexcept {
     constexpr int kLenidWrong = 3, kLchksumWrong = 1, kConsistent = 0;
     if (!length || frame_bytes < kMinFrameBytes) return kLenidWrong;
     unsigned lenid = (length[0] & 0xFu) << 8 | length[1];
@@ -110,14 +103,14 @@ SDK_BSP_API int CheckLTH(const unsigned char* length, std::uint16_t frame_bytes)
     return (length[0] >> 4) == lchksum(lenid) ? kConsistent : kLchksumWrong;
 }
 
-SDK_BSP_API void HexToAsc(unsigned char* data, std::uint16_t count) noexcept {
+void digits_to_ascii(unsigned char* data, std::uint16_t count) noexcept {
     if (!data) return;
     // Values of 16 and above are not hexadecimal digits; they follow the same rule and wrap.
     for (std::size_t i = 0; i < 2u * (count / 2u); ++i)
         data[i] = static_cast<unsigned char>(data[i] < 10 ? '0' + data[i] : 'A' + (data[i] - 10));
 }
 
-SDK_BSP_API std::uint16_t Data_Open(unsigned char* data, std::uint16_t count) noexcept {
+std::uint16_t split_nibbles(unsigned char* data, std::uint16_t count) noexcept {
     if (data) {
         // Backwards, so that no byte is overwritten before it is split.
         for (std::size_t i = count; i-- > 0;) {
@@ -129,7 +122,7 @@ SDK_BSP_API std::uint16_t Data_Open(unsigned char* data, std::uint16_t count) no
     return static_cast<std::uint16_t>(2u * count);
 }
 
-SDK_BSP_API std::uint8_t Data_Close(unsigned char* data, std::uint8_t count) noexcept {
+std::uint8_t join_nibbles(unsigned char* data, std::uint8_t count) noexcept {
     std::size_t half = count / 2u;
     if (data) {
         for (std::size_t i = 0; i < half; ++i) data[i] = static_cast<unsigned char>(data[2 * i] << 4 | data[2 * i + 1]);
@@ -138,16 +131,16 @@ SDK_BSP_API std::uint8_t Data_Close(unsigned char* data, std::uint8_t count) noe
     return static_cast<std::uint8_t>(half);
 }
 
-SDK_BSP_API std::uint8_t bsp_AscToHex(const char* text) noexcept {
+std::uint8_t hex_byte(const char* text) noexcept {
     if (!text) return 0;
     return static_cast<std::uint8_t>(digit(text[0]) << 4 | digit(text[1]));
 }
 
-SDK_BSP_API std::uint16_t AscToUnShort(const char* text) noexcept {
+std::uint16_t hex_word(const char* text) noexcept {
     if (!text) return 0;
-    return static_cast<std::uint16_t>(bsp_AscToHex(text) << 8 | bsp_AscToHex(text + 2));
+    return static_cast<std::uint16_t>(hex_byte(text) << 8 | hex_byte(text + 2));
 }
 
-SDK_BSP_API std::int32_t READ_SYSTEM_UnixTime(void) noexcept { return static_cast<std::int32_t>(bsp::os::now()); }
+std::int32_t unix_time() noexcept { return static_cast<std::int32_t>(os::now()); }
 
-}  // extern "C"
+}  // namespace bsp::com

@@ -7,14 +7,14 @@
 
 namespace bsp::com {
 
-std::array<MCOM_RECV_INFO, kRecvBuffers> LIST_MCOM_RECV_INFO{};
+std::array<ReceiveBuffer, kRecvBuffers> g_receive_buffers{};
 // Constant-initialised: ready before any thread can touch a buffer, never re-initialised.
-std::array<std::mutex, kRecvBuffers> M_COM_READ_LOCK;
+std::array<std::mutex, kRecvBuffers> g_receive_locks;
 
 namespace {
 
-std::int32_t load_len(MCOM_RECV_INFO& b) noexcept { return std::atomic_ref(b.len).load(std::memory_order_relaxed); }
-void store_len(MCOM_RECV_INFO& b, std::int32_t len) noexcept {
+std::int32_t load_len(ReceiveBuffer& b) noexcept { return std::atomic_ref(b.len).load(std::memory_order_relaxed); }
+void store_len(ReceiveBuffer& b, std::int32_t len) noexcept {
     std::atomic_ref(b.len).store(len, std::memory_order_relaxed);
 }
 
@@ -22,8 +22,8 @@ void store_len(MCOM_RECV_INFO& b, std::int32_t len) noexcept {
 
 Appended append(std::size_t index, std::span<const unsigned char> bytes) noexcept {
     if (index >= kRecvBuffers) return {};
-    MCOM_RECV_INFO& b = LIST_MCOM_RECV_INFO[index];
-    std::unique_lock lock(M_COM_READ_LOCK[index]);
+    ReceiveBuffer& b = g_receive_buffers[index];
+    std::unique_lock lock(g_receive_locks[index]);
     std::int32_t len = load_len(b);
     auto kept = static_cast<std::int32_t>(std::min<std::size_t>(bytes.size(), static_cast<std::size_t>(kRecvBufferSize - len)));
     if (kept > 0) std::memcpy(b.buf.data() + len, bytes.data(), static_cast<std::size_t>(kept));
@@ -33,22 +33,18 @@ Appended append(std::size_t index, std::span<const unsigned char> bytes) noexcep
 
 void clear(std::size_t index) noexcept {
     if (index >= kRecvBuffers) return;
-    MCOM_RECV_INFO& b = LIST_MCOM_RECV_INFO[index];
-    std::lock_guard lock(M_COM_READ_LOCK[index]);
+    ReceiveBuffer& b = g_receive_buffers[index];
+    std::lock_guard lock(g_receive_locks[index]);
     b.buf.fill(0);
     store_len(b, 0);
 }
 
-}  // namespace bsp::com
-
-using namespace bsp::com;
-
-extern "C" SDK_BSP_API int SDK_Read_COM(std::uint32_t index, unsigned char** dest, int max) noexcept {
+int drain(std::uint32_t index, unsigned char** dest, int max) noexcept {
     if (index >= kRecvBuffers || !dest || !*dest || max <= 0) return 0;
-    MCOM_RECV_INFO& b = LIST_MCOM_RECV_INFO[index];
+    ReceiveBuffer& b = g_receive_buffers[index];
     // An empty buffer is answered without its mutex, so idle polling never waits on an appender.
     if (load_len(b) == 0) return 0;
-    std::lock_guard lock(M_COM_READ_LOCK[index]);
+    std::lock_guard lock(g_receive_locks[index]);
     std::int32_t len = load_len(b);
     std::int32_t n = std::min(len, max);
     std::memcpy(*dest, b.buf.data(), static_cast<std::size_t>(n));
@@ -56,3 +52,5 @@ extern "C" SDK_BSP_API int SDK_Read_COM(std::uint32_t index, unsigned char** des
     store_len(b, len - n);
     return n;
 }
+
+}  // namespace bsp::com

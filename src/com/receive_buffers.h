@@ -17,13 +17,13 @@ constexpr std::int32_t kRecvBufferSize = SDK_BSP_RECV_BUFFER_SIZE;
 
 // One receive buffer: the oldest byte first. len is read without the mutex (the drain's empty
 // test), so every access to it goes through std::atomic_ref; both change only under the mutex.
-struct MCOM_RECV_INFO {
+struct ReceiveBuffer {
     std::array<unsigned char, kRecvBufferSize> buf;
     std::int32_t len;
 };
 
-extern std::array<MCOM_RECV_INFO, kRecvBuffers> LIST_MCOM_RECV_INFO;
-extern std::array<std::mutex, kRecvBuffers> M_COM_READ_LOCK;
+extern std::array<ReceiveBuffer, kRecvBuffers> g_receive_buffers;
+extern std::array<std::mutex, kRecvBuffers> g_receive_locks;
 
 // The outcome of an append, holding the buffer's mutex until it goes out of scope, so that the
 // appender's log line describes the buffer as it was left.
@@ -47,5 +47,9 @@ Appended append(std::size_t index, std::span<const unsigned char> bytes) noexcep
 
 // Empties a buffer: all its bytes zero, fill count 0.
 void clear(std::size_t index) noexcept;
+
+// Moves up to max of the oldest bytes of buffer index into *dest: the count, 0 for nothing (and
+// for an index above 15, a null destination or a max below 1).
+int drain(std::uint32_t index, unsigned char** dest, int max) noexcept;
 
 }  // namespace bsp::com

@@ -10,27 +10,30 @@
 
 #include <pthread.h>
 
+#include "abi/texts.h"
 #include "com/board_link.h"
 #include "com/ports.h"
 #include "com/receive_buffers.h"
 #include "com/receive_threads.h"
 #include "os/os.h"
-#include "sdk/sdk.h"
+#include "sdk/log.h"
+#include "sdk/resources.h"
 
 namespace bsp::com {
 namespace {
 
-using bsp::sdk::kLogError;
-using bsp::sdk::kLogSo;
-using bsp::sdk::kLogSys;
+using sdk::kLogError;
+using sdk::kLogSo;
+using sdk::kLogSys;
+using sdk::log_write;
 
 constexpr long kPassThroughPaceMs = 200;
 constexpr long kBoardLinkPaceMs = 100;
 constexpr int kStartNumber = 10;  // the number the start routine's own trace carries
 
 // The argument each thread is handed: entry i holds i.
-std::array<int, 16> COM_INDEX_VALUE{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
-std::array<pthread_t, 16> thread_COM{};
+std::array<int, 16> g_port_numbers{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+std::array<pthread_t, 16> g_threads{};
 std::atomic<bool> g_threads_started{false};
 
 // The receive buffer of a board channel's data: the inverse of the senders' addressing, so each
@@ -42,14 +45,14 @@ int target_buffer(int port, std::uint32_t channel) noexcept {
 }  // namespace
 
 void stump(int number, const char* function, int line) noexcept {
-    std::printf("STUMP[%03d]: FILE: %s, FUNCTION: %s, LINE: %d.\n", number, kThreadModule, function, line);
+    std::printf(texts::kThreadStart, number, texts::kThreadModule, function, line);
 }
 
 int port_argument(void* arg) noexcept { return arg ? *static_cast<const int*>(arg) : -1; }
 
 std::uint32_t poll_port(int port, std::uint8_t* into, std::uint32_t room) noexcept {
     std::uint32_t got = 0;
-    SDK_BSP_ComRead(static_cast<std::uint32_t>(port), into, room, &got);
+    read_port(static_cast<std::uint32_t>(port), into, room, &got);
     return got;
 }
 
@@ -58,36 +61,27 @@ int handle_frame(int port, const std::uint8_t* frame, int size) noexcept {
     const int len = frame[1] << 8 | frame[2];
     const std::uint8_t cid = frame[3];
     std::span<const std::uint8_t> payload(frame + 4, static_cast<std::size_t>(len));
-    SDK_LOG_WRITE(kLogSo, "CID=%02x nLength=%d\r\n", cid, len);
+    log_write(kLogSo, texts::kBoardFrame, cid, len);
     if (cid == kCidPresent) {
-        if (port == static_cast<int>(kPortBoard1)) PAR_SET_M_COM_EXIST_STATUS(1);
-        if (port == static_cast<int>(kPortBoard2)) PAR_SET_EXT_COM_EXIST_STATUS(1);
+        if (port == static_cast<int>(kPortBoard1)) sdk::set_presence(&BSP_BOARD_HARDWARE_RESOURCES_T::M_COM, 1);
+        if (port == static_cast<int>(kPortBoard2)) sdk::set_presence(&BSP_BOARD_HARDWARE_RESOURCES_T::EXT_COM, 1);
         return -1;
     }
     if (cid == kCidRecvInfo + kEnvChannel) {
         auto kept = append(kEnvBuffer, payload);
-        SDK_LOG_WRITE(kLogSys, "M_COM_READ_THREAD com %d recv info len=%d", static_cast<int>(kEnvBuffer), kept.len());
+        log_write(kLogSys, texts::kReceived, static_cast<int>(kEnvBuffer), kept.len());
         return static_cast<int>(kEnvBuffer);
     }
     if (cid >= kCidRecvInfo && cid < kCidRecvInfo + 4) {
         int target = target_buffer(port, cid - kCidRecvInfo);
         auto kept = append(static_cast<std::size_t>(target), payload);
-        SDK_LOG_WRITE(kLogSo, "EXT_M_COM_READ_THREAD com %d sol_index=%d recv info len=%d/%d/%d", target, port,
-                      kept.len(), len, kept.kept());
+        log_write(kLogSo, texts::kBoardReceived, target, port, kept.len(), len, kept.kept());
         return target;
     }
     return -1;  // other CIDs are dropped after their trace
 }
 
-}  // namespace bsp::com
-
-using namespace bsp::com;
-using bsp::sdk::kLogError;
-using bsp::sdk::kLogSys;
-
-extern "C" {
-
-SDK_BSP_API int read_a_msg(unsigned char* acc, unsigned char* msg, int fill, int* new_fill) noexcept {
+int cut_frame(unsigned char* acc, unsigned char* msg, int fill, int* new_fill) noexcept {
     if (!acc || !msg || fill <= 0 || fill > static_cast<int>(kFrameArea)) return 0;
     for (int i = 0; i < fill; ++i) {
         if (acc[i] != kFrameStart || i + 2 >= fill) continue;
@@ -103,49 +97,48 @@ SDK_BSP_API int read_a_msg(unsigned char* acc, unsigned char* msg, int fill, int
     return 0;
 }
 
-SDK_BSP_API void* M_COM_READ_THREAD(void* arg) noexcept {
+void* pass_through_main(void* arg) noexcept {
     const int port = port_argument(arg);
     if (port < 0 || port > 3) return nullptr;
-    stump(port, __func__, __LINE__);
+    stump(port, texts::kPassThroughThread, __LINE__);
     clear(static_cast<std::size_t>(port));
     std::array<std::uint8_t, kReadArea> area;
     for (;;) {
-        bsp::os::sleep_ms(kPassThroughPaceMs);
+        os::sleep_ms(kPassThroughPaceMs);
         std::uint32_t got = poll_port(port, area.data(), kReadArea);
         if (got == 0) continue;
         auto kept = append(static_cast<std::size_t>(port), {area.data(), got});
-        SDK_LOG_WRITE(kLogSys, "M_COM_READ_THREAD com %d recv info len=%d", port, kept.len());
+        log_write(kLogSys, texts::kReceived, port, kept.len());
     }
 }
 
-SDK_BSP_API void* EXT_COM_READ_THREAD(void* arg) noexcept {
+void* board_link_main(void* arg) noexcept {
     const int port = port_argument(arg);
-    stump(port, __func__, __LINE__);
+    stump(port, texts::kBoardLinkThread, __LINE__);
     if (port != static_cast<int>(kPortBoard1) && port != static_cast<int>(kPortBoard2))
-        SDK_LOG_WRITE(kLogError, "COM_index err %d", port);
+        log_write(kLogError, texts::kBoardIndexError, port);
     // Bytes wait in the accumulation area until they form a frame; one frame at a time is cut out.
     LinkReceiver area(port);
     for (;;) {
-        bsp::os::sleep_ms(kBoardLinkPaceMs);
+        os::sleep_ms(kBoardLinkPaceMs);
         area.step([port](std::uint8_t* into, std::uint32_t room) { return poll_port(port, into, room); });
     }
 }
 
-SDK_BSP_API void FSU_COM_READ_THREAD_START(void) noexcept {
+void start_receive_threads(ThreadRoutine gps_loop) noexcept {
     if (g_threads_started.exchange(true)) return;
-    using Routine = void* (*)(void*);
     struct Start {
         int port;
-        Routine routine;
+        ThreadRoutine routine;
     };
-    static constexpr Start kStarts[] = {
-        {0, M_COM_READ_THREAD},   {1, M_COM_READ_THREAD},   {2, M_COM_READ_THREAD}, {3, M_COM_READ_THREAD},
-        {4, EXT_COM_READ_THREAD}, {5, EXT_COM_READ_THREAD}, {6, ENV_COM_READ_THREAD},
+    const Start starts[] = {
+        {0, pass_through_main}, {1, pass_through_main}, {2, pass_through_main}, {3, pass_through_main},
+        {4, board_link_main},   {5, board_link_main},   {6, gps_loop},
     };
-    for (const Start& s : kStarts)
-        pthread_create(&thread_COM[static_cast<std::size_t>(s.port)], nullptr, s.routine,
-                       &COM_INDEX_VALUE[static_cast<std::size_t>(s.port)]);
-    stump(kStartNumber, __func__, __LINE__);
+    for (const Start& s : starts)
+        pthread_create(&g_threads[static_cast<std::size_t>(s.port)], nullptr, s.routine,
+                       &g_port_numbers[static_cast<std::size_t>(s.port)]);
+    stump(kStartNumber, texts::kThreadsStart, __LINE__);
 }
 
-}  // extern "C"
+}  // namespace bsp::com

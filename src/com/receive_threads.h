@@ -1,5 +1,6 @@
-// What the receive threads (com_process) share with the GPS read loop, which starts with them:
-// the start-up trace, the thread argument, one poll of a port, and the board-link frame handler.
+// The receive threads (com_process) and what they share with the GPS read loop, which starts with
+// them: the start-up trace, the thread argument, one poll of a port, the frame cutter and the
+// board-link frame handler. The exported thread routines are forwarders to these.
 #pragma once
 
 #include <array>
@@ -11,14 +12,23 @@
 
 namespace bsp::com {
 
-// The module name printed in the threads' start-up lines.
-constexpr const char* kThreadModule = "com_process";
-
 constexpr std::uint32_t kReadArea = 4096;  // one poll of a pass-through or the GPS port
 constexpr std::size_t kEnvBuffer = 13;     // Uart ID 14, the environment channel
 
 // "STUMP[%03d]: FILE: com_process, FUNCTION: %s, LINE: %d." on standard output.
 void stump(int number, const char* function, int line) noexcept;
+
+using ThreadRoutine = void* (*)(void*);
+// Starts the seven receive threads once per process: the pass-through threads of port indexes 0
+// to 3, the board-link threads of 4 and 5, and gps_loop (the GPS read loop) for port index 6.
+void start_receive_threads(ThreadRoutine gps_loop) noexcept;
+// The thread routines, each handed the address of its port index; they never return.
+void* pass_through_main(void* arg) noexcept;
+void* board_link_main(void* arg) noexcept;
+
+// Cuts the first whole frame out of the fill bytes of acc into msg; the bytes before it and the
+// frame leave acc, and *new_fill gets what remains. Returns the frame's size, 0 for none.
+int cut_frame(unsigned char* acc, unsigned char* msg, int fill, int* new_fill) noexcept;
 // The port index a thread routine is handed (-1 for none).
 int port_argument(void* arg) noexcept;
 // One read of a port: the count, 0 when nothing came or the read failed.
@@ -42,7 +52,7 @@ class LinkReceiver {
         }
         fill_ += static_cast<int>(read(acc_.data() + fill_, static_cast<std::uint32_t>(kFrameArea) - fill_));
         int frames = 0;
-        for (int size; (size = read_a_msg(acc_.data(), msg_.data(), fill_, &fill_)) != 0; ++frames)
+        for (int size; (size = cut_frame(acc_.data(), msg_.data(), fill_, &fill_)) != 0; ++frames)
             handle_frame(port_, msg_.data(), size);
         return frames;
     }

@@ -11,36 +11,33 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "abi/texts.h"
 #include "com/ports.h"
 #include "os/os.h"
 
 namespace bsp::com {
 namespace {
 
-// The table of port objects, in port index order. devName keeps the box's own path; the root is
+// The table of port objects, in port index order. device keeps the box's own path; the root is
 // added when the device is opened.
-ComObj g_stComObj[kPortCount] = {
+Port g_ports[kPortCount] = {
     {"/dev/ttymxc1", -1}, {"/dev/ttymxc2", -1}, {"/dev/ttymxc3", -1}, {"/dev/ttymxc4", -1},
     {"/dev/ttymxc5", -1}, {"/dev/ttymxc6", -1}, {"/dev/ttymxc7", -1},
 };
-constexpr std::uint32_t g_nComSlots = kPortCount;
+constexpr std::uint32_t kSlots = kPortCount;
 
 // One write lock per port index; the table has room for 16, only the first seven are used.
-std::array<std::mutex, 16> COM_WRITE_LOCK;
+std::array<std::mutex, 16> g_write_locks;
 
-std::atomic_ref<std::int32_t> fd_of(std::uint32_t index) noexcept { return std::atomic_ref(g_stComObj[index].fd); }
+std::atomic_ref<std::int32_t> fd_of(std::uint32_t index) noexcept { return std::atomic_ref(g_ports[index].fd); }
 
-// The error line printed before every error return, and the code itself.
-std::uint32_t fail(const char* function, int line, std::uint32_t code) noexcept {
-    std::printf("ERROR: FILE:%s, FUNCTION:%s, LINE:%d, ErrNo:0x%08x.\n", kPortModule, function, line, code);
-    return code;
-}
-#define COM_FAIL(code) fail(__func__, __LINE__, (code))
+// The error and null-record lines name the operation as the system calls it, and this file's line.
+#define COM_FAIL(function, code) port_error(function, __LINE__, (code))
 
 void assert_null(const char* function, int line) noexcept {
-    std::printf("ASSERT: FILE: %s, FUNCTION:%s, LINE: %d, x=NULL!\n", kPortModule, function, line);
+    std::printf(texts::kPortNull, texts::kPortModule, function, line);
 }
-#define COM_ASSERT_NULL() assert_null(__func__, __LINE__)
+#define COM_ASSERT_NULL(function) assert_null(function, __LINE__)
 
 struct Speed {
     std::uint32_t baud;
@@ -100,102 +97,103 @@ bool fill_line(termios& tio, const ComParams& p) noexcept {
     return true;
 }
 
-int port_fd(std::uint32_t index) noexcept { return index < g_nComSlots ? fd_of(index).load() : -1; }
-
-const char* port_device(std::uint32_t index) noexcept {
-    return index < g_nComSlots ? g_stComObj[index].devName : "";
+std::uint32_t port_error(const char* function, int line, std::uint32_t code) noexcept {
+    std::printf(texts::kPortError, texts::kPortModule, function, line, code);
+    return code;
 }
 
-}  // namespace bsp::com
+int port_fd(std::uint32_t index) noexcept { return index < kSlots ? fd_of(index).load() : -1; }
 
-using namespace bsp::com;
+const char* port_device(std::uint32_t index) noexcept { return index < kSlots ? g_ports[index].device : ""; }
 
-extern "C" {
-
-SDK_BSP_API std::uint32_t BSP_ComCreate(std::uint32_t index) noexcept {
-    if (index >= g_nComSlots) return COM_FAIL(BSP_COM_ERR_PARAM);
-    ComObj& port = g_stComObj[index];
+std::uint32_t create_port(std::uint32_t index) noexcept {
+    constexpr const char* kName = texts::kComCreate;
+    if (index >= kSlots) return COM_FAIL(kName, BSP_COM_ERR_PARAM);
+    Port& port = g_ports[index];
     // A second create reopens rather than leaking the first descriptor. The table owns the
-    // descriptor from here to SDK_BSP_ComDestroy; close-on-exec, so no command the library runs
+    // descriptor from here to its destruction; close-on-exec, so no command the library runs
     // holds a terminal of the box.
-    bsp::os::Fd(fd_of(index).exchange(-1)).reset();
-    int fd = bsp::os::open(port.devName, O_RDWR | O_DSYNC | O_CLOEXEC);
+    os::Fd(fd_of(index).exchange(-1)).reset();
+    int fd = os::open(port.device, O_RDWR | O_DSYNC | O_CLOEXEC);
     fd_of(index).store(fd);
     if (fd < 0) {
-        std::printf("BSP_ComCreate(%d, %s) Failed !\n", static_cast<int>(index), port.devName);
-        return COM_FAIL(BSP_COM_ERR_DEVICE);
+        std::printf(texts::kPortNotCreated, static_cast<int>(index), port.device);
+        return COM_FAIL(kName, BSP_COM_ERR_DEVICE);
     }
-    std::printf("BSP_ComCreate(%d, %s) success !\n", static_cast<int>(index), port.devName);
+    std::printf(texts::kPortCreated, static_cast<int>(index), port.device);
     return BSP_COM_OK;
 }
 
-SDK_BSP_API std::uint32_t SDK_BSP_ComDestroy(std::uint32_t index) noexcept {
-    if (index >= g_nComSlots) return COM_FAIL(BSP_COM_ERR_PARAM);
-    bsp::os::Fd(fd_of(index).exchange(-1)).reset();
+std::uint32_t destroy_port(std::uint32_t index) noexcept {
+    if (index >= kSlots) return COM_FAIL(texts::kComDestroy, BSP_COM_ERR_PARAM);
+    os::Fd(fd_of(index).exchange(-1)).reset();
     return BSP_COM_OK;
 }
 
-SDK_BSP_API std::uint32_t SDK_BSP_ComGetSlots(void) noexcept { return g_nComSlots; }
+std::uint32_t port_slots() noexcept { return kSlots; }
 
-SDK_BSP_API std::uint32_t SDK_BSP_ComGetCapbility(std::uint32_t index, ComCapability* cap) noexcept {
-    if (index >= g_nComSlots) return COM_FAIL(BSP_COM_ERR_PARAM);
+std::uint32_t port_capability(std::uint32_t index, ComCapability* cap) noexcept {
+    constexpr const char* kName = texts::kComGetCapability;
+    if (index >= kSlots) return COM_FAIL(kName, BSP_COM_ERR_PARAM);
     if (!cap) {
-        COM_ASSERT_NULL();
-        return COM_FAIL(BSP_COM_ERR_PARAM);
+        COM_ASSERT_NULL(kName);
+        return COM_FAIL(kName, BSP_COM_ERR_PARAM);
     }
-    if (cap->nSize != sizeof(ComCapability)) return COM_FAIL(BSP_COM_ERR_PARAM);
+    if (cap->nSize != sizeof(ComCapability)) return COM_FAIL(kName, BSP_COM_ERR_PARAM);
     cap->nMinBaudrate = kMinBaudrate;
     cap->nMaxBaudrate = kMaxBaudrate;
     return BSP_COM_OK;
 }
 
-SDK_BSP_API std::uint32_t SDK_BSP_ComSetParams(std::uint32_t index, const ComParams* params) noexcept {
-    if (index >= g_nComSlots) return COM_FAIL(BSP_COM_ERR_PARAM);
+std::uint32_t set_port_params(std::uint32_t index, const ComParams* params) noexcept {
+    constexpr const char* kName = texts::kComSetParams;
+    if (index >= kSlots) return COM_FAIL(kName, BSP_COM_ERR_PARAM);
     if (!params) {
-        COM_ASSERT_NULL();
-        return COM_FAIL(BSP_COM_ERR_PARAM);
+        COM_ASSERT_NULL(kName);
+        return COM_FAIL(kName, BSP_COM_ERR_PARAM);
     }
-    if (params->nSize != sizeof(ComParams)) return COM_FAIL(BSP_COM_ERR_PARAM);
+    if (params->nSize != sizeof(ComParams)) return COM_FAIL(kName, BSP_COM_ERR_PARAM);
     int fd = fd_of(index).load();
-    if (fd < 0) return COM_FAIL(BSP_COM_ERR_DEVICE);
+    if (fd < 0) return COM_FAIL(kName, BSP_COM_ERR_DEVICE);
 
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) {
         std::printf("tcgetattr(%d) failed %d!!\n", static_cast<int>(index), errno);
-        return COM_FAIL(BSP_COM_ERR_PARAM);
+        return COM_FAIL(kName, BSP_COM_ERR_PARAM);
     }
     cfmakeraw(&tio);
-    if (!fill_line(tio, *params)) return COM_FAIL(BSP_COM_ERR_PARAM);
+    if (!fill_line(tio, *params)) return COM_FAIL(kName, BSP_COM_ERR_PARAM);
     tio.c_cc[VTIME] = 0;  // a read returns at once with whatever is waiting
     tio.c_cc[VMIN] = 0;
     if (int r = tcflush(fd, TCIOFLUSH); r != 0) {
         std::printf("tcflush(%d) failed!, %d\n ", static_cast<int>(index), r);
-        return COM_FAIL(BSP_COM_ERR_PARAM);
+        return COM_FAIL(kName, BSP_COM_ERR_PARAM);
     }
     if (int r = tcsetattr(fd, TCSANOW, &tio); r != 0) {
         std::printf("Tcsetattr(Com = %d) failed !! %d\n", static_cast<int>(index), r);
-        return COM_FAIL(BSP_COM_ERR_PARAM);
+        return COM_FAIL(kName, BSP_COM_ERR_PARAM);
     }
     return BSP_COM_OK;
 }
 
-SDK_BSP_API std::uint32_t SDK_BSP_ComWrite(std::uint32_t index, const std::uint8_t* data, std::uint32_t len,
-                                          std::uint32_t* written) noexcept {
+std::uint32_t write_port(std::uint32_t index, const std::uint8_t* data, std::uint32_t len,
+                         std::uint32_t* written) noexcept {
+    constexpr const char* kName = texts::kComWrite;
     if (written) *written = 0;
-    if (index >= g_nComSlots) return COM_FAIL(BSP_COM_ERR_PARAM);
+    if (index >= kSlots) return COM_FAIL(kName, BSP_COM_ERR_PARAM);
     if (!data && len > 0) {
-        COM_ASSERT_NULL();
-        return COM_FAIL(BSP_COM_ERR_PARAM);
+        COM_ASSERT_NULL(kName);
+        return COM_FAIL(kName, BSP_COM_ERR_PARAM);
     }
-    if (fd_of(index).load() < 0) return COM_FAIL(BSP_COM_ERR_DEVICE);
+    if (fd_of(index).load() < 0) return COM_FAIL(kName, BSP_COM_ERR_DEVICE);
     {
         // One caller's buffer reaches the wire unbroken by other writers on the same port.
-        std::lock_guard lock(COM_WRITE_LOCK[index]);
+        std::lock_guard lock(g_write_locks[index]);
         int fd = fd_of(index).load();
         for (std::uint32_t done = 0; done < len;) {
             ssize_t n = ::write(fd, data + done, len - done);
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0) return COM_FAIL(BSP_COM_ERR_IO);
+            if (n < 0) return COM_FAIL(kName, BSP_COM_ERR_IO);
             done += static_cast<std::uint32_t>(n);
         }
     }
@@ -203,31 +201,31 @@ SDK_BSP_API std::uint32_t SDK_BSP_ComWrite(std::uint32_t index, const std::uint8
     return BSP_COM_OK;
 }
 
-SDK_BSP_API std::uint32_t SDK_BSP_ComRead(std::uint32_t index, std::uint8_t* buf, std::uint32_t len,
-                                         std::uint32_t* got) noexcept {
+std::uint32_t read_port(std::uint32_t index, std::uint8_t* buf, std::uint32_t len, std::uint32_t* got) noexcept {
+    constexpr const char* kName = texts::kComRead;
     if (got) *got = 0;
-    if (index >= g_nComSlots) return COM_FAIL(BSP_COM_ERR_PARAM);
+    if (index >= kSlots) return COM_FAIL(kName, BSP_COM_ERR_PARAM);
     if (!buf && len > 0) {
-        COM_ASSERT_NULL();
-        return COM_FAIL(BSP_COM_ERR_PARAM);
+        COM_ASSERT_NULL(kName);
+        return COM_FAIL(kName, BSP_COM_ERR_PARAM);
     }
     int fd = fd_of(index).load();
-    if (fd < 0) return COM_FAIL(BSP_COM_ERR_DEVICE);
+    if (fd < 0) return COM_FAIL(kName, BSP_COM_ERR_DEVICE);
     ssize_t n = ::read(fd, buf, len);
-    if (n < 0) return COM_FAIL(BSP_COM_ERR_IO);
+    if (n < 0) return COM_FAIL(kName, BSP_COM_ERR_IO);
     if (got) *got = static_cast<std::uint32_t>(n);
     return BSP_COM_OK;
 }
 
-SDK_BSP_API std::uint32_t SDK_BSP_ComFlush(std::uint32_t index) noexcept {
-    if (index >= g_nComSlots) return COM_FAIL(BSP_COM_ERR_PARAM);
+std::uint32_t flush_port(std::uint32_t index) noexcept {
+    if (index >= kSlots) return COM_FAIL(texts::kComFlush, BSP_COM_ERR_PARAM);
     int fd = fd_of(index).load();
-    if (fd < 0 || tcflush(fd, TCIOFLUSH) != 0) return COM_FAIL(BSP_COM_ERR_DEVICE);
+    if (fd < 0 || tcflush(fd, TCIOFLUSH) != 0) return COM_FAIL(texts::kComFlush, BSP_COM_ERR_DEVICE);
     return BSP_COM_OK;
 }
 
-SDK_BSP_API std::uint8_t M_BAU_SET_COM(std::uint32_t index, std::uint32_t baud, std::uint8_t dataBits,
-                                      std::uint8_t stopBits, std::uint8_t parity) noexcept {
+std::uint8_t set_port_line(std::uint32_t index, std::uint32_t baud, std::uint8_t dataBits, std::uint8_t stopBits,
+                           std::uint8_t parity) noexcept {
     if (index > 7) return 255;
     ComParams p{};
     p.nSize = sizeof(ComParams);
@@ -235,17 +233,17 @@ SDK_BSP_API std::uint8_t M_BAU_SET_COM(std::uint32_t index, std::uint32_t baud, 
     p.nDataBits = dataBits;
     p.nStopBits = stopBits == 2 ? 2 : stopBits == 1 ? 0 : 1;  // anything but 2 is one stop bit
     p.nParity = parity <= 1 ? parity : 2;                      // anything but none or odd is even
-    std::uint32_t r = SDK_BSP_ComSetParams(index, &p);
-    if (r != BSP_COM_OK) fail("M_BAU_SET_COM", __LINE__, r);
+    std::uint32_t r = set_port_params(index, &p);
+    if (r != BSP_COM_OK) COM_FAIL(texts::kSetPortLine, r);
     return static_cast<std::uint8_t>(r & 0xFF);
 }
 
-SDK_BSP_API void M_COM_INIT(void) noexcept {
+void open_ports() noexcept {
     if (g_ports_started.exchange(true)) return;
-    for (std::uint32_t i = 0; i < g_nComSlots; ++i) {
-        BSP_ComCreate(i);
-        M_BAU_SET_COM(i, kBoardLinkBaud, 8, 1, 0);
+    for (std::uint32_t i = 0; i < kSlots; ++i) {
+        create_port(i);
+        set_port_line(i, kBoardLinkBaud, 8, 1, 0);
     }
 }
 
-}  // extern "C"
+}  // namespace bsp::com

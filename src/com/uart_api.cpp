@@ -6,38 +6,43 @@
 #include <atomic>
 #include <cstdio>
 
+#include "abi/texts.h"
+#include "com/board_link.h"
+#include "com/ports.h"
+#include "com/receive_buffers.h"
 #include "com/uart_api.h"
 #include "os/os.h"
-#include "sdk/sdk.h"
+#include "sdk/log.h"
+#include "sdk/resources.h"
 
 namespace bsp::com {
 namespace {
 
 // Stored line settings, entry ID - 1. Read and written field by field without a lock: a reader
 // racing a writer may see a mix of an entry's old and new fields, never a torn field.
-struct BauPar {
-    std::int32_t iBaudRate;
-    std::int32_t iDataSize;
-    std::int32_t iStopBit;
-    std::int32_t iParity;
+struct LineSettings {
+    std::int32_t baud;
+    std::int32_t data_bits;
+    std::int32_t stop_bits;
+    std::int32_t parity;
 };
-std::array<BauPar, kUartCount> STR_BauPar{};
-constexpr BauPar kDefaultBauPar{9600, 8, 1, 0};
+std::array<LineSettings, kUartCount> g_settings{};
+constexpr LineSettings kDefaultSettings{9600, 8, 1, 0};
 
 std::int32_t get(std::int32_t& field) noexcept { return std::atomic_ref(field).load(std::memory_order_relaxed); }
 void put(std::int32_t& field, std::int32_t v) noexcept { std::atomic_ref(field).store(v, std::memory_order_relaxed); }
 
-void store(std::size_t index, const BauPar& p) noexcept {
-    BauPar& e = STR_BauPar[index];
-    put(e.iBaudRate, p.iBaudRate);
-    put(e.iDataSize, p.iDataSize);
-    put(e.iStopBit, p.iStopBit);
-    put(e.iParity, p.iParity);
+void store(std::size_t index, const LineSettings& p) noexcept {
+    LineSettings& e = g_settings[index];
+    put(e.baud, p.baud);
+    put(e.data_bits, p.data_bits);
+    put(e.stop_bits, p.stop_bits);
+    put(e.parity, p.parity);
 }
 
-BauPar load(std::size_t index) noexcept {
-    BauPar& e = STR_BauPar[index];
-    return {get(e.iBaudRate), get(e.iDataSize), get(e.iStopBit), get(e.iParity)};
+LineSettings load(std::size_t index) noexcept {
+    LineSettings& e = g_settings[index];
+    return {get(e.baud), get(e.data_bits), get(e.stop_bits), get(e.parity)};
 }
 
 // What carries each Uart ID.
@@ -64,105 +69,94 @@ void print_hex(const std::uint8_t* data, int len) noexcept {
 
 }  // namespace
 
-int SetUartParam_FromResourceName(int id, int baud, int data_bits, int stop_bits, int parity) noexcept {
+int set_uart_by_id(int id, int baud, int data_bits, int stop_bits, int parity) noexcept {
     if (!is_uart(id)) return -1;
     store(static_cast<std::size_t>(id - 1), {baud, data_bits, stop_bits, parity});
-    return static_cast<int>(COM_BAU_INIT(static_cast<std::uint32_t>(id - 1)));
+    return static_cast<int>(apply_line_settings(static_cast<std::uint32_t>(id - 1)));
 }
 
-int GetUartParam_FromResourceName(int id, int* baud, int* data_bits, int* stop_bits, int* parity) noexcept {
+int get_uart_by_id(int id, int* baud, int* data_bits, int* stop_bits, int* parity) noexcept {
     if (!is_uart(id)) return -1;
-    BauPar p = load(static_cast<std::size_t>(id - 1));
-    if (baud) *baud = p.iBaudRate;
-    if (data_bits) *data_bits = p.iDataSize;
-    if (stop_bits) *stop_bits = p.iStopBit;
-    if (parity) *parity = p.iParity;
+    LineSettings p = load(static_cast<std::size_t>(id - 1));
+    if (baud) *baud = p.baud;
+    if (data_bits) *data_bits = p.data_bits;
+    if (stop_bits) *stop_bits = p.stop_bits;
+    if (parity) *parity = p.parity;
     return 0;
 }
 
-int ReadUart_FromResourceName(int id, std::uint8_t* buffer, int max, std::uint32_t) noexcept {
+int read_uart_by_id(int id, std::uint8_t* buffer, int max) noexcept {
     // Uart ID 16 has no receive buffer; 13 and 15 have one that nothing fills.
     if (id < 1 || id > static_cast<int>(kUartCount) - 1) return -1;
     unsigned char* dest = buffer;
-    return SDK_Read_COM(static_cast<std::uint32_t>(id - 1), &dest, max);
+    return drain(static_cast<std::uint32_t>(id - 1), &dest, max);
 }
 
-int WriteUart_FromResourceName(int id, const std::uint8_t* data, int len) noexcept {
+int write_uart_by_id(int id, const std::uint8_t* data, int len) noexcept {
     auto n = static_cast<std::uint32_t>(len);
     switch (carrier(id)) {
-        case Carrier::kPort: SDK_BSP_ComWrite(static_cast<std::uint32_t>(id - 1), data, n, nullptr); return 0;
-        case Carrier::kBoard: EXT_TTYSCOM_SEND_INFO(id - 1, data, n); return 0;
-        case Carrier::kEnv: ENV_TTYSCOM_SEND_INFO(data, n); return 0;
+        case Carrier::kPort: write_port(static_cast<std::uint32_t>(id - 1), data, n, nullptr); return 0;
+        case Carrier::kBoard: send_board(id - 1, data, n); return 0;
+        case Carrier::kEnv: send_env(data, n); return 0;
         case Carrier::kNone: break;
     }
     return -1;
 }
 
-}  // namespace bsp::com
-
-using namespace bsp::com;
-using bsp::sdk::kLogSo;
-
-extern "C" {
-
-std::uint32_t COM_BAU_INIT(std::uint32_t index) noexcept {
+std::uint32_t apply_line_settings(std::uint32_t index) noexcept {
     if (index >= kUartCount) return static_cast<std::uint32_t>(-1);
-    BauPar p = load(index);
+    LineSettings p = load(index);
     auto low = [](std::int32_t v) { return static_cast<std::uint8_t>(v); };
     auto u = [](std::int32_t v) { return static_cast<std::uint32_t>(v); };
     switch (carrier(static_cast<int>(index) + 1)) {
-        case Carrier::kPort:
-            M_BAU_SET_COM(index, u(p.iBaudRate), low(p.iDataSize), low(p.iStopBit), low(p.iParity));
-            break;
+        case Carrier::kPort: set_port_line(index, u(p.baud), low(p.data_bits), low(p.stop_bits), low(p.parity)); break;
         case Carrier::kBoard:
-            EXT_TTYSCOM_SET_BAU(static_cast<std::int32_t>(index), u(p.iBaudRate), u(p.iDataSize), u(p.iStopBit),
-                                u(p.iParity));
+            set_board_line(static_cast<std::int32_t>(index), u(p.baud), u(p.data_bits), u(p.stop_bits), u(p.parity));
             break;
-        case Carrier::kEnv: ENV_TTYSCOM_SET_BAU(u(p.iBaudRate), u(p.iDataSize), u(p.iStopBit), u(p.iParity)); break;
+        case Carrier::kEnv: set_env_line(u(p.baud), u(p.data_bits), u(p.stop_bits), u(p.parity)); break;
         case Carrier::kNone: break;  // Uart IDs 13, 15 and 16 are only stored
     }
     return 0;
 }
 
-SDK_BSP_API void BSP_BAU_INIT(void) noexcept {
+void init_line_settings() noexcept {
     for (std::uint32_t i = 0; i < kUartCount; ++i) {
-        store(i, kDefaultBauPar);
-        COM_BAU_INIT(i);
+        store(i, kDefaultSettings);
+        apply_line_settings(i);
     }
 }
 
-SDK_BSP_API int SetUartParam(const char* name, int iBaudRate, int iDataSize, int iStopBit, int iParity) noexcept {
-    int result = SetUartParam_FromResourceName(READ_resourceName(name), iBaudRate, iDataSize, iStopBit, iParity);
-    SDK_LOG_WRITE(kLogSo, "SetUartParam:%s iBaudRate:%d,iDataSize:%d,iStopBit:%d,iParity:%d,result:%d", shown(name),
-                  iBaudRate, iDataSize, iStopBit, iParity, result);
+int set_uart(const char* name, int baud, int data_bits, int stop_bits, int parity) noexcept {
+    int result = set_uart_by_id(sdk::resource_id(name), baud, data_bits, stop_bits, parity);
+    sdk::log_write(sdk::kLogSo, texts::kSetUartParam, shown(name), baud, data_bits, stop_bits, parity, result);
     return result;
 }
 
-SDK_BSP_API int GetUartParam(const char* name, int* iBaudRate, int* iDataSize, int* iStopBit, int* iParity) noexcept {
-    int result = GetUartParam_FromResourceName(READ_resourceName(name), iBaudRate, iDataSize, iStopBit, iParity);
+int get_uart(const char* name, int* baud, int* data_bits, int* stop_bits, int* parity) noexcept {
+    int result = get_uart_by_id(sdk::resource_id(name), baud, data_bits, stop_bits, parity);
     auto value = [](const int* p) { return p ? *p : 0; };
-    SDK_LOG_WRITE(kLogSo, "GetUartParam:%s iBaudRate:%d,iDataSize:%d,iStopBit:%d,iParity:%d,result:%d", shown(name),
-                  value(iBaudRate), value(iDataSize), value(iStopBit), value(iParity), result);
+    sdk::log_write(sdk::kLogSo, texts::kGetUartParam, shown(name), value(baud), value(data_bits), value(stop_bits),
+                   value(parity), result);
     return result;
 }
 
-SDK_BSP_API int ReadUart(const char* name, unsigned char* buffer, int length, unsigned int timeout) noexcept {
+int read_uart(const char* name, unsigned char* buffer, int length, unsigned timeout) noexcept {
     if (!buffer) return -1;
-    int got = ReadUart_FromResourceName(READ_resourceName(name), buffer, length, timeout);
+    int got = read_uart_by_id(sdk::resource_id(name), buffer, length);
     if (got > 0) return got;
     // One wait, then one more try, whatever it brings.
-    bsp::os::sleep_ms(timeout <= 1 ? 1 : static_cast<long>(timeout) - 1);
-    return ReadUart_FromResourceName(READ_resourceName(name), buffer, length, timeout);
+    os::sleep_ms(timeout <= 1 ? 1 : static_cast<long>(timeout) - 1);
+    return read_uart_by_id(sdk::resource_id(name), buffer, length);
 }
 
-SDK_BSP_API int WriteUart(const char* name, const unsigned char* data, int length) noexcept {
+int write_uart(const char* name, const unsigned char* data, int length) noexcept {
     int result = -1;
     if ((data || length == 0) && length >= 0) {
         print_hex(data, length);
-        result = WriteUart_FromResourceName(READ_resourceName(name), data, length);
+        result = write_uart_by_id(sdk::resource_id(name), data, length);
     }
-    SDK_LOG_WRITE(kLogSo, "WriteUart resourceName:%s TXLENTH:%d,result=%d", shown(name), length, result);
+    sdk::log_write(sdk::kLogSo, texts::kWriteUart, shown(name), length, result);
     return result;
 }
 
-}  // extern "C"
+}  // namespace bsp::com

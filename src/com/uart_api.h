@@ -1,4 +1,5 @@
-// The Uart API by numeric Uart ID (1..16) rather than by name, and the start-up line settings.
+// The Uart API: "Local/Uart/1".."Local/Uart/16" by name or by numeric Uart ID (1..16), the stored
+// line settings and the start-up settings. The exported Uart calls are forwarders to these.
 #pragma once
 
 #include <cstdint>
@@ -8,13 +9,22 @@ namespace bsp::com {
 constexpr std::uint32_t kUartCount = 16;
 constexpr int kEnvUart = 14;  // the environment channel
 
-int SetUartParam_FromResourceName(int id, int baud, int data_bits, int stop_bits, int parity) noexcept;
-int GetUartParam_FromResourceName(int id, int* baud, int* data_bits, int* stop_bits, int* parity) noexcept;
-int ReadUart_FromResourceName(int id, std::uint8_t* buffer, int max, std::uint32_t timeout) noexcept;
-int WriteUart_FromResourceName(int id, const std::uint8_t* data, int len) noexcept;
+// By Uart ID.
+int set_uart_by_id(int id, int baud, int data_bits, int stop_bits, int parity) noexcept;
+int get_uart_by_id(int id, int* baud, int* data_bits, int* stop_bits, int* parity) noexcept;
+int read_uart_by_id(int id, std::uint8_t* buffer, int max) noexcept;
+int write_uart_by_id(int id, const std::uint8_t* data, int len) noexcept;
 
-}  // namespace bsp::com
+// By name, each with its log line (the reader has none).
+int set_uart(const char* name, int baud, int data_bits, int stop_bits, int parity) noexcept;
+int get_uart(const char* name, int* baud, int* data_bits, int* stop_bits, int* parity) noexcept;
+int read_uart(const char* name, unsigned char* buffer, int length, unsigned timeout) noexcept;
+int write_uart(const char* name, const unsigned char* data, int length) noexcept;
 
 // Applies the stored line settings of one Uart (index = ID - 1) to what carries it; -1 (as
 // unsigned) for an index above 15.
-extern "C" std::uint32_t COM_BAU_INIT(std::uint32_t index) noexcept;
+std::uint32_t apply_line_settings(std::uint32_t index) noexcept;
+// Stores and applies 9600 8N1 for all sixteen Uarts.
+void init_line_settings() noexcept;
+
+}  // namespace bsp::com

@@ -12,22 +12,13 @@
 #include "gps/gps.h"
 #include "os/os.h"
 
-SDK_BSP_API STR_GPS_INFO_T STR_GPS_INFO{};
-
-static_assert(sizeof(STR_GPS_INFO_T) == 1336);
-static_assert(offsetof(STR_GPS_INFO_T, lat) == 8 && offsetof(STR_GPS_INFO_T, high) == 16 &&
-              offsetof(STR_GPS_INFO_T, gpslook) == 20 && offsetof(STR_GPS_INFO_T, gpsnum) == 24 &&
-              offsetof(STR_GPS_INFO_T, bdlook) == 28 && offsetof(STR_GPS_INFO_T, bdnum) == 32);
-static_assert(offsetof(STR_GPS_INFO_T, gps_id) == 36 && offsetof(STR_GPS_INFO_T, gps_cn0) == 360 &&
-              offsetof(STR_GPS_INFO_T, bd_id) == 684 && offsetof(STR_GPS_INFO_T, bd_cn0) == 1008 &&
-              offsetof(STR_GPS_INFO_T, clear) == 1332);
 
 namespace bsp::gps {
 namespace {
 
 std::mutex g_record_lock;
 
-// The satellite-signal text (GPSDB_INFO) and its flag (GPS_dB_Read): 1 once the text is built.
+// The satellite-signal text and its flag: 1 once the text is built.
 // The text is written only under the record's lock.
 std::array<char, SDK_BSP_GPS_DB_TEXT_SIZE> g_signal_text{};
 std::atomic<int> g_signal_text_built{0};
@@ -128,16 +119,12 @@ std::size_t copy_signal_text(char* out, std::size_t size) noexcept {
     return n;
 }
 
-}  // namespace bsp::gps
-
-extern "C" {
-
-SDK_BSP_API char* SET_GPS_BD_dB(void) noexcept {
-    std::lock_guard lock(bsp::gps::g_record_lock);
-    bsp::gps::build_signal_text();
-    return bsp::gps::g_signal_text.data();
+char* rebuild_signal_text() noexcept {
+    std::lock_guard lock(g_record_lock);
+    build_signal_text();
+    return g_signal_text.data();
 }
 
-SDK_BSP_API int Read_GPS_dB_Flag(void) noexcept { return bsp::gps::g_signal_text_built.exchange(0) == 1 ? 1 : 0; }
+int take_signal_flag() noexcept { return g_signal_text_built.exchange(0) == 1 ? 1 : 0; }
 
-}  // extern "C"
+}  // namespace bsp::gps

@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "abi/texts.h"
 #include "gps/gps.h"
-#include "sdk/sdk.h"
+#include "sdk/log.h"
 
 namespace bsp::gps {
 namespace {
@@ -35,44 +36,36 @@ int write_fix(char* out, const char* format, const Fix& f) noexcept {
 }
 
 }  // namespace
-}  // namespace bsp::gps
 
-using namespace bsp::gps;
-using bsp::sdk::kLogSys;
-
-extern "C" {
-
-SDK_BSP_API int GET_BSP_GPS_INFO(char* buffer) noexcept {
+int gps_info(char* buffer) noexcept {
     if (!buffer) return 0;
     // While the mode is 0 (never applied, or positioning off) the line reports no position.
-    return write_fix(buffer, kInfoFormat, Read_PositionMode() != 0 ? fix() : Fix{});
+    return write_fix(buffer, kInfoFormat, position_mode() != 0 ? fix() : Fix{});
 }
 
-SDK_BSP_API int GET_BSP_GPS_CSV_INFO(char* buffer) noexcept {
-    return buffer ? write_fix(buffer, kCsvFormat, fix()) : 0;
-}
+int gps_csv(char* buffer) noexcept { return buffer ? write_fix(buffer, kCsvFormat, fix()) : 0; }
 
-SDK_BSP_API int GET_GPS_dB_INFO(char* buffer) noexcept {
-    if (!buffer || Read_GPS_dB_Flag() != 1) return -1;
+int signal_info(char* buffer) noexcept {
+    if (!buffer || take_signal_flag() != 1) return -1;
     // Rebuilt from the record as it is now, which sets the flag again: every later call succeeds.
     copy_signal_text(buffer, SDK_BSP_GPS_DB_TEXT_SIZE);
     return 0;
 }
 
-SDK_BSP_API int SetPositionMode(std::uint32_t mode) noexcept {
-    SDK_LOG_WRITE(kLogSys, "pcas set %d", static_cast<int>(mode));
+int set_position_mode(std::uint32_t mode) noexcept {
+    sdk::log_write(sdk::kLogSys, texts::kPcasSet, static_cast<int>(mode));
     if (mode == 0) {  // 0 asks for positioning off, which the keys hold as 99999
-        SDK_LOG_WRITE(kLogSys, "pcas set %d", kPositionOff);
+        sdk::log_write(sdk::kLogSys, texts::kPcasSet, kPositionOff);
         mode = kPositionOff;
     }
-    SDK_GPS_SET_PCAS(mode);
+    set_sdk_mode(mode);
     return 0;
 }
 
-SDK_BSP_API int BSP_SET_GPS_PCAS(int mode) noexcept {
-    SDK_LOG_WRITE(kLogSys, "web pcas set %d", mode);
-    GPS_SET_PCAS(static_cast<std::uint32_t>(mode));  // a web-side 0 is stored as 0
+int set_web_position_mode(int mode) noexcept {
+    sdk::log_write(sdk::kLogSys, texts::kWebPcasSet, mode);
+    set_web_mode(static_cast<std::uint32_t>(mode));  // a web-side 0 is stored as 0
     return 0;
 }
 
-}  // extern "C"
+}  // namespace bsp::gps

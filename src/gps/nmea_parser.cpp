@@ -323,7 +323,7 @@ void on_gsv(const Sentence& s, const Fields& f) noexcept {
             r.*sys->in_view = field_float(f[3]);
         });
     }
-    if (number == total) SET_GPS_BD_dB();
+    if (number == total) rebuild_signal_text();
 }
 
 // GSA: satellites used, the identifier fields that are not empty among fields 3 to commas - 4
@@ -390,10 +390,8 @@ bool take_clear_request() noexcept {
 }
 
 }  // namespace
-}  // namespace bsp::gps
 
-extern "C" SDK_BSP_API int BSP_GPS_READ(const char* text, int count) noexcept {
-    using namespace bsp::gps;
+int parse_batch(const char* text, int count) noexcept {
     if (!text || count < kBatchMin) return -1;
     if (take_clear_request()) {
         remove_gps_files();
@@ -404,3 +402,5 @@ extern "C" SDK_BSP_API int BSP_GPS_READ(const char* text, int count) noexcept {
     cut_sentences({text, static_cast<std::size_t>(count)});
     return 0;
 }
+
+}  // namespace bsp::gps

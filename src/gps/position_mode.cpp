@@ -10,18 +10,18 @@
 #include <mutex>
 #include <string_view>
 
-#include <sys/stat.h>
-
+#include "abi/texts.h"
 #include "com/ports.h"
 #include "gps/gps.h"
 #include "os/os.h"
-#include "sdk/sdk.h"
+#include "sdk/log.h"
 #include "uci/uci.h"
 
 namespace bsp::gps {
 namespace {
 
 using sdk::kLogSys;
+using sdk::log_write;
 
 constexpr const char* kPcasQuery = "uci get vqm.sys.pcas";
 constexpr const char* kPcasSdkQuery = "uci get vqm.sys.pcas_sdk";
@@ -54,8 +54,8 @@ constexpr ModeSentence kBothSystems{3, "$PCAS04,3*1A\r\n", sizeof kSaveSentence}
 constexpr long kSaveDelayMs = 1000;   // between the mode command and the save sentence
 constexpr long kSettleDelayMs = 2000;  // before the record is reset
 
-// The effective mode; read by the GPS API on host threads.
-std::atomic<std::int32_t> PositionMode{0};
+// The effective mode (PositionMode); read by the GPS API on host threads.
+std::atomic<std::int32_t> g_mode{0};
 
 std::mutex g_mode_lock;
 
@@ -64,7 +64,7 @@ std::mutex g_mode_lock;
 // packages in a fixed order and stop at the first unreadable one: a box without
 // /etc/config/Device reads every key as 0.)
 std::int32_t read_key(const char* query) noexcept {
-    sdkuci_free();
+    uci::free_copies();
     std::array<char, uci::kResultBuffer> value;
     uci::copy_ram_value(query, value);
     long v = std::strtol(value.data(), nullptr, 10);
@@ -83,11 +83,11 @@ void store_mode(std::int32_t mode) noexcept {
     run_command("uci set vqm.sys.pcas=%d", mode);
     os::Command last = run_command("uci set vqm.sys.pcas_sdk=%d", mode);
     os::run("uci commit");
-    SDK_LOG_WRITE(kLogSys, "gps_pcas set :%s", last.c_str());
+    log_write(kLogSys, texts::kModeStored, last.c_str());
 }
 
 // The receiver follows pcas_sdk, not PositionMode: a mode stored only in pcas (the first-start
-// default) puts the receiver into GPS and BeiDou. Write failures are left to GPS_COM_WRITE's
+// default) puts the receiver into GPS and BeiDou. Write failures are left to write_receiver's
 // report: a receiver that cannot be written keeps its old mode.
 void command_receiver(std::int32_t pcas_sdk) noexcept {
     if (pcas_sdk == kPositionOff) return;  // the receiver is left as it is
@@ -95,18 +95,18 @@ void command_receiver(std::int32_t pcas_sdk) noexcept {
                            [&](const ModeSentence& m) { return m.mode == pcas_sdk; });
     const ModeSentence& m = it != kModeSentences.end() ? *it : kBothSystems;
     std::uint32_t written = 0;
-    GPS_COM_WRITE(m.sentence.data(), static_cast<int>(m.sentence.size()), &written);
+    write_receiver(m.sentence.data(), static_cast<int>(m.sentence.size()), &written);
     os::sleep_ms(kSaveDelayMs);
-    GPS_COM_WRITE(kSaveSentence, m.save_bytes, &written);
+    write_receiver(kSaveSentence, m.save_bytes, &written);
 }
 
-// GPS_MODE_UPDATE's work; the caller holds the mode lock.
+// update_mode's work; the caller holds the mode lock.
 int apply_stored_mode() noexcept {
-    PositionMode.store(read_key(kPcasQuery));
+    g_mode.store(read_key(kPcasQuery));
     std::int32_t pcas_sdk = read_key(kPcasSdkQuery);
-    SDK_LOG_WRITE(kLogSys, "sdk gps_pcas=%d", pcas_sdk);
-    if (pcas_sdk != 0) PositionMode.store(pcas_sdk);
-    SDK_LOG_WRITE(kLogSys, "gps_pcas=%d,PositionMode=%d", pcas_sdk, PositionMode.load());
+    log_write(kLogSys, texts::kSdkMode, pcas_sdk);
+    if (pcas_sdk != 0) g_mode.store(pcas_sdk);
+    log_write(kLogSys, texts::kModeApplied, pcas_sdk, g_mode.load());
     command_receiver(pcas_sdk);
     os::sleep_ms(kSettleDelayMs);
     // No position measured under the old mode is reported: the record is zeroed now, and once more
@@ -118,31 +118,16 @@ int apply_stored_mode() noexcept {
 }
 
 // The port layer's error line, printed before an error return.
-std::uint32_t fail(int line, std::uint32_t code) noexcept {
-    std::printf("ERROR: FILE:%s, FUNCTION:%s, LINE:%d, ErrNo:0x%08x.\n", com::kPortModule, "GPS_COM_WRITE", line,
-                code);
-    return code;
-}
+std::uint32_t fail(int line, std::uint32_t code) noexcept { return com::port_error(texts::kGpsWrite, line, code); }
 
 }  // namespace
 
-int API_IsFileExist(const char* path) noexcept {
-    struct stat st {};
-    return path && os::stat(path, &st) == 0 ? 1 : 0;
-}
-
-}  // namespace bsp::gps
-
-using namespace bsp::gps;
-
-extern "C" {
-
-SDK_BSP_API int GPS_MODE_UPDATE(void) noexcept {
+int update_mode() noexcept {
     std::lock_guard lock(g_mode_lock);
     return apply_stored_mode();
 }
 
-SDK_BSP_API int SDK_GPS_SET_PCAS(std::uint32_t mode) noexcept {
+int set_sdk_mode(std::uint32_t mode) noexcept {
     std::lock_guard lock(g_mode_lock);
     const auto m = static_cast<std::int32_t>(mode);
     std::int32_t pcas = read_key(kPcasQuery);
@@ -150,58 +135,58 @@ SDK_BSP_API int SDK_GPS_SET_PCAS(std::uint32_t mode) noexcept {
     if (m == 0) {
         // Off: the receiver and the record are left as they are.
         if (pcas_sdk != kPositionOff)
-            for (const char* cmd : kSwitchOff) bsp::os::run(cmd);
-        SDK_LOG_WRITE(kLogSys, "gps_pcas sdk=%d", kPositionOff);
-        PositionMode.store(kPositionOff);
+            for (const char* cmd : kSwitchOff) os::run(cmd);
+        log_write(kLogSys, texts::kSdkModeOff, kPositionOff);
+        g_mode.store(kPositionOff);
         return 0;
     }
-    PositionMode.store(m);
-    SDK_LOG_WRITE(kLogSys, "gps_pcas sdkk=%d", pcas);
+    g_mode.store(m);
+    log_write(kLogSys, texts::kSdkModeSet, pcas);
     if (pcas != m) store_mode(m);  // only pcas is compared: a differing pcas_sdk alone is kept
     return apply_stored_mode();
 }
 
-SDK_BSP_API int GPS_SET_PCAS(std::uint32_t mode) noexcept {
+int set_web_mode(std::uint32_t mode) noexcept {
     std::lock_guard lock(g_mode_lock);
     const auto m = static_cast<std::int32_t>(mode);
     std::int32_t pcas = read_key(kPcasQuery);
-    SDK_LOG_WRITE(kLogSys, "gps_pcas web=%d", pcas);
+    log_write(kLogSys, texts::kWebModeSet, pcas);
     if (pcas != m) store_mode(m);
     return apply_stored_mode();
 }
 
-SDK_BSP_API int Read_PositionMode(void) noexcept {
-    std::int32_t m = PositionMode.load();
+int position_mode() noexcept {
+    std::int32_t m = g_mode.load();
     return m == kPositionOff ? 0 : m;
 }
 
-SDK_BSP_API int GPS_DEFAULT_SET(void) noexcept {
+int default_mode() noexcept {
     std::lock_guard lock(g_mode_lock);
-    if (API_IsFileExist(kMarkerFile)) return 1;
-    bsp::os::Command marker;
-    if (marker.format(kCommandBuffer, "echo 1 >%s", bsp::os::Path(kMarkerFile))) bsp::os::run(marker.c_str());
-    return bsp::os::run("uci set vqm.sys.pcas=2;uci commit");
+    if (os::exists(kMarkerFile)) return 1;
+    os::Command marker;
+    if (marker.format(kCommandBuffer, "echo 1 >%s", os::Path(kMarkerFile))) os::run(marker.c_str());
+    return os::run("uci set vqm.sys.pcas=2;uci commit");
 }
 
 // Goes through the port layer's write (under the port's write lock), which keeps writing until
 // every byte is out; the trace therefore shows one line per sentence. A failed write prints the
 // port layer's own error line first, then this function's.
-SDK_BSP_API std::uint32_t GPS_COM_WRITE(const char* data, int len, std::uint32_t* written) noexcept {
-    using bsp::com::kPortGps;
+std::uint32_t write_receiver(const char* data, int len, std::uint32_t* written) noexcept {
+    using com::kPortGps;
     if (written) *written = 0;
     if (len < 0 || (!data && len > 0)) return fail(__LINE__, BSP_COM_ERR_PARAM);
-    int fd = bsp::com::port_fd(kPortGps);
+    int fd = com::port_fd(kPortGps);
     if (fd < 0) return fail(__LINE__, BSP_COM_ERR_DEVICE);
     std::uint32_t count = 0;
-    std::uint32_t r = SDK_BSP_ComWrite(kPortGps, reinterpret_cast<const std::uint8_t*>(data),
-                                       static_cast<std::uint32_t>(len), &count);
+    std::uint32_t r =
+        com::write_port(kPortGps, reinterpret_cast<const std::uint8_t*>(data), static_cast<std::uint32_t>(len), &count);
     // The text is not necessarily terminated: it is printed up to len characters or a zero byte.
-    SDK_LOG_WRITE(kLogSys, "%d=GPS_COM_WRITE(%d,%.*s,%d)\r\n", r == BSP_COM_OK ? static_cast<int>(count) : -1, fd,
-                  len, data ? data : "", len);
+    log_write(kLogSys, texts::kReceiverWrite, r == BSP_COM_OK ? static_cast<int>(count) : -1, fd, len,
+              data ? data : "", len);
     if (r == BSP_COM_ERR_DEVICE) return fail(__LINE__, BSP_COM_ERR_DEVICE);  // closed meanwhile
     if (r != BSP_COM_OK) return fail(__LINE__, BSP_COM_ERR_IO);
     if (written) *written = count;
     return BSP_COM_OK;
 }
 
-}  // extern "C"
+}  // namespace bsp::gps

@@ -4,14 +4,16 @@
 #include <array>
 #include <cstdint>
 
+#include "abi/texts.h"
 #include "com/env_link.h"
 #include "com/ports.h"
 #include "com/receive_buffers.h"
 #include "com/receive_threads.h"
 #include "gps/gps.h"
 #include "os/os.h"
-#include "sdk/sdk.h"
+#include "sdk/log.h"
 
+namespace bsp::gps {
 namespace {
 
 constexpr long kGpsPaceMs = 100;
@@ -20,24 +22,24 @@ constexpr std::uint32_t kGpsBaud = 9600;
 
 }  // namespace
 
-using namespace bsp::com;
-
-extern "C" SDK_BSP_API void* ENV_COM_READ_THREAD(void* arg) noexcept {
-    const int port = port_argument(arg);
-    stump(port, __func__, __LINE__);
-    M_BAU_SET_COM(kPortGps, kGpsBaud, 8, 1, 0);  // the port named, not the argument
-    clear_env_record();
-    std::array<std::uint8_t, kReadArea> area;
-    MCOM_RECV_INFO& gps = LIST_MCOM_RECV_INFO[kGpsBuffer];
+void* read_loop(void* arg) noexcept {
+    const int port = com::port_argument(arg);
+    com::stump(port, texts::kGpsThread, __LINE__);
+    com::set_port_line(com::kPortGps, kGpsBaud, 8, 1, 0);  // the port named, not the argument
+    com::clear_env_record();
+    std::array<std::uint8_t, com::kReadArea> area;
+    com::ReceiveBuffer& gps = com::g_receive_buffers[kGpsBuffer];
     for (;;) {
-        bsp::os::sleep_ms(kGpsPaceMs);
-        std::uint32_t got = poll_port(port, area.data(), kReadArea);
+        os::sleep_ms(kGpsPaceMs);
+        std::uint32_t got = com::poll_port(port, area.data(), com::kReadArea);
         if (got == 0) continue;
-        std::int32_t len = append(kGpsBuffer, {area.data(), got}).len();
+        std::int32_t len = com::append(kGpsBuffer, {area.data(), got}).len();
         // Only this thread changes buffer 15, so the parser reads it without the mutex.
-        if (BSP_GPS_READ(reinterpret_cast<const char*>(gps.buf.data()), len) == -1) continue;
-        clear(kGpsBuffer);
-        bsp::gps::Fix fix = bsp::gps::fix();
-        SDK_LOG_WRITE(bsp::sdk::kLogSys, "GPS:J:%f;W:%f", fix.lon, fix.lat);
+        if (parse_batch(reinterpret_cast<const char*>(gps.buf.data()), len) == -1) continue;
+        com::clear(kGpsBuffer);
+        Fix f = fix();
+        sdk::log_write(sdk::kLogSys, texts::kGpsFix, f.lon, f.lat);
     }
 }
+
+}  // namespace bsp::gps

@@ -11,26 +11,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "abi/texts.h"
 #include "io/io.h"
 #include "os/os.h"
-#include "sdk/sdk.h"
-
-// The LED lines are active-low: an LED lights while its line reads 0. (extern "C" again on the
-// definition, so that GCC keeps the export of a const object.)
-extern "C" SDK_BSP_API const LED_GPIO_T LED_GPIO_LIST[SDK_BSP_LED_ROWS] = {
-    {501, 1},     // "Local/Led/run"
-    {502, 65535}, // "Local/Led/power"
-    {503, 18},    // "Local/Led/alarm"
-    {504, 0},     // "Local/Led/net"
-    {505, 65535}, // "Local/Led/update"
-    {506, 65535}, {507, 65535}, {508, 65535},  // "Local/Led/extend1".."Local/Led/extend3"
-    {509, 4},     // "Local/Led/1"
-    {510, 65535}, {511, 65535}, {512, 65535}, {513, 65535}, {514, 65535}, {515, 65535}, {516, 65535},
-    {517, 65535}, {518, 65535}, {519, 65535}, {520, 65535}, {521, 65535}, {522, 65535},
-};
+#include "sdk/log.h"
+#include "sdk/resources.h"
 
 static_assert(sizeof(LED_GPIO_T) == 8 && offsetof(LED_GPIO_T, gpio) == 4);
-static_assert(sizeof LED_GPIO_LIST == 22 * 8);
 
 namespace bsp::io {
 namespace {
@@ -57,7 +44,7 @@ struct Messages {
 // Opens path write-only, writes text whole and closes. O_TRUNC changes nothing on a sysfs
 // attribute; on a simulated box's plain file it leaves just the latest text, as sysfs shows it.
 int write_attribute(const char* path, std::string_view text, Messages say) noexcept {
-    bsp::os::Fd fd(bsp::os::open(path, O_WRONLY | O_TRUNC | O_CLOEXEC));
+    os::Fd fd(os::open(path, O_WRONLY | O_TRUNC | O_CLOEXEC));
     if (!fd) {
         std::fputs(say.open, stdout);
         return -1;
@@ -89,7 +76,7 @@ void ensure_led_lines() noexcept {
     if (g_led_ready.load(std::memory_order_acquire)) return;
     std::lock_guard lock(g_led_init);
     if (g_led_ready.load(std::memory_order_relaxed)) return;
-    LED_GPIO_INIT();
+    init_led_lines();
     g_led_ready.store(true, std::memory_order_release);
 }
 
@@ -105,34 +92,48 @@ std::array<std::atomic<int>, kAo12vChannels> g_ao_12v{1, 1, 1, 1};
 
 }  // namespace
 
-int Read_GpioPin_FromRESOURCES(int id) noexcept {
+int led_gpio(int id) noexcept {
     for (const LED_GPIO_T& row : LED_GPIO_LIST)
         if (row.resource == id) return row.gpio;
     return SDK_BSP_NO_GPIO;
 }
 
-void LED_GPIO_INIT() noexcept {
+void init_led_lines() noexcept {
     for (const LED_GPIO_T& row : LED_GPIO_LIST) {
         if (row.gpio == SDK_BSP_NO_GPIO) continue;
-        std::printf("LED_GPIO_INIT=%d\r\n", row.gpio);
+        std::printf(texts::kLedLineInit, row.gpio);
         // A line already exported (by an earlier run of the host) fails the export and is
         // still set up.
-        bsp_gpio_export(row.gpio);
-        bsp_gpio_direction(row.gpio, 1);
-        SDK_bsp_gpio_write(row.gpio, 1);
-        std::printf("LED_GPIO_INIT=%d ok\r\n", row.gpio);
+        gpio_export(row.gpio);
+        gpio_direction(row.gpio, 1);
+        gpio_write(row.gpio, 1);
+        std::printf(texts::kLedLineReady, row.gpio);
     }
 }
 
 void forget_led_lines() noexcept { g_led_ready.store(false); }
 
-void SET_LED_STATUS(int id, int value) noexcept {
+void set_led(int id, int value) noexcept {
     ensure_led_lines();
-    int gpio = Read_GpioPin_FromRESOURCES(id);
-    if (gpio != SDK_BSP_NO_GPIO) SDK_bsp_gpio_write(gpio, value == 0 ? 1 : 0);
+    int gpio = led_gpio(id);
+    if (gpio != SDK_BSP_NO_GPIO) gpio_write(gpio, value == 0 ? 1 : 0);
 }
 
-int SET_AO_12V_ONOFF(int channel, int on) noexcept {
+void set_led_by_name(const char* name, int value) noexcept {
+    set_led(sdk::resource_id(name), value);
+    sdk::log_write(sdk::kLogDebug, texts::kSetLedValue, name ? name : "(null)", value);
+}
+
+void lamp_test() noexcept {
+    std::printf("SDK:open all led\r\n");
+    for (int id : kLampTest) set_led(id, 1);
+    os::sleep_ms(kLampTestMs);
+    std::printf("SDK:close all led\r\n");
+    for (int id : kLampTest) set_led(id, 0);
+    std::fputs(texts::kLampTestEnd, stdout);
+}
+
+int switch_12v(int channel, int on) noexcept {
     if (channel >= 0 && channel < kAo12vChannels) g_ao_12v[static_cast<std::size_t>(channel)].store(on);
     return 0;
 }
@@ -141,32 +142,33 @@ int ao_12v_state(int channel) noexcept {
     return channel >= 0 && channel < kAo12vChannels ? g_ao_12v[static_cast<std::size_t>(channel)].load() : -1;
 }
 
-}  // namespace bsp::io
+int restart_12v(int channel, unsigned seconds) noexcept {
+    sdk::log_write(sdk::kLogSys, texts::kRestart12v, channel);
+    switch_12v(channel, 0);
+    for (unsigned s = 0; s < seconds; ++s) os::sleep_ms(1000);  // any count, no overflow
+    return switch_12v(channel, 1);
+}
 
-using namespace bsp::io;
-
-extern "C" {
-
-SDK_BSP_API int bsp_gpio_export(int gpio) noexcept {
+int gpio_export(int gpio) noexcept {
     return write_number(kExport, gpio, {"Failed to open export for writing!\n", "Failed to export gpio!"});
 }
 
-SDK_BSP_API int bsp_gpio_unexport(int gpio) noexcept {
+int gpio_unexport(int gpio) noexcept {
     return write_number(kUnexport, gpio, {"Failed to open unexport for writing!\n", "Failed to unexport gpio!"});
 }
 
-SDK_BSP_API int bsp_gpio_direction(int gpio, int out) noexcept {
+int gpio_direction(int gpio, int out) noexcept {
     return write_attribute(line_path(gpio, "direction").data(), out ? "out" : "in",
                            {"Failed to open gpio direction for writing!\n", "Failed to set direction!\n"});
 }
 
-SDK_BSP_API int SDK_bsp_gpio_write(int gpio, int value) noexcept {
+int gpio_write(int gpio, int value) noexcept {
     return write_attribute(line_path(gpio, "value").data(), value ? "1" : "0",
                            {"Failed to open gpio value for writing!\n", "Failed to write value!\n"});
 }
 
-SDK_BSP_API int bsp_gpio_read(int gpio) noexcept {
-    bsp::os::Fd fd(bsp::os::open(line_path(gpio, "value").data(), O_RDONLY | O_CLOEXEC));
+int gpio_read(int gpio) noexcept {
+    os::Fd fd(os::open(line_path(gpio, "value").data(), O_RDONLY | O_CLOEXEC));
     if (!fd) {
         std::fputs("Failed to open gpio value for reading!\n", stdout);
         return -1;
@@ -182,41 +184,10 @@ SDK_BSP_API int bsp_gpio_read(int gpio) noexcept {
     return std::atoi(text.data());
 }
 
-SDK_BSP_API int bsp_gpio_edge(int gpio, int edge) noexcept {
+int gpio_edge(int gpio, int edge) noexcept {
     const char* word = edge >= 1 && edge <= 3 ? kEdges[static_cast<std::size_t>(edge)] : kEdges[0];
     return write_attribute(line_path(gpio, "edge").data(), word,
                            {"Failed to open gpio edge for writing!\n", "Failed to set edge!\n"});
 }
 
-SDK_BSP_API int SetLEDValue_FromResourceName(int id, int value) noexcept {
-    SET_LED_STATUS(id, value);
-    return -1;
-}
-
-SDK_BSP_API int SetLEDValue(const char* resourceName, int value) noexcept {
-    SET_LED_STATUS(READ_resourceName(resourceName), value);
-    SDK_LOG_WRITE(bsp::sdk::kLogDebug, "SetLEDValue resourceName:%s,Value=%d", resourceName ? resourceName : "(null)",
-                  value);
-    return -1;
-}
-
-SDK_BSP_API void sdk_start_log(void) noexcept {
-    std::printf("SDK:open all led\r\n");
-    for (int id : kLampTest) SetLEDValue_FromResourceName(id, 1);
-    bsp::os::sleep_ms(kLampTestMs);
-    std::printf("SDK:close all led\r\n");
-    for (int id : kLampTest) SetLEDValue_FromResourceName(id, 0);
-    std::printf("sdk_start_log end\r\n");
-}
-
-SDK_BSP_API int SET_AO_12V_RESTART(int channel, unsigned int seconds) noexcept {
-    SDK_LOG_WRITE(bsp::sdk::kLogSys, "SET AO 12V RESTART CH=%d", channel);
-    SET_AO_12V_ONOFF(channel, 0);
-    for (unsigned int s = 0; s < seconds; ++s) bsp::os::sleep_ms(1000);  // any count, no overflow
-    return SET_AO_12V_ONOFF(channel, 1);
-}
-
-// The box has no beeper the library drives.
-SDK_BSP_API void BSP_BEEP_START(void) noexcept {}
-
-}  // extern "C"
+}  // namespace bsp::io

@@ -6,24 +6,24 @@
 
 #include <pthread.h>
 
+#include "abi/texts.h"
+#include "com/board_link.h"
 #include "io/io.h"
 #include "os/os.h"
-#include "sdk/sdk.h"
-
-SDK_BSP_API pthread_t thread_dog;
+#include "sdk/log.h"
 
 namespace bsp::io {
 namespace {
 
-using bsp::sdk::kLogDebug;
-using bsp::sdk::kLogSys;
+using sdk::kLogDebug;
+using sdk::kLogSys;
 
 constexpr std::uint32_t kDefaultInterval = 600;  // seconds
 constexpr std::uint32_t kGrace = 60;             // seconds allowed on top of the interval
 constexpr std::uint32_t kMsPerSecond = 1000;
 constexpr long kPassMs = 1000;
 
-SoftDog app___SOFTDOG{};
+SoftDog g_dog{};
 
 // Host threads write the record and the watchdog thread reads it, without a lock. An update
 // stores the feed time first, then the interval, then the enable byte (release); the thread reads
@@ -35,98 +35,76 @@ std::atomic_ref<T> field(T& f) noexcept {
 }
 
 void update(const std::uint8_t* enable, const std::uint32_t* interval_ms) noexcept {
-    field(app___SOFTDOG.last_feed).store(ReadSysTime_Value(), std::memory_order_relaxed);
-    if (interval_ms) field(app___SOFTDOG.interval).store(*interval_ms / kMsPerSecond, std::memory_order_release);
-    if (enable) field(app___SOFTDOG.enable).store(*enable, std::memory_order_release);
+    field(g_dog.last_feed).store(seconds_now(), std::memory_order_relaxed);
+    if (interval_ms) field(g_dog.interval).store(*interval_ms / kMsPerSecond, std::memory_order_release);
+    if (enable) field(g_dog.enable).store(*enable, std::memory_order_release);
 }
 
 // The host API's trace, with each call's fixed number.
-void trace(const char* function, int number) noexcept { SDK_LOG_WRITE(kLogDebug, "fun=%s,line =%d", function, number); }
+void trace(bool traced, const texts::Step& step) noexcept {
+    if (traced) sdk::log_write(kLogDebug, texts::kSoftDogTrace, step.function, step.line);
+}
 
 std::atomic<bool> g_dog_started{false};
 
 }  // namespace
 
-std::uint32_t ReadSysTime_Value() noexcept { return static_cast<std::uint32_t>(bsp::os::now()); }
+std::uint32_t seconds_now() noexcept { return static_cast<std::uint32_t>(os::now()); }
 
 SoftDog soft_dog() noexcept {
     SoftDog d;
-    d.enable = field(app___SOFTDOG.enable).load(std::memory_order_acquire);
-    d.interval = field(app___SOFTDOG.interval).load(std::memory_order_acquire);
-    d.last_feed = field(app___SOFTDOG.last_feed).load(std::memory_order_relaxed);
+    d.enable = field(g_dog.enable).load(std::memory_order_acquire);
+    d.interval = field(g_dog.interval).load(std::memory_order_acquire);
+    d.last_feed = field(g_dog.last_feed).load(std::memory_order_relaxed);
     return d;
 }
 
-void soft_dog_pass() noexcept {
-    RunComDog();
-    bsp::os::sleep_ms(kPassMs);
-    if (field(app___SOFTDOG.enable).load(std::memory_order_acquire) != 1) return;
-    // The time before the record: a feed that lands in between only moves the deadline later.
-    std::uint32_t now = ReadSysTime_Value();
-    SoftDog d = soft_dog();
-    std::uint32_t deadline = d.last_feed + d.interval + kGrace;  // 32-bit, as the box counts
-    if (now <= deadline) return;
-    SDK_LOG_WRITE(kLogSys, "soft dog start,ready reboot=%d", static_cast<int>(d.interval));
-    bsp::os::sleep_ms(kPassMs);
-    bsp::os::run("reboot");
-}
-
-}  // namespace bsp::io
-
-using namespace bsp::io;
-
-extern "C" {
-
-SDK_BSP_API void bsp_SoftDog_Init(void) noexcept {
-    field(app___SOFTDOG.enable).store(0, std::memory_order_release);
+void reset_soft_dog() noexcept {
+    field(g_dog.enable).store(0, std::memory_order_release);
     std::uint32_t ms = kDefaultInterval * kMsPerSecond;
     update(nullptr, &ms);
 }
 
-SDK_BSP_API int bsp_SoftDogEnable(int enable, unsigned int interval_ms) noexcept {
+void arm_soft_dog(int enable, unsigned interval_ms, bool traced) noexcept {
     std::uint8_t armed = static_cast<std::uint8_t>(enable);  // its low 8 bits: 257 arms, 2 does not
     std::uint32_t ms = interval_ms;
     update(&armed, &ms);
-    return 0;
+    trace(traced, texts::kSoftDogEnable);
 }
 
-SDK_BSP_API int bsp_SoftDogFeedInterval(unsigned int interval_ms) noexcept {
+void set_feed_interval(unsigned interval_ms, bool traced) noexcept {
     std::uint32_t ms = interval_ms;
     update(nullptr, &ms);
-    return 0;
+    trace(traced, texts::kSoftDogFeedInterval);
 }
 
-SDK_BSP_API int bsp_SoftDogFeed(void) noexcept {
+void feed_soft_dog(bool traced) noexcept {
     update(nullptr, nullptr);
-    return 0;
+    trace(traced, texts::kSoftDogFeed);
 }
 
-SDK_BSP_API int SoftDogEnable(int enable, unsigned int interval_ms) noexcept {
-    bsp_SoftDogEnable(enable, interval_ms);
-    trace("SoftDogEnable", 409);
-    return 0;
+void soft_dog_pass() noexcept {
+    com::tick_link_dog();
+    os::sleep_ms(kPassMs);
+    if (field(g_dog.enable).load(std::memory_order_acquire) != 1) return;
+    // The time before the record: a feed that lands in between only moves the deadline later.
+    std::uint32_t now = seconds_now();
+    SoftDog d = soft_dog();
+    std::uint32_t deadline = d.last_feed + d.interval + kGrace;  // 32-bit, as the box counts
+    if (now <= deadline) return;
+    sdk::log_write(kLogSys, texts::kSoftDogReboot, static_cast<int>(d.interval));
+    os::sleep_ms(kPassMs);
+    os::run("reboot");
 }
 
-SDK_BSP_API int SoftDogFeedInterval(unsigned int interval_ms) noexcept {
-    bsp_SoftDogFeedInterval(interval_ms);
-    trace("SoftDogFeedInterval", 424);
-    return 0;
-}
-
-SDK_BSP_API int SoftDogFeed(void) noexcept {
-    bsp_SoftDogFeed();
-    trace("SoftDogFeed", 439);
-    return 0;
-}
-
-SDK_BSP_API void* App_SoftDogFeed(void*) noexcept {
+void* soft_dog_main(void*) noexcept {
     for (;;) soft_dog_pass();
 }
 
-SDK_BSP_API void soft_dog_run(void) noexcept {
+void start_soft_dog() noexcept {
     if (g_dog_started.exchange(true)) return;
     // A thread that cannot be created is not reported: the box then runs without a watchdog.
-    pthread_create(&thread_dog, nullptr, App_SoftDogFeed, nullptr);
+    pthread_create(&thread_dog, nullptr, soft_dog_main, nullptr);
 }
 
-}  // extern "C"
+}  // namespace bsp::io

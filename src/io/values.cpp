@@ -5,13 +5,17 @@
 #include <cstdio>
 #include <cstring>
 
+#include "abi/texts.h"
 #include "io/io.h"
-#include "sdk/sdk.h"
+#include "sdk/log.h"
+#include "sdk/resources.h"
 
 namespace bsp::io {
 namespace {
 
-using bsp::sdk::kLogDebug;
+using sdk::kLogDebug;
+using sdk::log_write;
+using sdk::resource_id;
 
 // Served resource IDs.
 constexpr int kAiFirst = 101, kAiLast = 116;
@@ -33,15 +37,10 @@ T load(T& field) noexcept {
 }
 
 }  // namespace
-}  // namespace bsp::io
 
-using namespace bsp::io;
-
-extern "C" {
-
-SDK_BSP_API int Read_AI_VALUE_FromResourceName(int id, int type, float* value) noexcept {
+int read_ai(int id, int type, float* value) noexcept {
     if (id < kAiFirst || id > kAiLast) {
-        SDK_LOG_WRITE(kLogDebug, "Local/AI/ Resources error");
+        log_write(kLogDebug, texts::kAiResourceError);
         return -1;
     }
     if (!value) return -1;
@@ -50,7 +49,7 @@ SDK_BSP_API int Read_AI_VALUE_FromResourceName(int id, int type, float* value) n
     return 0;
 }
 
-SDK_BSP_API int Read_DI_VALUE_FromResourceName(int id, int* value) noexcept {
+int read_di(int id, int* value) noexcept {
     if (id < kDiFirst || id > kDiLast || !value) return -1;
     // DI 1..24 are 24 consecutive bytes of the record: the DI states, then the outputs' states.
     int i = id - kDiFirst;
@@ -58,9 +57,7 @@ SDK_BSP_API int Read_DI_VALUE_FromResourceName(int id, int* value) noexcept {
     return 0;
 }
 
-SDK_BSP_API int Read_Bat_VALUE_FromResourceName(int, float*) noexcept { return -1; }
-
-SDK_BSP_API int SetDOValue_FromResourceName(int id, int value) noexcept {
+int request_do(int id, int value) noexcept {
     if (id < kDoFirst || id > kDoLast) return -1;
     int i = id - kDoFirst;
     // The value before the flag: the send loop takes the flag (an exchange to 0) and then reads
@@ -71,49 +68,44 @@ SDK_BSP_API int SetDOValue_FromResourceName(int id, int value) noexcept {
     return 0;
 }
 
-SDK_BSP_API int GetAIValue(const char* resourceName, int type, float* value) noexcept {
-    int result = Read_AI_VALUE_FromResourceName(READ_resourceName(resourceName), type, value);
-    SDK_LOG_WRITE(kLogDebug, "GetAIValue resourceName:%s type=%d,Value=%f;result=%d", shown(resourceName), type,
+int get_ai(const char* resourceName, int type, float* value) noexcept {
+    int result = read_ai(resource_id(resourceName), type, value);
+    log_write(kLogDebug, texts::kGetAiValue, shown(resourceName), type,
                   value ? static_cast<double>(*value) : 0.0, result);
     return result;
 }
 
-SDK_BSP_API int GetAIValue_String(const char* resourceName, int type, char* text) noexcept {
+int get_ai_text(const char* resourceName, int type, char* text) noexcept {
     // A failed read leaves the value at 0, so the text then reads "0.000000".
     float value = 0.0f;
-    int result = Read_AI_VALUE_FromResourceName(READ_resourceName(resourceName), type, &value);
+    int result = read_ai(resource_id(resourceName), type, &value);
     std::array<char, SDK_BSP_AI_TEXT_SIZE> formatted{};
     std::snprintf(formatted.data(), formatted.size(), "%f", static_cast<double>(value));
     if (text)
         std::memcpy(text, formatted.data(), std::strlen(formatted.data()) + 1);
     else
         result = -1;
-    SDK_LOG_WRITE(kLogDebug, "GetAIValue resourceName:%s type=%d,Value=%s;result=%d", shown(resourceName), type,
+    log_write(kLogDebug, texts::kGetAiValueText, shown(resourceName), type,
                   formatted.data(), result);
     return result;
 }
 
-SDK_BSP_API int GetDIValue(const char* resourceName, int* value) noexcept {
-    int result = Read_DI_VALUE_FromResourceName(READ_resourceName(resourceName), value);
-    SDK_LOG_WRITE(kLogDebug, "GetDIValue resourceName:%s,Value=%d", shown(resourceName), value ? *value : 0);
+int get_di(const char* resourceName, int* value) noexcept {
+    int result = read_di(resource_id(resourceName), value);
+    log_write(kLogDebug, texts::kGetDiValue, shown(resourceName), value ? *value : 0);
     return result;
 }
 
-SDK_BSP_API int GetBatValue(const char* resourceName, float* value) noexcept {
-    SDK_LOG_WRITE(kLogDebug, "GetBatValue resourceName:%s,Value=%f", shown(resourceName),
-                  value ? static_cast<double>(*value) : 0.0);
-    return Read_Bat_VALUE_FromResourceName(READ_resourceName(resourceName), value);
+// The box has no battery inputs the library reads: every call fails, after its log line.
+int get_bat(const char* resourceName, float* value) noexcept {
+    log_write(kLogDebug, texts::kGetBatValue, shown(resourceName), value ? static_cast<double>(*value) : 0.0);
+    return -1;
 }
 
-SDK_BSP_API int SetDOValue(const char* resourceName, int value) noexcept {
-    int result = SetDOValue_FromResourceName(READ_resourceName(resourceName), value);
-    SDK_LOG_WRITE(kLogDebug, "SetDOValue resourceName:%s,Value=%d", shown(resourceName), value);
+int set_do(const char* resourceName, int value) noexcept {
+    int result = request_do(resource_id(resourceName), value);
+    log_write(kLogDebug, texts::kSetDoValue, shown(resourceName), value);
     return result;
 }
 
-// Entry points kept for hosts that call them; the inputs need no calibration or set-up here.
-SDK_BSP_API int OFFSET_VALUE_INIT(void) noexcept { return 1; }
-SDK_BSP_API int AI_Calibration_Check(void) noexcept { return 1; }
-SDK_BSP_API void BSP_AIDI_INIT(void) noexcept {}
-
-}  // extern "C"
+}  // namespace bsp::io

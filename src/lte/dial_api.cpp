@@ -6,9 +6,11 @@
 #include <cstring>
 #include <string_view>
 
+#include "abi/texts.h"
 #include "gps/gps.h"
+#include "io/io.h"
 #include "lte/lte.h"
-#include "sdk/sdk.h"
+#include "sdk/log.h"
 
 namespace bsp::lte {
 namespace {
@@ -24,6 +26,8 @@ constexpr Carrier kCarriers[] = {
 };
 constexpr std::size_t kCodeDigits = 5;
 constexpr std::size_t kOnlineMin = 6;  // an address of "ppp0" this long: the link is up
+
+using sdk::log_write;
 
 // The static text is at most 145 characters (19-character fields); the dynamic one holds two "%f"
 // numbers, up to 317 characters each for any double, beside its 19-character texts.
@@ -69,37 +73,31 @@ void hand_out(char* out, const char* text, std::size_t longest) noexcept {
 const char* shown(const char* text) noexcept { return text ? text : "(null)"; }
 
 }  // namespace
-}  // namespace bsp::lte
 
-using namespace bsp::lte;
-using bsp::sdk::kLogSys;
-
-extern "C" {
-
-SDK_BSP_API int DialInit(void) noexcept {
-    SDK_LOG_WRITE(kLogNet, "无线拨号初始化DialInit");
+int dial_init() noexcept {
+    log_write(kLogNet, texts::kDialInit);
     return 0;
 }
 
-SDK_BSP_API int DialTerminate(void) noexcept {
-    SDK_LOG_WRITE(kLogNet, "结束无线模块拨号DialTerminate");
+int dial_terminate() noexcept {
+    log_write(kLogNet, texts::kDialTerminate);
     word(&NTU_T::pppdend).store(1);  // the supervisor hangs up, as a host expects
     return 0;
 }
 
-SDK_BSP_API int DialDial(const char* first, const char* second) noexcept {
+int dial(const char* first, const char* second) noexcept {
     word(&NTU_T::pppdstart).store(1);
-    SDK_LOG_WRITE(kLogNet, "执行拨号动作(%s,%s)", shown(first), shown(second));
+    log_write(kLogNet, texts::kDialDial, shown(first), shown(second));
     return 0;
 }
 
-SDK_BSP_API int DialIsOnline(void) noexcept {
+int dial_is_online() noexcept {
     const bool online = std::strlen(text_of(NTU.lteip).data()) >= kOnlineMin;
-    SDK_LOG_WRITE(kLogNet, "%s", online ? "通过ppp0网卡获取相应的ip拨号成功" : "通过ppp0网卡获取相应的ip拨号失败");
+    log_write(kLogNet, "%s", online ? texts::kOnline : texts::kOffline);
     return online ? 0 : -1;
 }
 
-SDK_BSP_API int DialGetStaticInfo(char* out, int) noexcept {
+int static_info(char* out) noexcept {
     Text imsi{}, netstate{}, imei{};
     with_record([&](const NTU_T& r) {  // in one piece
         copy_locked(imsi, r.imsi);
@@ -112,36 +110,36 @@ SDK_BSP_API int DialGetStaticInfo(char* out, int) noexcept {
                   "\"IMSI\":\"%s\"}",
                   carrier_of(imsi).data(), netstate.data(), imei.data(), imsi.data());
     hand_out(out, json.data(), kStaticLongest);
-    SDK_LOG_WRITE(kLogNet, "获取无线模块静态信息DialGetStaticInfo(%s)", json.data());
+    log_write(kLogNet, texts::kStaticInfo, json.data());
     return 0;
 }
 
-SDK_BSP_API int DialGetDynamicInfo(char* out, int) noexcept {
+int dynamic_info(char* out) noexcept {
     const int cardstat = text_of(NTU.imsi)[0] ? 1 : 0;
     word(&NTU_T::cardstat).store(cardstat);
     const Text csq = text_of(NTU.csq), ip = text_of(NTU.lteip);
-    const bsp::gps::Fix fix = bsp::gps::fix();
+    const gps::Fix fix = gps::fix();
     std::array<char, kDynamicText> json{};
     std::snprintf(json.data(), json.size(),
                   "{\"CardStat\":\"%d\", \"SignalStrength\":\"%s\", \"IP\":\"%s\", \"Longitude\":\"%f\", "
                   "\"Latitude\":\"%f\"}",
                   cardstat, csq.data(), ip.data(), fix.lon, fix.lat);
     hand_out(out, json.data(), kDynamicLongest);
-    SDK_LOG_WRITE(kLogNet, "获取无线模块动态信息DialGetDynamicInfo(%s)", json.data());
+    log_write(kLogNet, texts::kDynamicInfo, json.data());
     return 0;
 }
 
-SDK_BSP_API int DialSoftReboot(void) noexcept {
-    SDK_LOG_WRITE(kLogSys, "无线模块软重启DialSoftReboot");
+int soft_reboot() noexcept {
+    log_write(sdk::kLogSys, texts::kDialSoftReboot);
     word(&NTU_T::softreboot).store(1);
     return 0;
 }
 
-SDK_BSP_API int DialHardReboot(void) noexcept {
-    SDK_LOG_WRITE(kLogSys, "无线模块断电硬重启DialHardReboot");
-    SET_AO_12V_RESTART(0, 3);
+int hard_reboot() noexcept {
+    log_write(sdk::kLogSys, texts::kDialHardReboot);
+    io::restart_12v(0, 3);
     word(&NTU_T::hardreboot).store(1);
     return 0;
 }
 
-}  // extern "C"
+}  // namespace bsp::lte

@@ -1,5 +1,6 @@
-// What the wireless modem's files share: the modem record's lock and accessors, the AT channel's
-// buffers and its one exchange routine.
+// The wireless modem: the modem record's lock and accessors, the AT channel and its tokenizer,
+// module detection, the modem queries, the LTE supervisor and the Dial API. The exported modem
+// calls are forwarders to these.
 #pragma once
 
 #include <atomic>
@@ -49,6 +50,10 @@ std::size_t copy_text(char* out, std::size_t size, const char (&field)[N]) noexc
     return copy_text(out, size, field, N);
 }
 
+// The supervisor's start: the request flags, the link state and its texts cleared (the IMSI, the
+// IMEI, the time-out count and two reserved areas kept), with its print.
+void clear_record() noexcept;
+
 // ---- the AT channel ------------------------------------------------------------------------
 
 constexpr int kLineCapacity = 8192;      // the line logic's part of the receive buffer
@@ -88,6 +93,30 @@ int exchange(Variant v, const char* cmd, char* prefix, char* dst, int maxlines, 
 // kAnswerSize - 1 characters. Returns false when something was cut.
 bool append_answer(char* dst, const char* text) noexcept;
 
+// The port: 0 opened (any earlier one closed), -1 not.
+int open_at_port(const char* path) noexcept;
+void close_at_port() noexcept;
+// Writes the line and a carriage return: 0, or -1 (no port, null line, failed write).
+int write_line(const char* line) noexcept;
+// The next line from the port, waiting at most maxpolls polls of 100 ms; null when none came.
+char* read_line(int maxpolls) noexcept;
+// The line end at or after cur (the prompt "> " counts as a line), null when none.
+char* next_eol(char* cur) noexcept;
+
+// ---- the tokenizer for "name: value,value" answers: 0 (or the token), -1 (or null) on failure ----
+
+int tok_start(char** cur) noexcept;
+void skip_white_space(char** cur) noexcept;
+void skip_next_comma(char** cur) noexcept;
+char* next_tok(char** cur) noexcept;
+int tok_next_int_base(char** cur, int* out, int base, int is_unsigned) noexcept;
+int tok_next_int(char** cur, int* out) noexcept;
+int tok_next_hex_int(char** cur, int* out) noexcept;
+// 1 when the line begins with the prefix, else 0 (also for null).
+int starts_with(const char* line, const char* prefix) noexcept;
+// Upper-cases the text in place (only lower-case letters are written); returns it.
+char* upper_case(char* s) noexcept;
+
 // ---- detection and the shell ---------------------------------------------------------------
 
 constexpr int kModemRows = SDK_BSP_LTEMM_ROWS;
@@ -97,10 +126,67 @@ constexpr std::size_t kCmdreadSize = 1024;  // what cmdread's caller provides: t
 // terminator. False, with buf empty, when the command could not be started.
 bool command_output(const char* command, char* buf, std::size_t size) noexcept;
 
+// A command's output into buf (kCmdreadSize bytes): buf, or "" when it could not be started or
+// printed uci's "Entry not found".
+char* read_command(const char* command, char* buf) noexcept;
+// A command's first 256 bytes of output into dst (257 bytes; null: only run), trailing blanks and
+// line ends stripped or not: dst; null when it could not be started or dst is null; a text of the
+// library's own when uci's "Entry not found" came.
+char* uci_output(const char* command, char* dst, bool strip) noexcept;
+// Sleeps whole seconds on the library's clock, going on after an interruption.
+void sleep_seconds(unsigned seconds) noexcept;
+// Finds the first module of the modem table in the lsusb listing and sets it up when it is new: 1
+// found, 0 not.
+int detect_module() noexcept;
+// 1 when USB serial devices are there (or usbstate says so), else 0.
+int usb_ttys_present() noexcept;
+// The IPv4 address of an interface into out (20 bytes), from the kernel or else from ifconfig:
+// 1 found, else 0.
+int interface_address(const char* ifname, char* out) noexcept;
+// The same from ifconfig's listing only: 1 found, else -1.
+int listed_address(const char* ifname, char* out) noexcept;
+
+// ---- the modem queries: each holds the channel from opening the AT device to closing it ----
+
+int echo_off(const char* atdev) noexcept;
+int hang_up(const char* atdev) noexcept;
+int restart_module(const char* atdev) noexcept;
+int read_signal(const char* atdev) noexcept;
+int read_registration(const char* atdev) noexcept;
+void read_imsi(const char* atdev) noexcept;
+void read_imsi_prefixed(const char* atdev) noexcept;
+int read_imei(const char* atdev) noexcept;
+void read_position(const char* atdev) noexcept;
+// The answers' numbers.
+int csq_strength(char* line) noexcept;
+int registration_mode(char* line) noexcept;
+std::int64_t hex_to_int64(const char* text) noexcept;
+int hex_char_value(char c) noexcept;
+int hex_prefix_value(const char* text, int n) noexcept;
+void insert_point(char* text, int n) noexcept;
+
 // ---- the supervisor ------------------------------------------------------------------------
 
 // One pass of the supervisor's loop, its 1 s pause aside: detection and the query cycle on even
 // passes, then the requests of the record. `count` is the pass counter, from 0.
 void supervisor_pass(int count) noexcept;
+// Starts the supervisor once per process and returns when its start has cleared the record: 0,
+// pthread_create's error at once, or -1 on every later call (after that clearing, too).
+int start_supervisor() noexcept;
+// The supervisor's thread routine; never returns.
+void* supervisor_main(void*) noexcept;
+// One query cycle: echo off, signal, registration, and the IMSI and IMEI while they are unknown.
+void query_cycle() noexcept;
+
+// ---- the Dial API ----
+
+int dial_init() noexcept;
+int dial_terminate() noexcept;
+int dial(const char* first, const char* second) noexcept;
+int dial_is_online() noexcept;
+int static_info(char* out) noexcept;
+int dynamic_info(char* out) noexcept;
+int soft_reboot() noexcept;
+int hard_reboot() noexcept;
 
 }  // namespace bsp::lte

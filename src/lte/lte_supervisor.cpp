@@ -3,20 +3,45 @@
 // restart the module by command, or cut its power.
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstring>
+#include <mutex>
 
 #include <pthread.h>
 
+#include "abi/texts.h"
 #include "lte/lte.h"
 #include "os/os.h"
+#include "sdk/log.h"
 
 namespace bsp::lte {
 namespace {
 
-pthread_t lte_thread;
-int lte_th_index = 0;  // the thread's argument; not used by it
-std::atomic<bool> g_started{false};
+using sdk::log_write;
+
+pthread_t g_thread;
+int g_thread_argument = 0;  // not used by the thread
+
+// The start: a caller returns only once the thread has cleared the record (or its creation
+// failed), so that a request the host makes after the call is never wiped by that clearing. A
+// second caller, racing the first, waits for the same moment.
+enum class Start { kNotStarted, kStarting, kCleared, kFailed };
+// The mutex and condition of POSIX threads: the C++ runtime's condition variable would bring its
+// exception machinery into the library.
+pthread_mutex_t g_start_lock = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t g_start_settled = PTHREAD_COND_INITIALIZER;
+Start g_start = Start::kNotStarted;  // guarded by g_start_lock
+
+// Holds g_start_lock for a scope.
+class StartLock {
+  public:
+    StartLock() noexcept { pthread_mutex_lock(&g_start_lock); }
+    ~StartLock() { pthread_mutex_unlock(&g_start_lock); }
+    StartLock(const StartLock&) = delete;
+    StartLock& operator=(const StartLock&) = delete;
+    void wait_while_starting() noexcept {
+        while (g_start == Start::kStarting) pthread_cond_wait(&g_start_settled, &g_start_lock);
+    }
+};
 
 constexpr std::size_t kKnownMin = 5;   // an IMSI or IMEI shorter than this is read again
 constexpr std::size_t kOnlineMin = 6;  // an address of "ppp0" this long: the link is up
@@ -45,9 +70,7 @@ bool take(std::int32_t NTU_T::*flag) noexcept {
     return word(flag).compare_exchange_strong(requested, 0);
 }
 
-void log_step(int line) noexcept {
-    SDK_LOG_WRITE(kLogNet, "LTE_TEHED sleepcount=%d,Line=%d;NTU.atdev=%s", 1, line, text_of(NTU.atdev).data());
-}
+void log_step(int line) noexcept { log_write(kLogNet, texts::kQueryStep, 1, line, text_of(NTU.atdev).data()); }
 
 void switch_module_power(int level) noexcept {
     os::Command echo;
@@ -55,104 +78,121 @@ void switch_module_power(int level) noexcept {
 }
 
 void serve_dial() noexcept {
-    SDK_LOG_WRITE(kLogNet, "LTE_TEHED NTU.pppdstart=%d", static_cast<int>(word(&NTU_T::pppdstart).load()));
+    log_write(kLogNet, texts::kDialRequest, static_cast<int>(word(&NTU_T::pppdstart).load()));
     if (!take(&NTU_T::pppdstart)) return;
-    readatdata();
-    if (read_sysinfo(NTU.atdev) <= 0) {
-        SDK_LOG_WRITE(kLogNet, "LTE SYS NO CSQ!");  // the request is dropped
+    query_cycle();
+    if (read_registration(NTU.atdev) <= 0) {
+        log_write(kLogNet, texts::kNoService);  // the request is dropped
         return;
     }
-    send_ath(NTU.atdev);
+    hang_up(NTU.atdev);
     {
         std::lock_guard channel(channel_lock());
-        at_port_close();
+        close_at_port();
     }
-    constexpr const char* kRestart = "start up killall lte.sh-start lte.sh";
-    SDK_LOG_WRITE(kLogNet, "%s", kRestart);
-    for (int i = 0; i < 4; ++i) SDK_LOG_WRITE(kLogNet, "@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@");
-    SDK_LOG_WRITE(kLogNet, "%s", kRestart);
-    mysleep(kDialPauseSeconds);
-    uciread("killall lte.sh", nullptr);
+    log_write(kLogNet, "%s", texts::kDialRestart);
+    for (int i = 0; i < 4; ++i) log_write(kLogNet, texts::kDialBanner);
+    log_write(kLogNet, "%s", texts::kDialRestart);
+    sleep_seconds(kDialPauseSeconds);
+    uci_output("killall lte.sh", nullptr, true);
     os::run("nohup  lte.sh &");
     word(&NTU_T::dialstarted).store(1);
 }
 
 void serve_hang_up() noexcept {
-    SDK_LOG_WRITE(kLogNet, "LTE_TEHED NTU.pppdend=%d", static_cast<int>(word(&NTU_T::pppdend).load()));
+    log_write(kLogNet, texts::kHangUpRequest, static_cast<int>(word(&NTU_T::pppdend).load()));
     if (!take(&NTU_T::pppdend)) return;
-    send_ath(NTU.atdev);
-    SDK_LOG_WRITE(kLogNet, "killall pppd");
-    uciread("killall pppd", nullptr);
+    hang_up(NTU.atdev);
+    log_write(kLogNet, texts::kHangUp);
+    uci_output("killall pppd", nullptr, true);
 }
 
 void serve_restarts() noexcept {
     if (word(&NTU_T::softreboot).load() == 1) {
-        SDK_LOG_WRITE(kLogNet, "无线模块软重启!!!!!!!!");
-        send_DialSoftReboot(NTU.atdev);
+        log_write(kLogNet, texts::kSoftRestart);
+        restart_module(NTU.atdev);
         word(&NTU_T::softreboot).store(0);
     }
     if (!take(&NTU_T::hardreboot)) return;
     switch_module_power(0);
-    mysleep(kPowerCutSeconds);
+    sleep_seconds(kPowerCutSeconds);
     switch_module_power(1);
     word(&NTU_T::softreboot).store(0);  // a soft restart asked for during the power cycle is moot
+}
+
+// Wakes the callers waiting in start_supervisor.
+void settle_start(Start state) noexcept {
+    StartLock lock;
+    g_start = state;
+    pthread_cond_broadcast(&g_start_settled);
 }
 
 }  // namespace
 
 void supervisor_pass(int count) noexcept {
-    SDK_LOG_WRITE(kLogNet, "LTE_TEHED sleepcount=%d,Line=%d", count, 1754);
-    if (count % 2 == 0 && readusb() == 1) {
-        SDK_LOG_WRITE(kLogNet, "LTE_TEHED sleepcount1=%d,Line=%d;NTU.lteip=%s,NTU.mode_id=%d", count, 1756,
-                      text_of(NTU.lteip).data(), mode_id());
-        read_ethip("ppp0", NTU.lteip);
-        read_ethip("ppp1", NTU.lteip1);
-        if (mode_id() != kQuietWhileOnline || std::strlen(text_of(NTU.lteip).data()) < kOnlineMin) readatdata();
+    log_write(kLogNet, texts::kSupervisorPass, count, texts::kSupervisorPassLine);
+    if (count % 2 == 0 && detect_module() == 1) {
+        log_write(kLogNet, texts::kSupervisorDetected, count, texts::kSupervisorDetectedLine, text_of(NTU.lteip).data(),
+                  mode_id());
+        interface_address("ppp0", NTU.lteip);
+        interface_address("ppp1", NTU.lteip1);
+        if (mode_id() != kQuietWhileOnline || std::strlen(text_of(NTU.lteip).data()) < kOnlineMin) query_cycle();
     }
     serve_dial();
     serve_hang_up();
     serve_restarts();
 }
 
-}  // namespace bsp::lte
-
-using namespace bsp::lte;
-
-extern "C" {
-
-SDK_BSP_API int FSU_Lte_THREAD_START(void) noexcept {
-    // Started before: nothing more starts, and the caller is told so.
-    if (g_started.exchange(true)) return -1;
-    return pthread_create(&lte_thread, nullptr, lte_main, &lte_th_index);
+// The system says only that the call returns the thread creation's result. It returns once the
+// new thread has cleared the record, so that a DialDial right after it is never wiped; a failed
+// creation returns at once; a later call returns -1, after that clearing too.
+int start_supervisor() noexcept {
+    {
+        StartLock lock;
+        if (g_start != Start::kNotStarted) {
+            lock.wait_while_starting();
+            return -1;
+        }
+        g_start = Start::kStarting;
+    }
+    const int created = pthread_create(&g_thread, nullptr, supervisor_main, &g_thread_argument);
+    if (created != 0) {
+        settle_start(Start::kFailed);
+        return created;
+    }
+    StartLock lock;
+    lock.wait_while_starting();
+    return 0;
 }
 
-SDK_BSP_API void* lte_main(void*) noexcept {
-    SDK_LOG_WRITE(kLogNet, "LTE_TEHED START!");
-    data_init();
+void* supervisor_main(void*) noexcept {
+    log_write(kLogNet, texts::kSupervisorStart);
+    clear_record();
+    settle_start(Start::kCleared);
     for (int count = 0;; ++count) {
         supervisor_pass(count);
-        mysleep(kPassSeconds);
+        sleep_seconds(kPassSeconds);
     }
 }
 
-SDK_BSP_API void readatdata(void) noexcept {
-    log_step(1709);
-    send_ate(NTU.atdev);
-    log_step(1711);
-    log_step(1713);
-    readcsq(NTU.atdev);
-    log_step(1715);
-    read_sysinfo(NTU.atdev);
-    log_step(1717);
+void query_cycle() noexcept {
+    log_step(texts::kQueryEchoOff);
+    echo_off(NTU.atdev);
+    log_step(texts::kQueryEchoOffDone);
+    log_step(texts::kQuerySignal);
+    read_signal(NTU.atdev);
+    log_step(texts::kQuerySignalDone);
+    read_registration(NTU.atdev);
+    log_step(texts::kQueryRegistrationDone);
     if (std::strlen(text_of(NTU.imsi).data()) < kKnownMin) {
         const bool prefixed = std::find(std::begin(kPrefixedImsiRows), std::end(kPrefixedImsiRows), mode_id()) !=
                               std::end(kPrefixedImsiRows);
-        log_step(prefixed ? 1720 : 1725);
-        read_MINI1(NTU.atdev);
+        log_step(prefixed ? texts::kQueryImsiPrefixed : texts::kQueryImsi);
+        read_imsi(NTU.atdev);
     }
     if (std::strlen(text_of(NTU.imei).data()) < kKnownMin) {
-        SDK_LOG_WRITE(kLogNet, "LTE_TEHED sleepcount=%d,Line=%d", 1, 1730);
-        readIMEI(NTU.atdev);
+        log_write(kLogNet, texts::kSupervisorPass, 1, texts::kQueryImei);
+        read_imei(NTU.atdev);
     }
     Text imei{}, imsi{}, netstate{}, csq{};
     with_record([&](const NTU_T& r) {
@@ -162,8 +202,7 @@ SDK_BSP_API void readatdata(void) noexcept {
         std::memcpy(csq.data(), r.csq, kTextSize);
     });
     for (Text* t : {&imei, &imsi, &netstate, &csq}) t->back() = '\0';  // a host may have left one unterminated
-    SDK_LOG_WRITE(kLogNet, "LTE_TEHED NTU数据打印=%s,%s,%s,%s,%d!", imei.data(), imsi.data(), netstate.data(), csq.data(),
-                  mode_id());
+    log_write(kLogNet, texts::kQueryCycleDone, imei.data(), imsi.data(), netstate.data(), csq.data(), mode_id());
 }
 
-}  // extern "C"
+}  // namespace bsp::lte

@@ -8,9 +8,11 @@
 #include <cstring>
 #include <string_view>
 
+#include "abi/texts.h"
 #include "com/power_codec.h"
 #include "lte/lte.h"
 #include "os/os.h"
+#include "sdk/log.h"
 
 namespace bsp::lte {
 namespace {
@@ -34,7 +36,7 @@ constexpr Query kImsiPrefixed{"AT+CIMI", "+CIMI: ", Variant::kRead, 2, 2};
 constexpr Query kPosition{com::kPositionQueryFrame.data(), "~", Variant::kRead, 2, 1};
 
 constexpr std::size_t kPrefixMax = 16;  // the longest prefix above, "^SYSINFO", and room to spare
-constexpr int kNoNumber = -999;         // readCSQState's "no usable answer"
+constexpr int kNoNumber = -999;         // csq_strength's "no usable answer"
 constexpr unsigned kNoServiceWaitSeconds = 2;
 
 // The channel, held from opening the AT device to closing it.
@@ -51,9 +53,9 @@ class Session {
             fits = n < path.size();
             if (fits) std::memcpy(path.data(), atdev, n);
         }
-        open_ = fits && at_port_open(path.data()) == 0;
+        open_ = fits && open_at_port(path.data()) == 0;
     }
-    ~Session() { at_port_close(); }
+    ~Session() { close_at_port(); }
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
@@ -116,7 +118,7 @@ const char* sim_state(int state) noexcept {
 
 // ---- IMSI ----
 
-// What read_MINI1 keeps of the collected lines: after an echo, up to "OK", when longer than 10
+// What read_imsi keeps of the collected lines: after an echo, up to "OK", when longer than 10
 // characters; nothing without an "OK".
 std::string_view imsi_of(std::string_view text) noexcept {
     constexpr std::string_view kEcho = "AT+CIMI";
@@ -205,13 +207,13 @@ std::uint64_t hex_value(std::string_view text) noexcept {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const std::size_t shift = 4 * (text.size() - 1 - i);
         // A digit shifted past 64 bits is lost, as in 64-bit arithmetic; the sign of -1 spreads.
-        if (shift < 64) value |= static_cast<std::uint64_t>(static_cast<std::int64_t>(c2i(text[i]))) << shift;
+        if (shift < 64) value |= static_cast<std::uint64_t>(static_cast<std::int64_t>(hex_char_value(text[i]))) << shift;
     }
     return value;
 }
 
 // The position answer's fields: characters at offset..offset+n of the line; characters beyond the
-// end of a short line count 0 (hexstrtolong stops at the terminator).
+// end of a short line count 0 (hex_prefix_value stops at the terminator).
 const char* field_at(std::string_view line, std::size_t offset) noexcept {
     return line.data() + std::min(offset, line.size());
 }
@@ -220,40 +222,35 @@ constexpr std::size_t kPositionMin = 17;  // the shortest position answer taken
 constexpr int kDecimals = 4;
 
 }  // namespace
-}  // namespace bsp::lte
 
-using namespace bsp::lte;
+int echo_off(const char* atdev) noexcept { return command_only(kEchoOff, atdev); }
 
-extern "C" {
+int hang_up(const char* atdev) noexcept { return command_only(kHangUp, atdev); }
 
-SDK_BSP_API int send_ate(const char* atdev) noexcept { return command_only(kEchoOff, atdev); }
+int restart_module(const char* atdev) noexcept { return command_only(kRestart, atdev); }
 
-SDK_BSP_API int send_ath(const char* atdev) noexcept { return command_only(kHangUp, atdev); }
-
-SDK_BSP_API int send_DialSoftReboot(const char* atdev) noexcept { return command_only(kRestart, atdev); }
-
-SDK_BSP_API int readcsq(const char* atdev) noexcept {
+int read_signal(const char* atdev) noexcept {
     Session s(atdev);
     if (!s.open()) return 0;
     if (s.run(kSignal, out_put()) != kMatched) return -1;
-    const int r = readCSQState(out_put());
+    const int r = csq_strength(out_put());
     store_signal(r);
     return r == kNoNumber ? 0 : 1;
 }
 
-SDK_BSP_API int read_sysinfo(const char* atdev) noexcept {
+int read_registration(const char* atdev) noexcept {
     int mode;
     {  // the port is closed before the pause, so that the channel is free during it
         Session s(atdev);
         if (!s.open() || s.run(kSysinfo, out_put()) != kMatched) return -1;
-        mode = ParseRegistrationState_GT9615(out_put());
+        mode = registration_mode(out_put());
     }
     if (mode > 0) return mode;
-    mysleep(kNoServiceWaitSeconds);  // not in service: the supervisor's pace slows down
+    sleep_seconds(kNoServiceWaitSeconds);  // not in service: the supervisor's pace slows down
     return -1;
 }
 
-SDK_BSP_API void read_MINI1(const char* atdev) noexcept {
+void read_imsi(const char* atdev) noexcept {
     Session s(atdev);
     if (!s.open()) return;
     char* answer = out_put();
@@ -265,7 +262,7 @@ SDK_BSP_API void read_MINI1(const char* atdev) noexcept {
     if (r == kMatched) store_text(NTU.imsi, imsi_of(answer));
 }
 
-SDK_BSP_API int readIMEI(const char* atdev) noexcept {
+int read_imei(const char* atdev) noexcept {
     Session s(atdev);
     if (!s.open()) return 0;
     char* answer = out_put();
@@ -277,7 +274,7 @@ SDK_BSP_API int readIMEI(const char* atdev) noexcept {
     return 0;  // no form applies: imei stays
 }
 
-SDK_BSP_API void read_MINI(const char* atdev) noexcept {
+void read_imsi_prefixed(const char* atdev) noexcept {
     Session s(atdev);
     if (!s.open()) return;
     const int r = s.run(kImsiPrefixed, out_put());
@@ -293,41 +290,41 @@ SDK_BSP_API void read_MINI(const char* atdev) noexcept {
     word(&NTU_T::cardstat).store(answer.find("4600") != answer.npos ? 1 : 0);
 }
 
-SDK_BSP_API void readgps(const char* atdev) noexcept {
+void read_position(const char* atdev) noexcept {
     Session s(atdev);
     if (!s.open() || s.run(kPosition, out_put()) != kMatched) return;
     const std::string_view line(out_put());
     if (line.size() < kPositionMin) return;
     // "%d" of a 32-bit number and its point: at most 12 characters in the 20-byte fields.
     std::array<char, kTextSize> lon{}, lat{}, high{};
-    std::snprintf(lon.data(), lon.size(), "%d", hexstrtolong(field_at(line, 15), 8));
-    std::snprintf(lat.data(), lat.size(), "%d", hexstrtolong(field_at(line, 23), 8));
-    std::snprintf(high.data(), high.size(), "%d", hexstrtolong(field_at(line, 31), 4));
-    gpsaddpoint(lat.data(), kDecimals);
-    gpsaddpoint(lon.data(), kDecimals);
+    std::snprintf(lon.data(), lon.size(), "%d", hex_prefix_value(field_at(line, 15), 8));
+    std::snprintf(lat.data(), lat.size(), "%d", hex_prefix_value(field_at(line, 23), 8));
+    std::snprintf(high.data(), high.size(), "%d", hex_prefix_value(field_at(line, 31), 4));
+    insert_point(lat.data(), kDecimals);
+    insert_point(lon.data(), kDecimals);
     with_record([&](NTU_T& r) {
         std::memcpy(r.longitude, lon.data(), kTextSize);
         std::memcpy(r.latitude, lat.data(), kTextSize);
         std::memcpy(r.high, high.data(), kTextSize);
     });
-    SDK_LOG_WRITE(kLogNet, "GPS data:Latitude=%s,Longitude=%s,high=%s", lat.data(), lon.data(), high.data());
+    sdk::log_write(kLogNet, texts::kModemPosition, lat.data(), lon.data(), high.data());
 }
 
-SDK_BSP_API int readCSQState(char* line) noexcept {
+int csq_strength(char* line) noexcept {
     char* cur = line;
     int strength = 0, error_rate = 0;
-    if (at_tok_start(&cur) < 0 || at_tok_nextint(&cur, &strength) < 0 || at_tok_nextint(&cur, &error_rate) < 0)
+    if (tok_start(&cur) < 0 || tok_next_int(&cur, &strength) < 0 || tok_next_int(&cur, &error_rate) < 0)
         return kNoNumber;
     return strength;
 }
 
-SDK_BSP_API int ParseRegistrationState_GT9615(char* line) noexcept {
+int registration_mode(char* line) noexcept {
     char* cur = line;
-    if (at_tok_start(&cur) < 0) return -1;
+    if (tok_start(&cur) < 0) return -1;
     // service status, service domain, roaming status, system mode, SIM state
     std::array<int, 5> v{};
     for (int& value : v)
-        if (at_tok_nextint(&cur, &value) < 0) return -1;
+        if (tok_next_int(&cur, &value) < 0) return -1;
     const auto [service, domain, roaming, mode, sim] = v;
     (void)roaming;
     if (service < 1 || domain < 1) {
@@ -338,18 +335,18 @@ SDK_BSP_API int ParseRegistrationState_GT9615(char* line) noexcept {
     return mode;
 }
 
-SDK_BSP_API int64_t hex2dec(const char* text) noexcept {
+std::int64_t hex_to_int64(const char* text) noexcept {
     return text ? static_cast<std::int64_t>(hex_value(text)) : 0;
 }
 
-SDK_BSP_API int c2i(char c) noexcept {
+int hex_char_value(char c) noexcept {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     if (c >= 'a' && c <= 'z') return c - 'a' + 10;
     return -1;
 }
 
-SDK_BSP_API int hexstrtolong(const char* text, int n) noexcept {
+int hex_prefix_value(const char* text, int n) noexcept {
     if (!text) return 0;
     std::uint32_t value = 0;  // modulo 2^32, as a 32-bit result
     bool ended = false;
@@ -360,7 +357,7 @@ SDK_BSP_API int hexstrtolong(const char* text, int n) noexcept {
     return static_cast<int>(value);
 }
 
-SDK_BSP_API void gpsaddpoint(char* text, int n) noexcept {
+void insert_point(char* text, int n) noexcept {
     if (!text || n < 0) return;
     const std::size_t len = std::strlen(text), decimals = static_cast<std::size_t>(n);
     if (len < decimals + 1) return;
@@ -368,4 +365,4 @@ SDK_BSP_API void gpsaddpoint(char* text, int n) noexcept {
     text[len - decimals] = '.';
 }
 
-}  // extern "C"
+}  // namespace bsp::lte

@@ -1,5 +1,5 @@
-// The modem state record NTU: its exact layout, the lock its texts are written and copied under,
-// and its clearing at the start of the supervisor.
+// The modem state record NTU: the lock its texts are written and copied under, and its clearing
+// at the start of the supervisor.
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
@@ -7,27 +7,12 @@
 
 #include "lte/lte.h"
 
-SDK_BSP_API NTU_T NTU{};
-
-// The record is part of the interface: hosts read it, and may set its request flags, by offset.
-static_assert(sizeof(NTU_T) == 572);
-static_assert(offsetof(NTU_T, pppdend) == 4 && offsetof(NTU_T, softreboot) == 8 &&
-              offsetof(NTU_T, hardreboot) == 12 && offsetof(NTU_T, usbstate) == 16 &&
-              offsetof(NTU_T, attimeouts) == 32 && offsetof(NTU_T, lteip) == 52 && offsetof(NTU_T, lteip1) == 72 &&
-              offsetof(NTU_T, dialstarted) == 92 && offsetof(NTU_T, mode_id) == 100);
-static_assert(offsetof(NTU_T, atdev) == 104 && offsetof(NTU_T, csq) == 124 && offsetof(NTU_T, imsi) == 144 &&
-              offsetof(NTU_T, imei) == 164 && offsetof(NTU_T, netstate) == 184 &&
-              offsetof(NTU_T, reserved5) == 264 && offsetof(NTU_T, reserved6) == 324 &&
-              offsetof(NTU_T, reserved7) == 444 && offsetof(NTU_T, reserved8) == 448);
-static_assert(offsetof(NTU_T, longitude) == 508 && offsetof(NTU_T, latitude) == 528 && offsetof(NTU_T, high) == 548 &&
-              offsetof(NTU_T, cardstat) == 568);
-
 namespace bsp::lte {
 namespace {
 
 std::mutex g_text_lock;
 
-// What data_init sets to zero: the integers (flags first), and the texts made empty.
+// What clear_record sets to zero: the integers (flags first), and the texts made empty.
 constexpr std::int32_t NTU_T::*kClearedWords[] = {
     &NTU_T::pppdstart, &NTU_T::pppdend, &NTU_T::softreboot, &NTU_T::hardreboot, &NTU_T::usbstate,
     &NTU_T::dialstarted, &NTU_T::reserved3, &NTU_T::mode_id, &NTU_T::cardstat,
@@ -61,13 +46,7 @@ std::size_t copy_text(char* out, std::size_t size, const char* field, std::size_
     return n;
 }
 
-}  // namespace bsp::lte
-
-using namespace bsp::lte;
-
-extern "C" {
-
-SDK_BSP_API void data_init(void) noexcept {
+void clear_record() noexcept {
     for (auto field : kClearedWords) word(field).store(0);
     for (auto& w : NTU.reserved1) std::atomic_ref(w).store(0);
     for (auto& w : NTU.reserved2) std::atomic_ref(w).store(0);
@@ -80,4 +59,4 @@ SDK_BSP_API void data_init(void) noexcept {
     std::printf("################NTU.mode_id=%d\n", static_cast<int>(word(&NTU_T::mode_id).load()));
 }
 
-}  // extern "C"
+}  // namespace bsp::lte

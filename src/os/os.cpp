@@ -87,22 +87,27 @@ void journal(const char* command) noexcept {
     [[maybe_unused]] ssize_t w = ::write(fd.get(), line.data(), n);
 }
 
-// The text handed to /bin/sh: when rooted, the simulated box's tools come first on PATH.
+// The text handed to /bin/sh. Its standard error goes to /dev/null before the command runs: the
+// box's tools complain every few seconds (an interface that is down, a file already gone), and the
+// host's standard error is the host's. What the command writes on standard output is unchanged.
+// When rooted, the simulated box's tools come first on PATH.
+constexpr std::string_view kQuietErrors = "exec 2>/dev/null; ";
+
 class ShellText {
   public:
     explicit ShellText(const char* command) noexcept {
         if (!command || !usable() || std::strlen(command) >= kCommandMax) return;
         journal(command);
-        int n = root().empty() ? std::snprintf(text_.data(), text_.size(), "%s", command)
-                               : std::snprintf(text_.data(), text_.size(), "PATH=%s/bin:$PATH; export PATH; %s",
-                                               env().root.data(), command);
+        int n = root().empty() ? std::snprintf(text_.data(), text_.size(), "%s%s", kQuietErrors.data(), command)
+                               : std::snprintf(text_.data(), text_.size(), "%sPATH=%s/bin:$PATH; export PATH; %s",
+                                               kQuietErrors.data(), env().root.data(), command);
         ok_ = n > 0 && static_cast<std::size_t>(n) < text_.size();
     }
     bool ok() const noexcept { return ok_; }
     const char* c_str() const noexcept { return text_.data(); }
 
   private:
-    std::array<char, kCommandMax + kRootMax + 32> text_{};
+    std::array<char, kCommandMax + kRootMax + kQuietErrors.size() + 32> text_{};
     bool ok_ = false;
 };
 
@@ -175,6 +180,11 @@ DIR* opendir(const char* path) noexcept {
         if (dir) fd.release();  // the stream owns it now
         return dir;
     }, static_cast<DIR*>(nullptr));
+}
+
+bool exists(const char* path) noexcept {
+    struct stat st {};
+    return path && os::stat(path, &st) == 0;
 }
 
 bool Command::print(std::size_t room, const char* fmt, ...) noexcept {

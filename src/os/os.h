@@ -93,6 +93,8 @@ int open(const char* path, int flags, mode_t mode = 0) noexcept;
 int stat(const char* path, struct stat* st) noexcept;
 std::FILE* fopen(const char* path, const char* mode) noexcept;
 DIR* opendir(const char* path) noexcept;
+// True when the (rooted) path exists.
+bool exists(const char* path) noexcept;
 
 // A command text built in a fixed buffer.
 class Command {
@@ -134,11 +136,12 @@ enum class Quoting { kQuoted, kBare };
 bool shell_literal(const char* text, Quoting quoting) noexcept;
 
 // Runs a command through /bin/sh as system() does, after appending it to the SDK_BSP_CMDLOG
-// journal. When rooted, $SDK_BSP_ROOT/bin comes first on PATH. Returns system()'s status, or -1
-// when the command is refused (unusable root, null or over-long text).
+// journal. Its standard error is /dev/null, so nothing reaches the host's. When rooted,
+// $SDK_BSP_ROOT/bin comes first on PATH. Returns system()'s status, or -1 when the command is
+// refused (unusable root, null or over-long text).
 int run(const char* command) noexcept;
 
-// popen(command, "r") through the same journal and PATH, its end close-on-exec (so a command
+// popen(command, "r") through the same journal, PATH and quiet standard error, its end close-on-exec (so a command
 // started later does not hold it); closed with pclose when the owner goes.
 class Pipe : public Owned<std::FILE*, nullptr, close_pipe> {
   public:

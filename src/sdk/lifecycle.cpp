@@ -2,56 +2,52 @@
 // nothing is ever stopped again; UninitializeSDK is its counterpart by name only.
 #include <atomic>
 
+#include "abi/texts.h"
+#include "com/ports.h"
+#include "com/receive_threads.h"
+#include "com/uart_api.h"
+#include "gps/gps.h"
+#include "io/io.h"
 #include "os/os.h"
+#include "sdk/log.h"
+#include "sdk/resources.h"
 #include "sdk/sdk.h"
 
 namespace bsp::sdk {
 namespace {
 
-std::atomic<int> sdk_init{0};  // 1 from the first InitializeSDK on, never cleared
+std::atomic<bool> g_initialized{false};  // from the first initialize on, never cleared
 std::atomic<bool> g_system_started{false};
 constexpr long kBoardAnnounceWaitMs = 2000;  // the extension boards announce themselves meanwhile
 
 }  // namespace
-}  // namespace bsp::sdk
 
-using namespace bsp::sdk;
-
-extern "C" {
-
-SDK_BSP_API int InitializeSDK(void) noexcept {
-    if (sdk_init.exchange(1) == 1) return -1;
+int initialize() noexcept {
+    if (g_initialized.exchange(true)) return -1;
     // No step's result is examined: each runs whether or not the one before it succeeded.
-    SDK_LOG_PAR_INIT();
-    SDK_LOG_WRITE(kLogSys, "InitializeSDK");
-    SYSTEM_INIT();
-    sdk_start_log();
-    M_COM_INIT();
-    BSP_BAU_INIT();
-    FSU_COM_READ_THREAD_START();
-    bsp_SoftDog_Init();
-    bsp::os::sleep_ms(kBoardAnnounceWaitMs);
-    BSP_Resource_CHECK();
-    soft_dog_run();
-    GPS_MODE_UPDATE();
+    log_defaults();
+    log_write(kLogSys, texts::kInitializeSdk);
+    start_system();
+    io::lamp_test();
+    com::open_ports();
+    com::init_line_settings();
+    com::start_receive_threads(gps::read_loop);
+    io::reset_soft_dog();
+    os::sleep_ms(kBoardAnnounceWaitMs);
+    count_resources();
+    io::start_soft_dog();
+    gps::update_mode();
     return 0;
 }
 
-SDK_BSP_API int UninitializeSDK(void) noexcept {
-    SDK_LOG_WRITE(kLogSys, "UninitializeSDK");
+int uninitialize() noexcept {
+    log_write(kLogSys, texts::kUninitializeSdk);
     return 0;
 }
 
-SDK_BSP_API void SYSTEM_INIT(void) noexcept {
+void start_system() noexcept {
     if (g_system_started.exchange(true)) return;
-    BOARD_HARDWARE_RESOURCES_INIT();
+    clear_presence();
 }
 
-SDK_BSP_API void BOARD_HARDWARE_RESOURCES_INIT(void) noexcept {
-    PAR_SET_M_COM_EXIST_STATUS(0);
-    PAR_SET_EXT_COM_EXIST_STATUS(0);
-    PAR_SET_M_ENV_EXIST_STATUS(0);
-    PAR_SET_EXT_ENV_EXIST_STATUS(0);
-}
-
-}  // extern "C"
+}  // namespace bsp::sdk

@@ -16,9 +16,8 @@
 
 #include "decimal.h"
 #include "os/os.h"
-#include "sdk/sdk.h"
-
-SDK_BSP_API STR_LOG_PAR_T STR_LOG_PAR{};
+#include "sdk/log.h"
+#include "sdk_bsp.h"
 
 namespace bsp::sdk {
 namespace {
@@ -99,7 +98,7 @@ std::mutex g_long_mutex;
 std::array<char, kLogHeaderMax + kLogRecordBuffer> g_long_buffer;
 
 // Completes and outputs a record whose message (msg_len characters, terminated) stands behind
-// kLogHeaderMax free bytes at buf. Returns SDK_LOG_WRITE's result.
+// kLogHeaderMax free bytes at buf. Returns log_write's result.
 int emit(int level, char* buf, int msg_len) noexcept {
     char* msg = buf + kLogHeaderMax;
     char* record = msg;
@@ -107,14 +106,14 @@ int emit(int level, char* buf, int msg_len) noexcept {
     {
         std::lock_guard lock(g_file_mutex);
         std::array<char, kLogHeaderMax> head{};
-        mode = SDK_UPDATE_LOG_HEADER(level, head.data());
+        mode = write_header(level, head.data());
         if (mode == kOff) return 0;
-        LOG_FILE_CHECK();
+        rotate_if_full();
         int head_len = static_cast<int>(std::strlen(head.data()));
         msg[std::min(msg_len, kLogRecordMax - head_len)] = '\0';
         record = msg - head_len;
         std::memcpy(record, head.data(), static_cast<std::size_t>(head_len));
-        if (to_file(mode)) SDK_LOG_SAVE_FILE(kLogFile, record);
+        if (to_file(mode)) append_record(kLogFile, record);
     }
     // Standard output is slow and may block: printed outside the file lock.
     if (to_stdout(mode)) std::fputs(record, stdout);
@@ -123,7 +122,7 @@ int emit(int level, char* buf, int msg_len) noexcept {
 
 }  // namespace
 
-int SDK_UPDATE_LOG_HEADER(int level, char* buffer) noexcept {
+int write_header(int level, char* buffer) noexcept {
     if (!buffer) return 0;
     const Level& lv = level_of(level);
     std::time_t t = os::now();
@@ -144,14 +143,14 @@ int SDK_UPDATE_LOG_HEADER(int level, char* buffer) noexcept {
     return mode_word(lv).load(std::memory_order_relaxed);
 }
 
-int getfilesize(const char* path) noexcept {
+int file_size(const char* path) noexcept {
     struct stat st {};
     if (os::stat(path, &st) != 0) return -1;
     return st.st_size > INT_MAX ? INT_MAX : static_cast<int>(st.st_size);
 }
 
-void LOG_FILE_CHECK() noexcept {
-    int size = getfilesize(kLogFile);
+void rotate_if_full() noexcept {
+    int size = file_size(kLogFile);
     if (size == -1 || size <= kLogFileLimit) return;
     const os::Path archive(kLogArchive), log(kLogFile);
     os::Command cmd;
@@ -162,19 +161,20 @@ void LOG_FILE_CHECK() noexcept {
 
 std::int32_t log_record_count() noexcept { return static_cast<std::int32_t>(g_counter.load()); }
 
-}  // namespace bsp::sdk
+int log_write(int level, const char* format, ...) noexcept {
+    va_list ap;
+    va_start(ap, format);
+    int result = log_vwrite(level, format, ap);
+    va_end(ap);
+    return result;
+}
 
-using namespace bsp::sdk;
-
-extern "C" {
-
-SDK_BSP_API int SDK_LOG_WRITE(int level, const char* format, ...) noexcept {
+int log_vwrite(int level, const char* format, std::va_list ap) noexcept {
     if (!format || mode_word(level_of(level)).load(std::memory_order_relaxed) == kOff) {
         g_counter.fetch_add(1, std::memory_order_relaxed);  // the number is taken even so
         return 0;
     }
-    va_list ap, again;
-    va_start(ap, format);
+    va_list again;
     va_copy(again, ap);
     std::array<char, kLogHeaderMax + kShortMessage> small;
     int n = std::vsnprintf(small.data() + kLogHeaderMax, kShortMessage, format, ap);
@@ -188,21 +188,20 @@ SDK_BSP_API int SDK_LOG_WRITE(int level, const char* format, ...) noexcept {
         result = emit(level, g_long_buffer.data(), std::clamp(n, 0, kLogRecordBuffer - 1));
     }
     va_end(again);
-    va_end(ap);
     return result;
 }
 
-SDK_BSP_API void SDK_LOG_PAR_INIT(void) noexcept {
+void log_defaults() noexcept {
     for (const Level& lv : kLevels) mode_word(lv).store(lv.mode == &STR_LOG_PAR_T::net ? kFile : kBoth);
 }
 
-SDK_BSP_API void SDK_LOG_PAR_INIT_NOPRINTF(void) noexcept {
+void log_off() noexcept {
     for (const Level& lv : kLevels) mode_word(lv).store(kOff);
 }
 
-SDK_BSP_API int SDK_LOG_SAVE_FILE(const char* path, char* text) noexcept {
+int append_record(const char* path, const char* text) noexcept {
     if (!path || !text) return -1;
-    bsp::os::Fd fd(bsp::os::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0700));
+    os::Fd fd(os::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0700));
     if (!fd) {
         std::perror("open");
         return -1;
@@ -215,4 +214,4 @@ SDK_BSP_API int SDK_LOG_SAVE_FILE(const char* path, char* text) noexcept {
     return 1;
 }
 
-}  // extern "C"
+}  // namespace bsp::sdk

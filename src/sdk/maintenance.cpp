@@ -12,8 +12,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "abi/texts.h"
+#include "io/io.h"
 #include "os/os.h"
+#include "sdk/log.h"
 #include "sdk/sdk.h"
+#include "sdk_bsp.h"
 
 namespace bsp::sdk {
 namespace {
@@ -47,7 +51,7 @@ constexpr std::size_t kDateBuffer = 40;
 // cut to 29 characters, so the closing quote is never the part cut away.
 constexpr int kClockTextMax = 29;
 
-// Why a call refuses caller text (logged at level 2 as "<call>: <argument> refused, <why>").
+// Why a call refuses caller text (logged at level 2 as texts::kRefused).
 constexpr const char* kAbsent = "absent";
 constexpr const char* kNotLiteral = "the shell would not take it literally";
 constexpr const char* kTooLong = "too long for its command";
@@ -55,7 +59,7 @@ constexpr const char* kTooLong = "too long for its command";
 const char* shown(const char* text) noexcept { return text ? text : "(null)"; }
 
 int refuse(const char* call, const char* argument, const char* why) noexcept {
-    SDK_LOG_WRITE(kLogError, "%s: %s refused, %s", call, argument, why);
+    log_write(kLogError, texts::kRefused, call, argument, why);
     return -1;
 }
 
@@ -89,11 +93,11 @@ void run_on_paths(const char* format, P... paths) noexcept {
 // skipped on a mismatch, -1 when the reference or the hash cannot be had.
 int check_and_install() noexcept {
     std::array<char, kHashLength> reference{};
-    if (Read_Data_File(kReference, reference.data(), kHashLength) != kHashLength) return -1;
+    if (read_data_file(kReference, reference.data(), kHashLength) != kHashLength) return -1;
     std::array<char, kCheckBuffer> hash{};
     os::Command check;
     if (check.format(kCommandBuffer, "md5sum %s", os::Path(kNewLibrary)))
-        ReadsyscmdReturn(check.c_str(), hash.data(), kCheckBuffer);
+        read_command_output(check.c_str(), hash.data(), kCheckBuffer);
     if (hash[0] == '\0') return -1;
     if (std::string_view(hash.data()) != std::string_view(reference.data(), reference.size())) return 0;
     run_on_paths("cp %s %s", kNewLibrary, kInstalled);
@@ -101,36 +105,31 @@ int check_and_install() noexcept {
 }
 
 }  // namespace
-}  // namespace bsp::sdk
 
-using namespace bsp::sdk;
-namespace os = bsp::os;
-
-extern "C" {
-
-SDK_BSP_API int ReadSDKVersion(char* buffer, int length) noexcept {
+int version_text(char* buffer, int length) noexcept {
     if (!buffer) return 0;
     if (length > 0) std::memset(buffer, 0, static_cast<std::size_t>(length));
     std::snprintf(buffer, kVersionSize, "%s-%s", kVendor, kVersionNumber);
-    SDK_LOG_WRITE(kLogSys, "ReadSDKVersion(%s)", buffer);
+    log_write(kLogSys, texts::kVersion, buffer);
     return 0;
 }
 
-SDK_BSP_API int ReadHardwareInformation(char* buffer, int /*length: not examined*/) noexcept {
+// Whatever length the caller gives: the text and its terminator, 70 bytes.
+int hardware_information(char* buffer) noexcept {
     if (!buffer) return 0;
     std::memcpy(buffer, kHardwareInformation, sizeof kHardwareInformation);
-    SDK_LOG_WRITE(kLogSys, "ReadHardwareInformation(%s)", buffer);
+    log_write(kLogSys, texts::kHardwareInformation, buffer);
     return 0;
 }
 
-SDK_BSP_API int UpdateSDK(const char* path) noexcept {
-    SDK_LOG_WRITE(kLogSys, "UpdateSDK(%s)", shown(path));
+int update(const char* path) noexcept {
+    log_write(kLogSys, texts::kUpdate, shown(path));
     if (!path || !std::strstr(path, kPackageName)) return 0;
     const Argument args[] = {{"path", path, os::Quoting::kBare}};
-    if (!all_literal("UpdateSDK", args)) return -1;
+    if (!all_literal(texts::kUpdateSdkName, args)) return -1;
     os::Command move;
     if (!move.format(kCommandBuffer, "mv %s %s", os::Path(path), os::Path(kPackage)))
-        return refuse("UpdateSDK", "path", kTooLong);
+        return refuse(texts::kUpdateSdkName, "path", kTooLong);
     // An archive left by an earlier update stays: gunzip does not overwrite it.
     run_on_paths("mkdir %s", kWorkDir);
     os::run(move.c_str());
@@ -139,68 +138,59 @@ SDK_BSP_API int UpdateSDK(const char* path) noexcept {
     return check_and_install();
 }
 
-SDK_BSP_API int SetRtc(const char* time) noexcept {
+int set_rtc(const char* time) noexcept {
     if (!time) return -1;
     std::array<char, kClockTextMax + 1> text{};
     std::snprintf(text.data(), text.size(), "%.*s", kClockTextMax, time);
     const Argument args[] = {{"time", text.data(), os::Quoting::kQuoted}};
-    if (!all_literal("SetRtc", args)) return -1;
+    if (!all_literal(texts::kSetRtcName, args)) return -1;
     os::Command date;
     date.format(kDateBuffer, "date -s '%s'", text.data());  // always fits: the text is cut
     os::run(date.c_str());
-    bsp_SoftDogFeed();  // the countdown restarts on the new clock
+    io::feed_soft_dog();  // the countdown restarts on the new clock
     os::run("hwclock -w");
-    bsp_SoftDogFeed();
-    SDK_LOG_WRITE(kLogSys, "SetRtc %s;set_cmd=%s", time, date.c_str());
+    io::feed_soft_dog();
+    log_write(kLogSys, texts::kSetRtc, time, date.c_str());
     return 0;
 }
 
-SDK_BSP_API int SetFtp(const char* user, const char* password, const char* path) noexcept {
-    SDK_LOG_WRITE(kLogDebug, "fun=%s,usr =%s,password=%s,path=%s", "SetFtp", shown(user), shown(password), shown(path));
+int set_ftp(const char* user, const char* password, const char* path) noexcept {
+    log_write(kLogDebug, texts::kSetFtp, texts::kSetFtpName, shown(user), shown(password), shown(path));
     if (!path) return -1;
     const Argument args[] = {{"user", user, os::Quoting::kBare},
                              {"password", password, os::Quoting::kBare},
                              {"path", path, os::Quoting::kBare}};
-    if (!all_literal("SetFtp", args)) return -1;
+    if (!all_literal(texts::kSetFtpName, args)) return -1;
     const os::Path home(path);
     os::Command mkdir, add;
     if (!mkdir.format(kCommandBuffer, "mkdir %s", home) ||
         !add.format(kCommandBuffer, "user.sh add %s %s %s", user, password, home))
-        return refuse("SetFtp", "arguments", kTooLong);
-    if (!IsFileExist(path)) os::run(mkdir.c_str());
+        return refuse(texts::kSetFtpName, "arguments", kTooLong);
+    if (!file_exists(path)) os::run(mkdir.c_str());
     os::run(add.c_str());
     return 0;
 }
 
-SDK_BSP_API int DelFtp(const char* user) noexcept {
-    SDK_LOG_WRITE(kLogDebug, "fun=%s,usr =%s", "DelFtp", shown(user));
+int del_ftp(const char* user) noexcept {
+    log_write(kLogDebug, texts::kDelFtp, texts::kDelFtpName, shown(user));
     const Argument args[] = {{"user", user, os::Quoting::kBare}};
-    if (!all_literal("DelFtp", args)) return -1;
+    if (!all_literal(texts::kDelFtpName, args)) return -1;
     os::Command del;
-    if (!del.format(kCommandBuffer, "user.sh del %s", user)) return refuse("DelFtp", "user", kTooLong);
+    if (!del.format(kCommandBuffer, "user.sh del %s", user)) return refuse(texts::kDelFtpName, "user", kTooLong);
     os::run(del.c_str());
     return -1;  // the box's result, whatever the script did
 }
 
-SDK_BSP_API int GetSupportedExtendType(char* /*types*/, int /*length*/) noexcept { return -2; }
+int file_exists(const char* path) noexcept { return os::exists(path) ? 1 : 0; }
 
-SDK_BSP_API int AddExtend(const char* /*type*/, const char* /*parameters*/) noexcept { return -1; }
+int open_read_only(const char* path) noexcept { return os::open(path, O_RDONLY | O_CLOEXEC); }
 
-SDK_BSP_API int IsFileExist(const char* path) noexcept {
-    struct stat st {};
-    return path && os::stat(path, &st) == 0 ? 1 : 0;
-}
-
-SDK_BSP_API int FSU_get_file_size(const char* path) noexcept { return getfilesize(path); }
-
-SDK_BSP_API int FSU_get_fd(const char* path) noexcept { return os::open(path, O_RDONLY | O_CLOEXEC); }
-
-SDK_BSP_API int Read_Data_File(const char* path, char* buffer, int size) noexcept {
-    if (!IsFileExist(path) || !buffer || size <= 0) return 0;
-    const int file_size = FSU_get_file_size(path);
+int read_data_file(const char* path, char* buffer, int size) noexcept {
+    if (!file_exists(path) || !buffer || size <= 0) return 0;
+    const int bytes = file_size(path);
     os::Fd fd(os::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0700));
     if (!fd) return -1;
-    const auto want = static_cast<std::size_t>(std::clamp(file_size, 0, size));
+    const auto want = static_cast<std::size_t>(std::clamp(bytes, 0, size));
     std::size_t got = 0;
     while (got < want) {
         const ssize_t n = ::read(fd.get(), buffer + got, want - got);
@@ -211,7 +201,7 @@ SDK_BSP_API int Read_Data_File(const char* path, char* buffer, int size) noexcep
     return static_cast<int>(got);
 }
 
-SDK_BSP_API char* ReadsyscmdReturn(const char* command, char* buffer, int size) noexcept {
+char* read_command_output(const char* command, char* buffer, int size) noexcept {
     if (!buffer || size <= 0) return buffer;
     const auto n = static_cast<std::size_t>(size);
     std::memset(buffer, 0, n);
@@ -229,4 +219,4 @@ SDK_BSP_API char* ReadsyscmdReturn(const char* command, char* buffer, int size) 
     return buffer;
 }
 
-}  // extern "C"
+}  // namespace bsp::sdk

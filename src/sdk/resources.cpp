@@ -7,10 +7,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "sdk/sdk.h"
-
-SDK_BSP_API BSP_BOARD_HARDWARE_RESOURCES_T BSP_BOARD_HARDWARE_RESOURCES{};
-SDK_BSP_API STR_SYSTEM_RESOURCES_NUM_T STR_SYSTEM_RESOURCES_NUM{};
+#include "abi/texts.h"
+#include "sdk/log.h"
+#include "sdk/resources.h"
 
 namespace bsp::sdk {
 namespace {
@@ -122,28 +121,21 @@ bool same(const char* a, const char* b) noexcept {
 
 const Resource* resources() noexcept { return kTable.data(); }
 
-}  // namespace bsp::sdk
-
-using namespace bsp::sdk;
-
-extern "C" {
-
-SDK_BSP_API int READ_resourceName(const char* name) noexcept {
+int resource_id(const char* name) noexcept {
     if (!name) return SDK_BSP_RESOURCE_NOT_FOUND;
     auto row = std::find_if(kTable.begin(), kTable.end(), [&](const Resource& r) { return same(r.name, name); });
     return row == kTable.end() ? SDK_BSP_RESOURCE_NOT_FOUND : row->id;
 }
 
-SDK_BSP_API void PAR_SET_M_COM_EXIST_STATUS(int value) noexcept { store(BSP_BOARD_HARDWARE_RESOURCES.M_COM, value); }
-SDK_BSP_API void PAR_SET_EXT_COM_EXIST_STATUS(int value) noexcept {
-    store(BSP_BOARD_HARDWARE_RESOURCES.EXT_COM, value);
-}
-SDK_BSP_API void PAR_SET_M_ENV_EXIST_STATUS(int value) noexcept { store(BSP_BOARD_HARDWARE_RESOURCES.M_ENV, value); }
-SDK_BSP_API void PAR_SET_EXT_ENV_EXIST_STATUS(int value) noexcept {
-    store(BSP_BOARD_HARDWARE_RESOURCES.EXT_ENV, value);
+void set_presence(PresenceFlag flag, int value) noexcept { store(BSP_BOARD_HARDWARE_RESOURCES.*flag, value); }
+
+void clear_presence() noexcept {
+    for (PresenceFlag flag : {&BSP_BOARD_HARDWARE_RESOURCES_T::M_COM, &BSP_BOARD_HARDWARE_RESOURCES_T::EXT_COM,
+                              &BSP_BOARD_HARDWARE_RESOURCES_T::M_ENV, &BSP_BOARD_HARDWARE_RESOURCES_T::EXT_ENV})
+        set_presence(flag, 0);
 }
 
-SDK_BSP_API void BSP_Resource_CHECK(void) noexcept {
+void count_resources() noexcept {
     auto& flags = BSP_BOARD_HARDWARE_RESOURCES;
     int com = 4 + (present(flags.M_COM) ? 4 : 0) + (present(flags.EXT_COM) ? 4 : 0);
     bool env = present(flags.M_ENV);
@@ -158,29 +150,27 @@ SDK_BSP_API void BSP_Resource_CHECK(void) noexcept {
     store(num.DO, dout);
     store(num.AO, ao);
 
-    static constexpr const char* kLine = "COM=%d;AI=%d;DI=%d,AO=%d,DO=%d";
-    SDK_LOG_WRITE(kLogSys, kLine, com, ai, di, ao, dout);
-    std::printf(kLine, com, ai, di, ao, dout);
+    log_write(kLogSys, texts::kResourceCounts, com, ai, di, ao, dout);
+    std::printf(texts::kResourceCounts, com, ai, di, ao, dout);
 }
 
-SDK_BSP_API int sdk_read_com_num(void) noexcept { return load(STR_SYSTEM_RESOURCES_NUM.COM); }
-SDK_BSP_API int sdk_read_ai_num(void) noexcept { return load(STR_SYSTEM_RESOURCES_NUM.AI); }
-SDK_BSP_API int sdk_read_di_num(void) noexcept { return load(STR_SYSTEM_RESOURCES_NUM.DI); }
-SDK_BSP_API int sdk_read_do_num(void) noexcept { return load(STR_SYSTEM_RESOURCES_NUM.DO); }
+int resource_count(ResourceCount count) noexcept { return load(STR_SYSTEM_RESOURCES_NUM.*count); }
 
 // The length limits only the clearing: the list is written whole, and the buffer must hold
 // SDK_BSP_RESOURCE_LIST_SIZE bytes, as the header tells the host.
-SDK_BSP_API int ReadFSUResource(char* buffer, int length) noexcept {
+int resource_list(char* buffer, int length) noexcept {
     if (buffer && length > 0) std::memset(buffer, 0, static_cast<std::size_t>(length));
-    BSP_Resource_CHECK();
+    count_resources();
 
     struct Section {
         const char* fmt;
         int count;
     };
     const Section sections[] = {
-        {"\"Local/Uart/%d\"", sdk_read_com_num()}, {"\"Local/AI/%d\"", sdk_read_ai_num()},
-        {"\"Local/DI/%d\"", sdk_read_di_num()},    {"\"Local/DO/%d\"", sdk_read_do_num()},
+        {"\"Local/Uart/%d\"", resource_count(&STR_SYSTEM_RESOURCES_NUM_T::COM)},
+        {"\"Local/AI/%d\"", resource_count(&STR_SYSTEM_RESOURCES_NUM_T::AI)},
+        {"\"Local/DI/%d\"", resource_count(&STR_SYSTEM_RESOURCES_NUM_T::DI)},
+        {"\"Local/DO/%d\"", resource_count(&STR_SYSTEM_RESOURCES_NUM_T::DO)},
         {"\"Local/Led/%d\"", kNumberedLeds.count},
     };
     ListText list;
@@ -189,21 +179,17 @@ SDK_BSP_API int ReadFSUResource(char* buffer, int length) noexcept {
     const char* text = list.close();
 
     if (buffer) std::memcpy(buffer, text, list.size() + 1);
-    SDK_LOG_WRITE(kLogSys, "ReadFSUResource(%s)", text);
+    log_write(kLogSys, texts::kResourceList, text);
     return 0;
 }
 
 // The length is not looked at: the name is copied whole, terminator included.
-SDK_BSP_API int ReadResourceAlias(const char* name, char* alias, int) noexcept {
+int resource_alias(const char* name, char* alias) noexcept {
     if (!name) return 0;
     if (alias) std::strcpy(alias, name);
-    SDK_LOG_WRITE(kLogSys, "ReadResourceAlias(%s)", name);
+    log_write(kLogSys, texts::kResourceAlias, name);
     return 0;
 }
 
-SDK_BSP_API int GetResourceState(const char*, int* state) noexcept {
-    if (state) *state = 0;
-    return 0;
-}
+}  // namespace bsp::sdk
 
-}  // extern "C"

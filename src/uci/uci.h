@@ -1,6 +1,7 @@
-// What the configuration reader's parts share: the query split, the option search over a package
-// text, and the heap copies of package files. The positioning-mode code reads the vqm package
-// through copy_ram_value (after sdkuci_free).
+// The configuration reader: the query split, the option search over a package text, the heap
+// copies of package files, and the directory listing. The positioning-mode code reads the vqm
+// package through copy_ram_value (after free_copies). The exported reader calls are forwarders to
+// these.
 #pragma once
 
 #include <cstddef>
@@ -41,21 +42,30 @@ struct Query {
 
 // Splits a query. False when it does not begin with "uci get ", has fewer than two dots after
 // it, or a part is empty or longer than its buffer allows.
-bool fill_string(std::string_view query, Query& out) noexcept;
+bool split_query(std::string_view query, Query& out) noexcept;
 
 // The value of option in the named section of a zero-terminated package text, found by a plain
 // substring search (not a parser); empty when there is none. The value points into the text.
-std::string_view uci_get_para(const char* text, std::string_view section, std::string_view option) noexcept;
+std::string_view find_option(const char* text, std::string_view section, std::string_view option) noexcept;
 
 // The size of a regular file from its status, or -1 when it cannot be examined or is no regular
 // file (a FIFO would block the reader, a directory cannot be read).
-std::int64_t get_file_size(const char* path) noexcept;
+std::int64_t regular_file_size(const char* path) noexcept;
 // Opens /etc/config/<package> read-only; -1 on failure.
-int get_fd(std::string_view package) noexcept;
+int open_package(std::string_view package) noexcept;
 
-// sdkuci_get_ram's answer copied into out under the reader's lock, for the library's own
-// lookups: they leave the exported result buffer to the host.
+// The value for a query from the copies of six packages (loaded on first use), in the reader's
+// result buffer: "" when there is none. The buffer is shared: copy the text out before the next call.
+char* get_ram(const char* query) noexcept;
+// get_ram's answer copied into out under the reader's lock, for the library's own lookups: they
+// leave the shared result buffer to the host.
 void copy_ram_value(const char* query, std::span<char, kResultBuffer> out) noexcept;
+// The value for a query read from the package file afresh, in a result buffer of its own.
+char* get_flash(const char* query) noexcept;
+// Drops the copies; the next get_ram loads them again.
+void free_copies() noexcept;
+// The names in a directory, one a line, in a shared buffer; null when it cannot be opened.
+char* list_dir(const char* path) noexcept;
 
 // A package file read whole onto the heap, zero-terminated (one byte more than the file), so the
 // searches stop at its end. Empty when the file cannot be read.

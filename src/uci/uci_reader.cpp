@@ -84,7 +84,7 @@ bool read_whole(int fd, char* buf, std::size_t size, std::size_t& got) noexcept 
 
 }  // namespace
 
-bool fill_string(std::string_view query, Query& out) noexcept {
+bool split_query(std::string_view query, Query& out) noexcept {
     out = {};
     if (!query.starts_with(kQueryPrefix)) return false;
     std::string_view rest = query.substr(kQueryPrefix.size());
@@ -103,7 +103,7 @@ bool fill_string(std::string_view query, Query& out) noexcept {
 // A substring search, not a parser: the first occurrence of the quoted section name starts the
 // search, also one inside an earlier value; an option name between blanks inside a value of the
 // same section is the match; a list yields its first item; an escaped quote ends the value.
-std::string_view uci_get_para(const char* text, std::string_view section, std::string_view option) noexcept {
+std::string_view find_option(const char* text, std::string_view section, std::string_view option) noexcept {
     const Pattern quoted_section('\'', section), spaced_option(' ', option);
     if (!text || !quoted_section.ok() || !spaced_option.ok()) return {};
     const char* sec = std::strstr(text, quoted_section.c_str());
@@ -116,26 +116,26 @@ std::string_view uci_get_para(const char* text, std::string_view section, std::s
     return quoted_value(opt + spaced_option.size());
 }
 
-std::int64_t get_file_size(const char* path) noexcept {
+std::int64_t regular_file_size(const char* path) noexcept {
     struct stat st {};
-    if (bsp::os::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    if (os::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
     return st.st_size;
 }
 
-int get_fd(std::string_view package) noexcept {
+int open_package(std::string_view package) noexcept {
     PackagePath path;
-    return package_path(package, path) ? bsp::os::open(path.data(), O_RDONLY | O_CLOEXEC) : -1;
+    return package_path(package, path) ? os::open(path.data(), O_RDONLY | O_CLOEXEC) : -1;
 }
 
 Text Text::read_package(std::string_view package) noexcept {
     Text text;
     PackagePath path;
     if (!package_path(package, path)) return text;
-    std::int64_t size = get_file_size(path.data());
+    std::int64_t size = regular_file_size(path.data());
     if (size < 0 || size > kFileMax) return text;
     auto n = static_cast<std::size_t>(size);
     text.buf_.reset(static_cast<char*>(std::malloc(n + 1)));
-    const bsp::os::Fd fd(get_fd(package));
+    const os::Fd fd(open_package(package));
     std::size_t got = 0;
     if (!text.buf_ || !fd || !read_whole(fd.get(), text.buf_.get(), n, got)) {
         text.reset();
@@ -147,10 +147,10 @@ Text Text::read_package(std::string_view package) noexcept {
 
 namespace {
 
-// The packages sdkuci_get_ram holds copies of, in their load order.
+// The packages get_ram holds copies of, in their load order.
 constexpr std::array<std::string_view, 6> kRamPackages{"Device", "vqm", "EnvironmentPar", "monitor", "network", "ks"};
 
-// Loaded by the first sdkuci_get_ram, kept until sdkuci_free. One lock around loading, freeing
+// Loaded by the first get_ram, kept until free_copies. One lock around loading, freeing
 // and searching them, so that no call (the positioning-mode code's included) frees a copy under
 // another thread's search. The lock is held for one load and one search: a few KiB of strstr.
 struct Copies {
@@ -168,7 +168,7 @@ std::array<char, kListBuffer> g_list{};
 
 // In the load order; the first file that cannot be read stops the loading, leaving it and the
 // packages after it without a copy.
-void ram_init() noexcept {
+void load_copies() noexcept {
     for (std::size_t k = 0; k < kRamPackages.size(); ++k) {
         g_copies.text[k] = Text::read_package(kRamPackages[k]);
         if (!g_copies.text[k].loaded()) return;
@@ -182,21 +182,21 @@ std::string_view query_text(const char* query) noexcept {
 }
 
 char* answer(std::span<char> result, const char* text, const Query& q) noexcept {
-    std::string_view value = uci_get_para(text, q.section, q.option);
+    std::string_view value = find_option(text, q.section, q.option);
     std::size_t n = std::min(value.size(), result.size() - 1);  // a longer value is cut to 99 characters
     std::copy_n(value.begin(), n, result.begin());
     result[n] = '\0';
     return result.data();
 }
 
-// sdkuci_get_ram's work, into out (empty when nothing is found); the caller holds g_copies_lock.
+// get_ram's work, into out (empty when nothing is found); the caller holds g_copies_lock.
 char* search_copies(const char* query, std::span<char, kResultBuffer> out) noexcept {
     std::fill(out.begin(), out.end(), '\0');
     Query q;
-    bool ok = fill_string(query_text(query), q);
+    bool ok = split_query(query_text(query), q);
     if (!g_copies.loaded) {
         g_copies.loaded = true;
-        ram_init();
+        load_copies();
     }
     auto pkg = std::find(kRamPackages.begin(), kRamPackages.end(), q.package);
     if (!ok || pkg == kRamPackages.end()) return out.data();
@@ -210,27 +210,21 @@ void copy_ram_value(const char* query, std::span<char, kResultBuffer> out) noexc
     search_copies(query, out);
 }
 
-}  // namespace bsp::uci
-
-using namespace bsp::uci;
-
-extern "C" {
-
-SDK_BSP_API char* sdkuci_get_ram(const char* query) noexcept {
+char* get_ram(const char* query) noexcept {
     std::lock_guard lock(g_copies_lock);
     return search_copies(query, g_ram_result);
 }
 
 // An unreadable file gives the empty result, like a missing option: never null.
-SDK_BSP_API char* sdkuci_get_flash(const char* query) noexcept {
+char* get_flash(const char* query) noexcept {
     g_flash_result.fill('\0');
     Query q;
-    if (!fill_string(query_text(query), q)) return g_flash_result.data();
+    if (!split_query(query_text(query), q)) return g_flash_result.data();
     const Text text = Text::read_package(q.package);  // freed on return
     return answer(g_flash_result, text.c_str(), q);
 }
 
-SDK_BSP_API void sdkuci_free(void) noexcept {
+void free_copies() noexcept {
     std::lock_guard lock(g_copies_lock);
     if (!g_copies.loaded) return;
     // Every copy is dropped, so a later load that stops early leaves no freed buffer in use.
@@ -238,10 +232,10 @@ SDK_BSP_API void sdkuci_free(void) noexcept {
     g_copies.loaded = false;
 }
 
-SDK_BSP_API char* sdkls(const char* path) noexcept {
+char* list_dir(const char* path) noexcept {
     g_list.fill('\0');
     if (!path) return nullptr;
-    const bsp::os::Dir dir(bsp::os::opendir(path));
+    const os::Dir dir(os::opendir(path));
     if (!dir) {
         std::printf("can't open %s\n", path);
         return nullptr;
@@ -258,4 +252,4 @@ SDK_BSP_API char* sdkls(const char* path) noexcept {
     return g_list.data();
 }
 
-}  // extern "C"
+}  // namespace bsp::uci

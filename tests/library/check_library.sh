@@ -4,6 +4,8 @@
 #                                     the thread library, on C libraries that keep it apart)
 # check_library.sh runtime LIB        the C++ exception runtime (throw, unwinder, terminate handler,
 #                                     name demangler) is not linked in: it is most of a library's size
+# check_library.sh bound LIB          no dynamic relocation names a function the library itself
+#                                     exports: none of its own calls can be taken by a host
 set -eu
 what=$1 lib=$2
 case $what in
@@ -31,6 +33,14 @@ runtime)
             grep -E '^(__cxa_throw|__cxa_demangle|__gxx_personality_v0|_Unwind_RaiseException|__cxa_guard_acquire)$' || true)
     [ -z "$found" ] || { echo "the C++ exception runtime is linked in:" $found; exit 1; }
     echo "no exception runtime: $(wc -c < "$lib") bytes unstripped"
+    ;;
+bound)
+    readelf -W --dyn-syms "$lib" | awk '$4 == "FUNC" && $7 != "UND" { sub(/@.*/, "", $8); print $8 }' |
+        sort -u > "$lib.functions"
+    readelf -W -r "$lib" | awk 'NF >= 5 { sub(/@.*/, "", $5); print $3, $5 }' > "$lib.relocations"
+    found=$(awk 'NR == FNR { own[$1] = 1; next } ($2 in own)' "$lib.functions" "$lib.relocations")
+    [ -z "$found" ] || { echo "relocations against the library's own functions:"; echo "$found"; exit 1; }
+    echo "no relocation against its $(wc -l < "$lib.functions") exported functions"
     ;;
 *) echo "unknown check $what"; exit 2 ;;
 esac

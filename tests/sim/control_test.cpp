@@ -98,6 +98,37 @@ TEST(LiveControl, SetsAllOrNoneAndSaysWhatItRefuses) {
     EXPECT_EQ(s.client.Get("/api/state", {{"Host", "attacker.example:" + port}})->status, 403);
     EXPECT_EQ(s.client.Get("/api/state", {{"Host", "127.0.0.2:" + port}})->status, 403);
     EXPECT_EQ(s.client.Get("/api/state", {{"Host", "localhost:" + port}})->status, 200);
+    EXPECT_EQ(s.client.Get("/", {{"Host", "attacker.example:" + port}})->status, 403);
+}
+
+TEST(LiveControl, ServesItsPageFromItsOwnFilesAndShowsEachPortsLastTraffic) {
+    Served s;
+    for (const auto& [path, type] : {std::pair{"/", "text/html; charset=utf-8"},
+                                     {"/app.js", "text/javascript; charset=utf-8"},
+                                     {"/style.css", "text/css; charset=utf-8"}}) {
+        const auto r = s.client.Get(path);
+        ASSERT_TRUE(r) << path;
+        EXPECT_EQ(r->status, 200) << path;
+        EXPECT_EQ(r->get_header_value("Content-Type"), type) << path;
+        EXPECT_EQ(r->get_header_value("Content-Security-Policy"), "default-src 'self'; img-src data:");
+        for (const char* elsewhere : {"http://", "https://", "//fonts", "@import"}) EXPECT_EQ(r->body.find(elsewhere), std::string::npos) << path;
+    }
+    EXPECT_EQ(s.client.Get("/nope.js")->status, 404);
+
+    // Chunks close behind each other one way make one entry, up to what an entry shows; the way
+    // turning starts another.
+    for (const std::string& chunk : {std::string("abc"), std::string("def"), std::string(60, 'x'), std::string("z")})
+        s.box.port(1).push(chunk);
+    const auto recent = [&] { return json::parse(s.client.Get("/api/state")->body)["ports"]["ttymxc1"]["recent"]; };
+    ASSERT_TRUE(s.box.wait_for([&] { return recent().size() == 2; }, 5s)) << recent();
+    testfiles::write_file(s.box.port(1).link(), "hi");  // echoed back
+    std::string shown = "61 62 63 64 65 66";
+    for (int i = 6; i < 48; ++i) shown += " 78";
+    const json expected = {{{"way", "out"}, {"bytes", 66}, {"hex", shown + " ..."}},
+                           {{"way", "out"}, {"bytes", 1}, {"hex", "7A"}},
+                           {{"way", "in"}, {"bytes", 2}, {"hex", "68 69"}},
+                           {{"way", "out"}, {"bytes", 2}, {"hex", "68 69"}}};
+    EXPECT_TRUE(s.box.wait_for([&] { return recent() == expected; }, 5s)) << recent();
 }
 
 // A client socket on the server, with bytes sent and nothing more read than the reply's head.

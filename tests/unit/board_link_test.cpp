@@ -18,7 +18,7 @@
 namespace {
 
 using bsp::com::append;
-using bsp::com::LIST_MCOM_RECV_INFO;
+using bsp::com::g_receive_buffers;
 using testing::HasSubstr;
 using unit::Bytes;
 using unit::operator+;
@@ -243,7 +243,7 @@ TEST_F(ReceiveBuffersThreads, EveryByteHandedOutOnceAndInOrder) {
     for (auto& t : threads) t.join();
     for (std::size_t b = 0; b < kPairs; ++b) {
         EXPECT_TRUE(received[b] == stream(b, 0, kBytes)) << "buffer " << b;
-        EXPECT_EQ(LIST_MCOM_RECV_INFO[b].len, 0) << "buffer " << b;
+        EXPECT_EQ(g_receive_buffers[b].len, 0) << "buffer " << b;
     }
 }
 

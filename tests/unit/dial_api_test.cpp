@@ -5,8 +5,11 @@
 // root's bin/ that print what the test leaves there.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -129,6 +132,38 @@ TEST_F(DialApi, ReportsFromTheRecord) {
     EXPECT_EQ(std::string(wide.data()).size(), 136u);
     EXPECT_EQ(wide[137], '#');
     EXPECT_TRUE(std::string(wide.data()).starts_with("{\"CardStat\":\"0\", \"SignalStrength\":\"-61\", \"IP\":\"1.2.34\", \"Longitude\":\""));
+}
+
+// The supervisor's start clears the modem record: requests made after FSU_Lte_THREAD_START
+// returns, by the caller and by a second caller racing it, must outlive that clearing. The
+// supervisor never ends, so it runs in a child process of its own, which leaves with _exit.
+using SupervisorStartThreadsDeathTest = unit::RootedTest;
+
+TEST_F(SupervisorStartThreadsDeathTest, RequestsMadeRightAfterTheStartAreServed) {
+    stand_in("lsusb", "true\n");  // no module: each request is served and dropped at once
+    auto start_and_request = [this] {
+        STR_LOG_PAR.net = 2;
+        std::array<int, 2> started{};
+        std::thread dialler([&] {
+            started[0] = FSU_Lte_THREAD_START();
+            DialDial("", "");
+        });
+        std::thread hanger([&] {
+            started[1] = FSU_Lte_THREAD_START();
+            DialTerminate();
+        });
+        dialler.join();
+        hanger.join();
+        bool served = false;
+        for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+             !served && std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+            const std::string log = unit::read_file(box("tmp/sdklog.log"));
+            served = log.find("]:LTE SYS NO CSQ!") != log.npos && log.find("]:killall pppd") != log.npos;
+        }
+        std::fflush(nullptr);
+        _exit(served && started[0] + started[1] == -1 ? 0 : 1);
+    };
+    EXPECT_EXIT(start_and_request(), testing::ExitedWithCode(0), "");
 }
 
 class ModemDetect : public unit::RootedTest {

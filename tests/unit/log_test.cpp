@@ -11,7 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "sdk/sdk.h"
+#include "sdk/log.h"
+#include "sdk_bsp.h"
 #include "support.h"
 
 namespace {
@@ -87,7 +88,7 @@ TEST_F(Log, HeaderFieldsArePaddedAsTheirFormatsPadThem) {
         clock.set(timegm(&tm));
         const int n = next();
         char head[bsp::sdk::kLogHeaderMax], expected[128];
-        EXPECT_EQ(bsp::sdk::SDK_UPDATE_LOG_HEADER(6, head), 3);
+        EXPECT_EQ(bsp::sdk::write_header(6, head), 3);
         std::snprintf(expected, sizeof expected, "\r\n[%04d-%02d-%02d %02d:%02d:%02d sdk_PIC   Line=%010d]:", year, 1, 2, 3, 4,
                       5, n);
         EXPECT_EQ(std::string(head), expected);

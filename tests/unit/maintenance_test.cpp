@@ -11,7 +11,6 @@
 #include <regex>
 
 #include "io/io.h"
-#include "sdk/sdk.h"
 #include "support.h"
 
 namespace {

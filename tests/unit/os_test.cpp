@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <array>
 #include <string>
 
 #include "os/os.h"
+#include "sdk_bsp.h"
 #include "support.h"
 
 namespace {
@@ -50,6 +52,29 @@ TEST_F(OsSeam, EverythingItOpensIsCloseOnExec) {
     const std::pair<const char*, int> opened[] = {
         {"open", fd.get()}, {"fopen", fileno(file.get())}, {"opendir", dirfd(dir.get())}, {"popen", fileno(pipe.get())}};
     for (auto [how, d] : opened) EXPECT_TRUE(fcntl(d, F_GETFD) & FD_CLOEXEC) << how;
+}
+
+// The box's tools complain on standard error (ifconfig of an interface that is down, rm of a file
+// already gone): none of it reaches the host's, whoever owns the command. Standard output, the
+// journal and what the library reads are as they were.
+TEST_F(OsSeam, CommandsWriteNothingOnTheHostsStandardError) {
+    stand_in("chatty", "echo out; echo complaint >&2\n");
+    journal_commands();
+    std::array<char, 64> first_word{}, stripped{};
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    bsp::os::run("chatty");
+    bsp::os::run("no-such-tool-of-the-box");
+    std::string piped(16, '\0');
+    piped.resize(std::fread(piped.data(), 1, piped.size(), bsp::os::Pipe("chatty").get()));
+    ReadsyscmdReturn("chatty", first_word.data(), first_word.size());
+    uciread("chatty", stripped.data());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "out\n");
+    EXPECT_EQ(piped, "out\n");
+    EXPECT_STREQ(first_word.data(), "out");
+    EXPECT_STREQ(stripped.data(), "out");
+    EXPECT_EQ(take("cmdlog"), "chatty\nno-such-tool-of-the-box\nchatty\nchatty\nchatty\n");
 }
 
 TEST(OsRoot, AnUnusableRootOpensNothingAndRunsNothing) {

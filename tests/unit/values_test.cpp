@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "com/env_link.h"
-#include "sdk/sdk.h"
 #include "sdk_bsp.h"
 #include "support.h"
 
