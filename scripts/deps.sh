@@ -13,8 +13,8 @@ need_packages() {
 }
 
 # What building the library, its example and the simulated box needs (the box's control server:
-# cpp-httplib, found through pkg-config, and nlohmann-json).
-BUILD_PACKAGES="cmake ninja-build g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev pkgconf libcpp-httplib-dev nlohmann-json3-dev"
+# cpp-httplib, found through pkg-config, and nlohmann-json; its Modbus meters: libmodbus).
+BUILD_PACKAGES="cmake ninja-build g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev pkgconf libcpp-httplib-dev nlohmann-json3-dev libmodbus-dev"
 # What the whole test suite needs on top: the log's archiver, the sanitizer and fuzzing compilers,
 # the box's cross compiler and the emulator its unit tests run under, the ELF tools, and doxygen for
 # the header's reference (which fails on anything left undocumented), and the browser the box's page

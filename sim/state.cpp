@@ -123,6 +123,8 @@ J BoxState::state() const {
     s["commands"] = {{"count", files.calls}, {"last", files.last_calls}};
     s["ftp"] = J::array();  // read from its file once the lock is let go (Box::state)
 
+    s["devices"] = devices_state();
+
     const Options now = condition();
     J& switches_json = s["switches"] = J::object();
     for (const auto& sw : switches) switches_json[sw.name] = sw.get(now);
@@ -157,6 +159,17 @@ const J* find_path(const J& node, std::string_view path) {
         }
         if (end == 0 || (end = path.rfind('.', end - 1)) == std::string_view::npos) return nullptr;
     }
+}
+
+const J* switch_value(const J& state, std::string_view name) {
+    if (const auto sw = state.find("switches"); sw != state.end())
+        if (const auto it = sw->find(std::string(name)); it != sw->end()) return &*it;
+    const auto r = parse_register_name(name);
+    const J* units = r ? find_path(state, "devices." + std::to_string(r->uart) + ".units") : nullptr;
+    if (!units || !units->is_object() || (r->unit == 0 && units->size() != 1)) return nullptr;
+    const std::string unit = r->unit ? std::to_string(r->unit) : units->begin().key();
+    const std::string table = kTableNames[static_cast<std::size_t>(r->table)];
+    return find_path(*units, unit + "." + table + "." + std::to_string(r->address) + ".value");
 }
 
 }  // namespace sim

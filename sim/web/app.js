@@ -12,6 +12,7 @@ const PLACES = [
   [/^announce$/, () => 'boards'],
   [/^no-env$/, () => 'environment'],
   [/^unplugged\.(.+)$/, m => 'port-' + m[1]],
+  [/^device\.(\d+)(\.u\d+)?\.fault$/, m => 'device-' + m[1]],
   [/^(no-gps|gps-.+)$/, () => 'gps'],
   [/^(modem|no-modem|modem-.+)$/, () => 'modem'],
 ];
@@ -24,8 +25,11 @@ const CHOICES = {
 };
 
 // The state's parts this page shows in their own places; any other is shown as it comes.
-const SHOWN = ['leds', 'gpio', 'outputs', 'environment', 'boards', 'ports', 'gps', 'modem', 'link', 'reboot',
-               'commands', 'ftp', 'switches'];
+const SHOWN = ['leds', 'gpio', 'outputs', 'environment', 'boards', 'ports', 'devices', 'gps', 'modem', 'link',
+               'reboot', 'commands', 'ftp', 'switches'];
+// A register or bit of a Modbus device, as its switch is named: device.UART[.uUNIT].TABLE.ADDRESS.
+const REGISTER = /^device\.(\d+)(?:\.u(\d+))?\.(coil|discrete|holding|input)\.(\d+)$/;
+const TABLES = ['holding', 'input', 'coil', 'discrete'];
 
 const RECEIVER_PORT = 'ttymxc7';
 const SIGNAL_BARS = [[20, 4], [15, 3], [10, 2], [2, 1]];  // the CSQ from which so many bars show
@@ -135,6 +139,54 @@ function renderPorts(s) {
   }
 }
 
+// "9600 8N1"; a box port shows only its rate and stop bits.
+const lineText = l => l && (l.data === null ? `${l.baud} baud, ${l.stop} stop bit${l.stop > 1 ? 's' : ''}`
+  : `${l.baud} ${l.data}${{none: 'N', odd: 'O', even: 'E'}[l.parity] ?? '?'}${l.stop}`);
+
+// Each Uart's device: what it is and what it did; a Modbus unit's named registers (and any other
+// that is not 0), each editable, and a form for any register at all.
+function renderDevices(devices) {
+  for (const [n, d] of Object.entries(devices)) {
+    show(card('devices', 'device-' + n, `Local/Uart/${n} · ${d.kind}`),
+      facts([['line', d.line], ['settings', d.settings ? lineText(d.settings) : 'any'],
+             ['host\'s line', lineText(d.host), `device-${n}-host`],
+             ['requests', `${d.requests}, ${d.answers} answers, ${d.errors} errors`, `device-${n}-counts`],
+             ...(d.file ? [['file', d.file]] : []),
+             ...(d.port ? [['TCP', `127.0.0.1:${d.port}${d.client ? ', a client connected' : ''}`]] : [])]));
+    if (!d.units) continue;
+    const bus = Object.keys(d.units).length > 1;
+    for (const [u, unit] of Object.entries(d.units)) {
+      const prefix = `device.${n}${bus ? '.u' + u : ''}.`;
+      const box = $(`unit-${n}-${u}`) ?? $('card-device-' + n).appendChild(unitBox(n, u, prefix));
+      show(`unit-${n}-${u}-counts`, `unit ${u}: ${unit.requests} requests, ${unit.answers} answers, ${unit.errors} errors`);
+      for (const table of TABLES) {
+        for (const [a, r] of Object.entries(unit[table])) {
+          if (r.name === null && !r.value) continue;
+          const input = control(prefix + `${table}.${a}`, r.value, box.querySelector('.registers'),
+                                `${table} ${a}${r.name ? ' ' + r.name : ''}`);
+          showValue(input, r.value);
+        }
+      }
+    }
+  }
+}
+
+function unitBox(n, u, prefix) {
+  const table = el('select', {'aria-label': 'table'}, TABLES.map(t => el('option', {value: t}, t)));
+  const address = el('input', {type: 'text', size: 5, inputmode: 'numeric', 'aria-label': 'address', value: '0'});
+  const value = el('input', {type: 'text', size: 6, 'aria-label': 'value'});
+  const error = el('span', {class: 'error', 'aria-live': 'polite'});
+  const form = el('form', {class: 'any-register'}, 'set ', table, ' ', address, ' to ', value, ' ',
+    el('button', {type: 'submit'}, 'Set'), error);
+  form.addEventListener('submit', async e => {
+    e.preventDefault();
+    const text = value.value.trim();
+    error.textContent = await post(prefix + `${table.value}.${address.value.trim()}`, /^\d+$/.test(text) ? Number(text) : text);
+  });
+  return el('div', {class: 'unit', id: `unit-${n}-${u}`}, el('h4', {id: `unit-${n}-${u}-counts`}),
+    el('div', {class: 'switches registers'}), form);
+}
+
 const degrees = (v, plus, minus) => `${Math.abs(v).toFixed(7)} ${v < 0 ? minus : plus}`;
 
 function renderGps(g) {
@@ -211,8 +263,9 @@ function placeOf(name) {
   return 'other';
 }
 
-// The switch's control, made the first time the state names it.
-function control(name, value) {
+// The switch's control, made the first time the state names it: beside what it changes, or in
+// `into` under `title`.
+function control(name, value, into = null, title = name) {
   const id = 'sw-' + name;
   if ($(id)) return $(id);
   const type = typeof value;
@@ -229,12 +282,12 @@ function control(name, value) {
     input.addEventListener('input', () => { input.dataset.edited = '1'; });
     input.addEventListener('blur', () => {
       delete input.dataset.edited;
-      if (state) showValue(input, state.switches[name]);
+      if (state) showValue(input, current(name));
     });
   }
-  const label = el('label', {for: id}, name);
-  const place = placeOf(name);
-  $('switches-' + place).append(el('div', {class: 'switch ' + type}, type === 'boolean' ? [input, label] : [label, input], error));
+  const label = el('label', {for: id}, title);
+  const place = into ? null : placeOf(name);
+  (into ?? $('switches-' + place)).append(el('div', {class: 'switch ' + type}, type === 'boolean' ? [input, label] : [label, input], error));
   if (place === 'other') $('other').hidden = false;
   return input;
 }
@@ -258,29 +311,41 @@ function typed(input) {
   return input.dataset.type === 'number' && /^-?\d+$/.test(text) ? Number(text) : text;
 }
 
+// The box's value of a switch, or of a register or bit.
+function current(name) {
+  const m = name.match(REGISTER);
+  if (!m) return state.switches[name];
+  const units = state.devices[m[1]]?.units ?? {};
+  return units[m[2] ?? Object.keys(units)[0]]?.[m[3]]?.[m[4]]?.value;
+}
+
+// Sets one switch; the box's new state is drawn. Returns what the box said against it, or ''.
+async function post(name, value) {
+  try {
+    const res = await fetch('/api/set', {method: 'POST', headers: {'Content-Type': 'application/json'},
+                                         body: JSON.stringify({[name]: value})});
+    const body = await res.json().catch(() => ({}));
+    if (!res.ok) return body.error ?? `refused (HTTP ${res.status})`;
+    render(body);
+    return '';
+  } catch {
+    return 'the box did not answer';
+  }
+}
+
 async function send(input) {
   const name = input.dataset.name;
   const error = $('err-' + name);
   input.dataset.busy = '1';
-  let answer = null;
-  try {
-    const res = await fetch('/api/set', {method: 'POST', headers: {'Content-Type': 'application/json'},
-                                         body: JSON.stringify({[name]: typed(input)})});
-    const body = await res.json().catch(() => ({}));
-    if (res.ok) answer = body;
-    else error.textContent = body.error ?? `refused (HTTP ${res.status})`;
-  } catch {
-    error.textContent = 'the box did not answer';
-  }
+  error.textContent = await post(name, typed(input));
   delete input.dataset.busy;
-  if (answer) {
-    error.textContent = '';
+  if (!error.textContent) {
     input.removeAttribute('aria-invalid');
     delete input.dataset.edited;
-    render(answer);
+    showValue(input, current(name));
   } else {
     input.setAttribute('aria-invalid', 'true');
-    if (state) showValue(input, state.switches[name]);
+    if (state) showValue(input, current(name));
   }
 }
 
@@ -291,6 +356,7 @@ function render(s) {
   renderFront(s);
   renderBoards(s.boards);
   renderPorts(s);
+  renderDevices(s.devices);
   renderGps(s.gps);
   renderModem(s.modem);
   renderLink(s.link);
@@ -309,6 +375,8 @@ function named(name, data) {
   if (name === 'led') {
     state.leds[data.led].lit = data.lit;
     renderFront(state);
+  } else if (name === 'switch' && REGISTER.test(data.name)) {
+    if ($('sw-' + data.name)) showValue($('sw-' + data.name), data.value);
   } else if (name === 'switch') {
     state.switches[data.name] = data.value;
     showValue(control(data.name, data.value), data.value);

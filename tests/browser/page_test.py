@@ -5,7 +5,8 @@ fsu-sim serves the box; the real library drives it through the host shell. Witho
 page, the test checks that the page shows the module's model and the seven ports; that the run LED
 the host lights shows lit within 2 s; that what the host writes to a port shows in its traffic;
 that a click on modem-no-service switches the box and the page shows no service; that a bad number
-typed into modem-csq shows the box's refusal and changes nothing; that the page says it lost the
+typed into modem-csq shows the box's refusal and changes nothing; that the Modbus meter behind
+Local/Uart/2 is shown with its named registers, and a register typed in on the page reaches it; that the page says it lost the
 box once the box stops, and finds it again when it is back. It saves a screenshot of the page.
 
 Usage: page_test.py FSU_SIM SDK_SHELL SCREENSHOT.png     (exit 77: no browser here, skipped)
@@ -139,6 +140,12 @@ def check_page(driver, url, box, fsu_sim, shell_program, screenshot_path, sim):
     csq.send_keys('150', Keys.ENTER)
     wait('the refusal beside modem-csq', lambda: text('err-modem-csq') == REFUSED_CSQ, 5)
     assert state()['switches']['modem-csq'] == 24
+
+    wait('the meter\'s voltage register', lambda: 'holding 0 voltage' in text('card-device-2'), 5)
+    voltage = driver.find_element(By.ID, 'sw-device.2.holding.0')
+    voltage.send_keys(Keys.CONTROL, 'a')
+    voltage.send_keys('2350', Keys.ENTER)
+    wait('the voltage set in the box', lambda: state()['devices']['2']['units']['1']['holding']['0']['value'] == 2350, 5)
     screenshot(driver, screenshot_path)
 
     sim.send_signal(signal.SIGTERM)
@@ -168,7 +175,10 @@ def main():
         return 77
     with tempfile.TemporaryDirectory(prefix='sdkbsp-page-') as work:
         box = os.path.join(work, 'box')
-        sim = start_box(fsu_sim, box)
+        meter = os.path.join(work, 'meter.json')
+        with open(meter, 'w') as f:
+            json.dump({'holding': [{'address': 0, 'name': 'voltage', 'value': 2301}]}, f)
+        sim = start_box(fsu_sim, box, ['--device', f'2=modbus,file={meter}'])
         driver = None
         try:
             url = wait('the box serving', lambda: read(f'{box}/url'), 10)
