@@ -227,7 +227,7 @@ TEST(SimDevices, RefusesWhatCannotBeByName) {
         {"2=tcp,port=70000", "port= takes a TCP port"},
     };
     for (const auto& [text, error] : options) {
-        sim::DeviceSpec d;
+        sim::DeviceSetup d;
         EXPECT_NE(sim::parse_device(text, d).find(error), std::string::npos) << text;
     }
     testfiles::TempDir dir;
