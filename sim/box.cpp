@@ -33,7 +33,10 @@ BoxState::BoxState(const std::filesystem::path& d, Options o)
       switches(box_switches()),
       announce_period(opt.announce_period),
       environment(opt.environment),
-      gps(GpsReceiver(opt.gps, SteadyClock::now())) {}
+      gps(GpsReceiver(opt.gps, SteadyClock::now())) {
+    opt.devices = every_uart(opt.devices);
+    add_fault_switches(switches, opt.devices);
+}
 
 Box::Box(const std::filesystem::path& dir, Options options)
     : s_(std::make_unique<BoxState>(dir, std::move(options))) {
@@ -58,6 +61,7 @@ Box::Box(const std::filesystem::path& dir, Options options)
         bd.faults = s_->opt.faults[static_cast<std::size_t>(b)];
         bd.next_announce = now;
     }
+    s_->build_lines();
     // The fsu-uci built here runs as this build runs its programs; one given by path, as it is.
     const std::string uci = s_->opt.uci_program.empty() ? std::string(SIM_LAUNCHER) + " " + sh_quote(SIM_FSU_UCI)
                                                          : sh_quote(s_->opt.uci_program.string());
@@ -212,16 +216,18 @@ std::uint16_t Board::bridge(int channel, std::uint16_t tcp_port) const {
     auto& bd = s_->boards[static_cast<std::size_t>(number_ - 1)];
     if (channel < 0 || channel >= bd.channels)
         throw std::out_of_range("board " + std::to_string(number_) + " has no channel " + std::to_string(channel));
-    auto listener = io::listen_local(tcp_port);
-    const auto bound = io::local_port(listener);
+    auto& line = s_->line_at_channel(number_ - 1, channel);  // where a line is never changes
+    std::vector<DeviceSetup> setups(1);
+    setups[0].uart = line.uart;
+    setups[0].kind = DeviceKind::kTcp;
+    setups[0].port = tcp_port;
+    auto device = make_device(setups);  // listening before the box is locked
     {
         std::lock_guard lock(s_->mu);
-        bd.bridges[static_cast<std::size_t>(channel)] = {std::move(listener), {}};
-        s_->note("board " + std::to_string(number_) + " channel " + std::to_string(channel) +
-                 ": bridged to 127.0.0.1:" + std::to_string(bound));
+        s_->replace_device(line, setups, std::move(device));
     }
     s_->wake_up();
-    return bound;
+    return setups.front().port;
 }
 
 void Board::clear() const {

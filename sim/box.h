@@ -1,6 +1,6 @@
 // The simulated box: the seven serial ports as pseudo-terminals in a directory, the two extension
-// boards on ttymxc5 and ttymxc6 (board 1's channel 4 leading to the environment equipment),
-// echoing pass-through ports on ttymxc1..4, the GPS/BeiDou receiver on ttymxc7, the cellular
+// boards on ttymxc5 and ttymxc6 (board 1's channel 4 leading to the environment equipment), the
+// field devices behind ttymxc1..4 and the boards' channels (echoes unless told otherwise), the GPS/BeiDou receiver on ttymxc7, the cellular
 // module on its AT device (dev/ttyUSB3), the sysfs GPIO tree, the UCI configuration and the box's
 // tools in bin/. One thread serves it all; tests read
 // what it recorded through thread-safe accessors that return copies, and wait with a deadline.
@@ -20,6 +20,7 @@
 //   box.standins();                                     // "uci set vqm.sys.pcas=2", "reboot", ...
 //   box.status();                                       // the status view, as fsu-sim shows it
 //   box.set({{"modem-csq", 10}, {"silent.2", true}});   // switches, as the control API sets them
+//   box.set({{"device.2.holding.0", 2301}});            // a register of the meter on Local/Uart/2
 //   box.state()["switches"]["modem-csq"];               // 10: the state, as the control API shows it
 #pragma once
 
@@ -39,6 +40,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "sim/device.h"
 #include "sim/environment.h"
 #include "sim/events.h"
 #include "sim/frame.h"
@@ -102,6 +104,9 @@ struct Options {
     ModemOptions modem;
     // Serial devices gone from the start, as USB adapters pulled out (ttymxc1 first).
     std::array<bool, kTtys> unplugged{};
+    // What is behind Local/Uart/1 to 12 (sim/device.h): an echo where nothing is given; several
+    // Modbus units on one Uart form a bus. The box's condition lists every Uart's.
+    std::vector<DeviceSetup> devices;
 };
 
 class Box;
@@ -150,10 +155,11 @@ class Board {
     void send_frame(std::uint8_t cid, std::string_view payload) const;
     void send_raw(std::span<const std::uint8_t> bytes) const;
     void set_faults(const Faults& f) const;
-    // Serves a channel on 127.0.0.1:tcp_port (0: a free port) instead of looping it back: what a
-    // TCP client sends goes to the host as that channel's data, the host's data for the channel
-    // goes to the client (dropped while none is connected). One client at a time; a new one
-    // replaces the old. Returns the port; throws std::system_error when it cannot listen.
+    // Serves a channel on 127.0.0.1:tcp_port (0: a free port) instead of the device behind it (a
+    // tcp device, sim/device.h): what a TCP client sends goes to the host as that channel's data,
+    // the host's data for the channel goes to the client (dropped while none is connected). One
+    // client at a time; a new one replaces the old. Returns the port; throws std::system_error
+    // when it cannot listen.
     std::uint16_t bridge(int channel, std::uint16_t tcp_port = 0) const;
     void clear() const;  // forgets frames, settings, keep-alive and garbage counts
 
@@ -246,6 +252,9 @@ class Modem {
 // (a key that holds dots is one name: the longest key that fits is taken first), array items by
 // their number from 0. Nothing when the state has no such path.
 const nlohmann::ordered_json* find_path(const nlohmann::ordered_json& state, std::string_view path);
+// A switch's value in the state, by the switch's name: under "switches", or for a register or bit
+// ("device.2.holding.0") its value under "devices". Nothing when the state has none.
+const nlohmann::ordered_json* switch_value(const nlohmann::ordered_json& state, std::string_view name);
 
 class Box {
   public:

@@ -17,31 +17,32 @@
 #include <vector>
 
 #include "sim/box.h"
+#include "sim/device.h"
 #include "sim/io.h"
 #include "sim/modem.h"
 #include "sim/standins.h"
 
 namespace sim {
 
-using TimePoint = SteadyClock::time_point;
-constexpr TimePoint kNever = TimePoint::max();
-
 inline std::string tty_name(int tty) { return "ttymxc" + std::to_string(tty); }
 inline std::string count(std::size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
-inline std::span<const std::uint8_t> as_bytes(std::string_view text) {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-// Bytes shown per trace line.
-constexpr std::size_t kTraceBytes = 48;
 // What the state keeps of the last chunk each way: one byte more than it shows, so that it can
 // say the chunk went on.
 constexpr std::size_t kLastChunk = kTraceBytes + 1;
-// Bytes as a quoted C-like text for the trace, cut after a few dozen.
-std::string quoted(std::span<const std::uint8_t> b);
-// Bytes as hexadecimal pairs, "7E 00 03", cut after a few dozen with " ...".
-std::string hex(std::span<const std::uint8_t> b);
 // A receiver mode as people say it: "GPS", "BeiDou", "GPS+BeiDou" or "mask N".
 std::string mode_name(int mode);
+
+// A stretch of a port's traffic one way, as the state shows it: a chunk, and the chunks after it
+// that came the same way within kTrafficGap, until it holds what it can show. A busy port thus
+// adds a few entries a second, however small its chunks.
+struct Traffic {
+    bool in = false;         // from the host
+    std::size_t bytes = 0;   // all of them, shown or not
+    Bytes head;              // the first kLastChunk
+    TimePoint last;          // when its last byte came
+};
+constexpr std::size_t kRecentTraffic = 8;  // entries kept per port
+constexpr std::chrono::milliseconds kTrafficGap{200};  // a split frame's pieces are 150 ms apart
 
 // Bytes toward the host, not to be written before `due` (the split fault's pauses).
 struct Chunk {
@@ -61,11 +62,9 @@ struct PortState {
     FrameCutter cutter;  // board ports
     std::size_t bytes_in = 0, bytes_out = 0;
     Bytes last_in, last_out;  // the last chunk each way, as far as the state shows it
-};
-
-struct Bridge {
-    io::Fd listener;  // empty: the channel loops back
-    io::Fd client;
+    std::deque<Traffic> recent;  // the last kRecentTraffic stretches, oldest first
+    // Counts and keeps a chunk that went one way.
+    void seen(bool in, std::span<const std::uint8_t> chunk, TimePoint now);
 };
 
 struct BoardState {
@@ -76,7 +75,6 @@ struct BoardState {
     std::array<std::optional<LineSettings>, kChannels> settings;
     int keepalives = 0;
     std::size_t garbage = 0;  // bytes received that were no frame
-    std::array<Bridge, kChannels> bridges;
     TimePoint next_announce;
     TimePoint next_noise;           // the noise fault's next slice
     std::minstd_rand noise_bytes;   // the noise fault's bytes, the same in every run
@@ -140,11 +138,28 @@ struct ModemPortState {
     int driver_watch = -1;
 };
 
+// One Uart's line and the device behind it: on a box port (ttymxc1..4) or on a board's channel.
+struct UartLine {
+    int uart = 0;
+    int tty = 0;  // a box port; 0 on a board channel
+    int board = 0, channel = 0;
+    std::vector<DeviceSetup> setups;   // several for a Modbus bus
+    std::unique_ptr<Device> device;  // none on the environment channel but while it is bridged
+};
+// A register or bit set through the control API, checked and waiting to be written.
+struct RegisterWrite {
+    std::string name;  // as the switch was named
+    RegisterName register_name;
+    std::uint16_t value = 0;
+};
+// Local/Uart/1 to 12, then 14: the environment channel, which only a bridge leads elsewhere.
+constexpr std::size_t kLines = kDeviceUarts + 1;
+
 // What one poll entry stands for.
 struct Watch {
-    enum Kind { kWake, kPort, kListener, kClient, kFiles, kModem } kind;
-    int a = 0;  // tty, or board index
-    int b = 0;  // channel
+    enum Kind { kWake, kPort, kDevice, kFiles, kModem } kind;
+    int a = 0;  // tty, or line index
+    int b = 0;  // a device's descriptor
 };
 
 struct BoxState {
@@ -171,6 +186,7 @@ struct BoxState {
     EnvironmentState env;
     FilesState files;
     ModemPortState modem;
+    std::array<UartLine, kLines> uarts;
     bool stop = false;
     std::vector<std::string> trace;  // lines for opt.trace, handed over outside the lock
 
@@ -208,8 +224,23 @@ struct BoxState {
     void on_frame(int b, Frame f);
     void on_channel_data(int b, int ch, const Bytes& payload);
     void on_environment_data(const Bytes& payload);
-    void on_listener(int b, int ch);
-    void on_client(int b, int ch);
+    // The devices behind the Uarts (uarts.cpp).
+    void build_lines();
+    UartLine* line_at_port(int tty);
+    UartLine& line_at_channel(int b, int ch);
+    void on_host_bytes(UartLine& l, std::span<const std::uint8_t> bytes);
+    std::optional<LineSettings> host_settings(const UartLine& l) const;  // as far as the box sees them
+    bool in_tune(const UartLine& l) const;
+    TimePoint drain(UartLine& l, TimePoint now);  // trace lines and due answers; when the next is due
+    TimePoint tick_devices(TimePoint now);
+    void watch_devices(std::vector<pollfd>& fds, std::vector<Watch>& watches) const;
+    void on_device_readable(int line, int fd);
+    void replace_device(UartLine& l, std::vector<DeviceSetup> setups, std::unique_ptr<Device> device);
+    // "device.2.holding.0" and its value: "" and `out` when they can be set; else what is wrong.
+    std::string check_register(const std::string& name, const nlohmann::json& value, RegisterWrite& out) const;
+    void write_register(const RegisterWrite& w);
+    nlohmann::ordered_json devices_state() const;
+    std::string devices_status() const;
     void on_files();
     // The cellular module (modem_port.cpp): its tty comes and goes with power, faults and restarts.
     void start_modem();

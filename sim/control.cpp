@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "sim/box.h"
+#include "sim/web.h"
 
 namespace sim {
 namespace {
@@ -34,6 +35,15 @@ constexpr time_t kKeepAliveSeconds = 1;      // an idle connection holds a worke
 constexpr auto kStatePeriod = 250ms;         // at most four "state" events a second
 constexpr auto kStreamWait = 1s;             // a stream looks for the server stopping this often
 constexpr auto kHeartbeat = 15s;             // a comment on a quiet stream finds a client gone
+
+// The page's files by their names' ends.
+struct PageType {
+    std::string_view extension;
+    const char* type;
+};
+constexpr PageType kPageTypes[] = {{".html", "text/html; charset=utf-8"},
+                                   {".js", "text/javascript; charset=utf-8"},
+                                   {".css", "text/css; charset=utf-8"}};
 
 void fail(httplib::Response& res, int status, const std::string& why) {
     res.status = status;
@@ -108,8 +118,19 @@ void ControlServer::Impl::routes() {
             fail(res, 500, x.what());
         }
     });
-    http.Get("/", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("fsu-sim: GET /api/state, POST /api/set, GET /api/events\n", "text/plain");
+    http.Get(R"(/[\w.-]*)", [](const httplib::Request& req, httplib::Response& res) {
+        const std::string path = req.path == "/" ? "/index.html" : req.path;
+        const auto files = web_files();
+        const auto file = std::find_if(files.begin(), files.end(), [&](const WebFile& f) { return f.path == path; });
+        const auto type = std::find_if(std::begin(kPageTypes), std::end(kPageTypes),
+                                       [&](const PageType& t) { return path.ends_with(t.extension); });
+        if (file == files.end() || type == std::end(kPageTypes)) return fail(res, 404, refusal(404));
+        // The page takes nothing from anywhere but this box (its icon is none: an empty data URL),
+        // and is asked for again after a rebuild.
+        res.set_header("Content-Security-Policy", "default-src 'self'; img-src data:");
+        res.set_header("X-Content-Type-Options", "nosniff");
+        res.set_header("Cache-Control", "no-cache");
+        res.set_content(file->body.data(), file->body.size(), type->type);
     });
     http.Get("/api/state", [this](const httplib::Request&, httplib::Response& res) {
         res.set_content(box.state().dump(), "application/json");

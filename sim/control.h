@@ -2,6 +2,8 @@
 // its switches set while it runs, its changes as Server-Sent Events. fsu-sim serves one; the
 // README documents the state's keys and the events.
 //
+//   GET  /             the box's page (sim/web.h), live from the events below; its files at
+//                      their names (/app.js, /style.css)
 //   GET  /api/state    the state (Box::state), one JSON object
 //   POST /api/set      a JSON object of switches, {"modem-csq": 10, "silent.2": true}, set all or
 //                      none (Box::set): the new state, or 400 and {"error": "..."} naming the

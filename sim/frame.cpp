@@ -1,6 +1,7 @@
 // Board-link frames on the board's side: building, checking and cutting.
 #include "sim/frame.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace sim {
@@ -25,6 +26,30 @@ Scan scan_at(const Bytes& b, std::size_t i, std::size_t& total) {
 }
 
 }  // namespace
+
+std::string hex(std::span<const std::uint8_t> b) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string s;
+    for (std::size_t i = 0; i < std::min(b.size(), kTraceBytes); ++i) {
+        s += i ? " " : "";
+        s += kDigits[b[i] >> 4];
+        s += kDigits[b[i] & 0xF];
+    }
+    return b.size() > kTraceBytes ? s + " ..." : s;
+}
+
+std::string quoted(std::span<const std::uint8_t> b) {
+    std::string s = "\"";
+    for (std::size_t i = 0; i < std::min(b.size(), kTraceBytes); ++i) {
+        auto c = b[i];
+        if (c == '\r') s += "\\r";
+        else if (c == '\n') s += "\\n";
+        else if (c == '"' || c == '\\') s += {'\\', static_cast<char>(c)};
+        else if (c >= 0x20 && c < 0x7F) s += static_cast<char>(c);
+        else s += "\\x" + hex(b.subspan(i, 1));
+    }
+    return s + (b.size() > kTraceBytes ? "\"..." : "\"");
+}
 
 std::uint8_t sum(std::span<const std::uint8_t> bytes) {
     std::uint8_t s = 0;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -16,6 +17,8 @@ namespace sim {
 
 using Bytes = std::vector<std::uint8_t>;
 using SteadyClock = std::chrono::steady_clock;
+using TimePoint = SteadyClock::time_point;
+constexpr TimePoint kNever = TimePoint::max();
 
 constexpr std::uint8_t kFrameStart = 0x7E;
 constexpr std::uint8_t kFrameEnd = 0x0D;
@@ -33,6 +36,16 @@ constexpr std::uint8_t kSetBaud = 0x60;    // host to board: line settings of ch
 constexpr std::uint8_t kSendInfo = 0x80;   // host to board: data to send on channel k
 constexpr std::uint8_t kKeepAlive = 0x92;  // host to board: link keep-alive, no payload
 }  // namespace cid
+
+inline std::span<const std::uint8_t> as_bytes(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+// Bytes shown per trace line.
+constexpr std::size_t kTraceBytes = 48;
+// Bytes as a quoted C-like text for the trace, cut after a few dozen.
+std::string quoted(std::span<const std::uint8_t> b);
+// Bytes as hexadecimal pairs, "7E 00 03", cut after a few dozen with " ...".
+std::string hex(std::span<const std::uint8_t> b);
 
 // The 8-bit sum of the bytes (the running sum kept modulo 256).
 std::uint8_t sum(std::span<const std::uint8_t> bytes);

@@ -43,8 +43,18 @@ constexpr const char* kUsageHead =
     "\n";
 
 constexpr const char* kUsageTail =
-    "  --bridge BOARD:CHANNEL:PORT  serve a board channel on 127.0.0.1:PORT instead of looping\n"
-    "                             it back (channels 0-3; 4 is board 1's environment channel)\n"
+    "  --device UART=KIND[,OPTION=VALUE...]\n"
+    "                             what is behind Local/Uart/UART (1-12; repeatable): echo (the\n"
+    "                             default), modbus (a Modbus RTU meter), lines (a text device),\n"
+    "                             tcp (the line on 127.0.0.1:port) or none. Options: file=PATH\n"
+    "                             (modbus: registers, JSON; lines: its table, JSON), unit=N\n"
+    "                             (default 1), baud=N data=N stop=N parity=none|even|odd (default\n"
+    "                             9600 8N1), port=N (tcp). Modbus units on one Uart form a bus.\n"
+    "                             At run time: device.UART.holding.ADDR=VALUE (input, coil,\n"
+    "                             discrete; device.UART.uUNIT.holding.ADDR on a bus) and\n"
+    "                             device.UART.fault=none|silent|bad-crc|exception:CODE|delay:MS\n"
+    "  --bridge BOARD:CHANNEL:PORT  serve a board channel on 127.0.0.1:PORT instead of the device\n"
+    "                             behind it (channels 0-3; 4 is board 1's environment channel)\n"
     "  --gps-capture FILE         replay a receiver capture, looping, instead of the track\n"
     "  --export N                 GPIO line N exported when the box is built (repeatable)\n"
     "  --http PORT                the control API on this port (default: a free one)\n"
@@ -141,6 +151,10 @@ Args parse(int argc, char** argv) {
             if (!value) usage("--gps-capture needs a file");
             a.options.gps.capture = value;
             ++i;
+        } else if (arg == "--device") {
+            if (!value) usage("--device needs UART=KIND");
+            if (const auto why = sim::parse_device(value, a.options.devices.emplace_back()); !why.empty()) usage(why);
+            ++i;
         } else if (arg == "--export") {
             a.options.exported.push_back(number(value, 0, 1023, "GPIO line"));
             ++i;
@@ -231,7 +245,10 @@ int talk(const Args& a) {
         return 1;
     }
     if (a.talk == Args::Talk::kGet) std::printf("%s\n", answer.dump(2).c_str());
-    for (const auto& [name, value] : body.items()) std::printf("%s=%s\n", name.c_str(), answer["switches"][name].dump().c_str());
+    for (const auto& [name, value] : body.items()) {
+        const auto* now = sim::switch_value(answer, name);
+        std::printf("%s=%s\n", name.c_str(), now ? now->dump().c_str() : "null");
+    }
     return 0;
 }
 

@@ -24,6 +24,8 @@ Options BoxState::condition() const {
         o.modem.faults = modem.module->faults();
     }
     for (int tty = kFirstTty; tty <= kLastTty; ++tty) o.unplugged[static_cast<std::size_t>(tty - kFirstTty)] = port(tty).unplugged;
+    o.devices.clear();
+    for (const auto& l : uarts) o.devices.insert(o.devices.end(), l.setups.begin(), l.setups.end());
     return o;
 }
 
@@ -66,6 +68,15 @@ void BoxState::enact(const Options& next) {
     }
     for (int b = 0; b < 2; ++b)
         if (board_present(b) != present[b]) event("board", {{"board", b + 1}, {"present", !present[b]}});
+
+    for (const auto& d : next.devices) {
+        auto& l = d.uart == kEnvironmentUart ? uarts.back() : uarts[static_cast<std::size_t>(d.uart - 1)];
+        for (auto& setup : l.setups) {
+            if (setup.unit != d.unit || setup.fault == d.fault) continue;
+            setup.fault = d.fault;
+            l.device->set_fault(l.setups.size() > 1 ? d.unit : 0, d.fault);
+        }
+    }
 }
 
 void BoxState::unplug_port(int tty) {
@@ -110,12 +121,16 @@ std::string Box::set(const nlohmann::json& changes) const {
     std::unique_lock lock(s_->mu);
     const Options before = s_->condition();
     Options next = before;
+    std::vector<RegisterWrite> writes;  // registers are data, not a condition: written after
     for (const auto& [name, value] : changes.items()) {
-        const Switch* s = find_switch(s_->switches, name);
-        if (!s) return "no switch " + nlohmann::json(name).dump();
-        if (auto why = s->set(next, value); !why.empty()) return why;
+        if (const Switch* s = find_switch(s_->switches, name)) {
+            if (auto why = s->set(next, value); !why.empty()) return why;
+        } else if (auto why = s_->check_register(name, value, writes.emplace_back()); !why.empty()) {
+            return why;
+        }
     }
     s_->enact(next);
+    for (const auto& w : writes) s_->write_register(w);
     const Options after = s_->condition();
     for (const auto& s : s_->switches) {
         const auto value = s.get(after);

@@ -94,6 +94,17 @@ std::string format(const char* fmt, Args... args) {
 
 bool has_fix(int mode) { return (mode & (gnss::kGps | gnss::kBeiDou)) != 0; }
 
+// The track's satellites of the systems a mode takes.
+Sky sky_in(int mode) {
+    Sky sky;
+    for (const auto& s : kSystems) {
+        if (!(mode & s.mask)) continue;
+        sky.in_view += static_cast<int>(s.sky.size());
+        sky.used += static_cast<int>(std::count_if(s.sky.begin(), s.sky.end(), [](const Satellite& x) { return x.used; }));
+    }
+    return sky;
+}
+
 // A spot of the track, in degrees.
 Position spot(const Position& origin, std::size_t epoch) {
     const Spot& s = kTrack[(epoch / kEpochsPerFix) % kTrack.size()];
@@ -221,10 +232,7 @@ std::string GpsReceiver::epoch(std::size_t index, std::time_t utc) const {
                nmea::sentence(format("%sRMC,%s,V,,,,,,,%s,,,N", talker, time.data(), date.data()));
 
     const Position p = spot(opt_.origin, index);
-    int used = 0;
-    for (const auto& s : kSystems)
-        if (mode_ & s.mask)
-            used += static_cast<int>(std::count_if(s.sky.begin(), s.sky.end(), [](const Satellite& x) { return x.used; }));
+    const int used = sky_in(mode_).used;
     const std::string lat = coordinate(p.lat, 2, 'N', 'S');
     const std::string lon = coordinate(p.lon, 3, 'E', 'W');
     std::string out = nmea::sentence(format("%sGGA,%s,%s,%s,1,%02d,1.0,%.1f,M,%.1f,M,,", talker, time.data(),
@@ -298,6 +306,11 @@ std::vector<Sentence> GpsReceiver::feed(std::span<const std::uint8_t> bytes) {
 std::optional<Position> GpsReceiver::position() const {
     if (!capture_.empty() || !has_fix(mode_) || !opt_.fix) return std::nullopt;
     return spot(opt_.origin, epochs_ ? epochs_ - 1 : 0);
+}
+
+std::optional<Sky> GpsReceiver::sky() const {
+    if (!capture_.empty()) return std::nullopt;
+    return has_fix(mode_) && opt_.fix ? sky_in(mode_) : Sky{};
 }
 
 void GpsReceiver::reconfigure(const GpsOptions& next, TimePoint now) {

@@ -59,6 +59,13 @@ struct GpsOptions {
     Position origin = kTrackOrigin;
 };
 
+// The satellites the track's sentences report: in view (GSV) and used for the fix (GGA).
+struct Sky {
+    int in_view = 0;
+    int used = 0;
+    bool operator==(const Sky&) const = default;
+};
+
 // A sentence received from the host, without its line end.
 struct Sentence {
     std::string text;
@@ -120,6 +127,9 @@ class GpsReceiver {
     std::size_t junk() const { return cutter_.junk(); }
     // The track's present position; nothing while replaying a capture or without a fix.
     std::optional<Position> position() const;
+    // The satellites its sentences report now (none in view without a fix); nothing while
+    // replaying a capture.
+    std::optional<Sky> sky() const;
     // One second of the track, as sent at the given UTC time (for the tests).
     std::string epoch(std::size_t index, std::time_t utc) const;
 

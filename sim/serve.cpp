@@ -1,9 +1,8 @@
-// The simulated box's serving loop: one thread polls the seven pty masters, the bridge sockets, an
-// inotify descriptor on the box's files and a wake-up descriptor, and paces the receiver; everything
-// it learns is kept in BoxState under one mutex, and every change wakes the tests waiting in
-// Box::wait_for. Every BoxState member here runs with that mutex held, but for serve() itself.
+// The simulated box's serving loop: one thread polls the seven pty masters, the devices behind the
+// Uarts, an inotify descriptor on the box's files and a wake-up descriptor, and paces the
+// receiver; everything it learns is kept in BoxState under one mutex, and every change wakes the
+// tests waiting in Box::wait_for. Every BoxState member here runs with that mutex held, but for serve() itself.
 #include <sys/inotify.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -51,28 +50,21 @@ std::string local_time_now() {
 
 }  // namespace
 
-std::string hex(std::span<const std::uint8_t> b) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string s;
-    for (std::size_t i = 0; i < std::min(b.size(), kTraceBytes); ++i) {
-        s += i ? " " : "";
-        s += kDigits[b[i] >> 4];
-        s += kDigits[b[i] & 0xF];
+void PortState::seen(bool in, std::span<const std::uint8_t> chunk, TimePoint now) {
+    const auto first = [&](std::size_t n) { return chunk.first(std::min(chunk.size(), n)); };
+    (in ? bytes_in : bytes_out) += chunk.size();
+    const auto shown = first(kLastChunk);
+    (in ? last_in : last_out).assign(shown.begin(), shown.end());
+    if (recent.empty() || recent.back().in != in || now - recent.back().last > kTrafficGap ||
+        recent.back().head.size() >= kTraceBytes) {
+        recent.push_back({in, 0, {}, now});
+        if (recent.size() > kRecentTraffic) recent.pop_front();
     }
-    return b.size() > kTraceBytes ? s + " ..." : s;
-}
-
-std::string quoted(std::span<const std::uint8_t> b) {
-    std::string s = "\"";
-    for (std::size_t i = 0; i < std::min(b.size(), kTraceBytes); ++i) {
-        auto c = b[i];
-        if (c == '\r') s += "\\r";
-        else if (c == '\n') s += "\\n";
-        else if (c == '"' || c == '\\') s += {'\\', static_cast<char>(c)};
-        else if (c >= 0x20 && c < 0x7F) s += static_cast<char>(c);
-        else s += "\\x" + hex(b.subspan(i, 1));
-    }
-    return s + (b.size() > kTraceBytes ? "\"..." : "\"");
+    auto& t = recent.back();
+    t.bytes += chunk.size();
+    t.last = now;
+    const auto more = first(kLastChunk - t.head.size());
+    t.head.insert(t.head.end(), more.begin(), more.end());
 }
 
 void BoxState::wake_up() const {
@@ -97,7 +89,8 @@ void BoxState::serve() {
         auto now = SteadyClock::now();
         const auto next_announce = announce(now);  // queued first, so that it goes out now
         const auto next_gps = pace_gps(now), next_noise = make_noise(now);
-        const auto wake_at = std::min({next_announce, next_gps, next_noise, flush(now), modem_tick(now)});
+        const auto next_device = tick_devices(now);  // before flushing: its answers are queued
+        const auto wake_at = std::min({next_announce, next_gps, next_noise, next_device, flush(now), modem_tick(now)});
         watch(fds, watches);
         int timeout = -1;
         if (wake_at != kNever)
@@ -121,8 +114,7 @@ void BoxState::serve() {
                 case Watch::kPort:
                     if (fds[i].revents & ~POLLOUT) on_readable(w.a);
                     break;
-                case Watch::kListener: on_listener(w.a, w.b); break;
-                case Watch::kClient: on_client(w.a, w.b); break;
+                case Watch::kDevice: on_device_readable(w.a, w.b); break;
                 case Watch::kFiles: on_files(); break;
                 case Watch::kModem:
                     if (fds[i].revents & ~POLLOUT) on_modem_readable();
@@ -148,12 +140,7 @@ void BoxState::watch(std::vector<pollfd>& fds, std::vector<Watch>& watches) {
         if (!p.dead) add(p.pty.master.get(), static_cast<short>(POLLIN | (p.blocked ? POLLOUT : 0)), {Watch::kPort, tty});
     }
     watch_modem(fds, watches);
-    for (int b = 0; b < 2; ++b)
-        for (int ch = 0; ch < kChannels; ++ch) {
-            const auto& br = boards[b].bridges[ch];
-            if (br.listener) add(br.listener.get(), POLLIN, {Watch::kListener, b, ch});
-            if (br.client) add(br.client.get(), POLLIN, {Watch::kClient, b, ch});
-        }
+    watch_devices(fds, watches);
 }
 
 void BoxState::enqueue(int tty, Bytes bytes, TimePoint due) { enqueue(port(tty), tty_name(tty), std::move(bytes), due); }
@@ -250,8 +237,7 @@ TimePoint BoxState::flush_port(PortState& p, const std::string& name, TimePoint 
             n = static_cast<ssize_t>(c.bytes.size());
         }
         p.queued -= static_cast<std::size_t>(n);
-        p.bytes_out += static_cast<std::size_t>(n);
-        p.last_out.assign(c.bytes.begin(), c.bytes.begin() + std::min<ssize_t>(n, kLastChunk));
+        p.seen(false, std::span(c.bytes).first(static_cast<std::size_t>(n)), now);
         if (static_cast<std::size_t>(n) < c.bytes.size()) {
             c.bytes.erase(c.bytes.begin(), c.bytes.begin() + n);
             p.blocked = true;
@@ -274,14 +260,13 @@ void BoxState::on_readable(int tty) {
         return;
     }
     auto got = std::span(buf).first(static_cast<std::size_t>(n));
-    p.bytes_in += got.size();
-    p.last_in.assign(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(std::min(got.size(), kLastChunk)));
+    p.seen(true, got, SteadyClock::now());
     if (opt.record) p.received.insert(p.received.end(), got.begin(), got.end());
     if (tty == kGpsTty) return on_gps_bytes(got);
     auto board = std::find_if(boards.begin(), boards.end(), [&](const BoardState& bd) { return bd.tty == tty; });
     if (board == boards.end()) {
         note(tty_name(tty) + " <- " + count(got.size()) + " " + quoted(got));
-        enqueue(tty, Bytes(got.begin(), got.end()), SteadyClock::now());  // echo
+        if (auto* line = line_at_port(tty)) on_host_bytes(*line, got);
         return;
     }
     const int b = static_cast<int>(board - boards.begin());
@@ -318,21 +303,13 @@ void BoxState::on_frame(int b, Frame f) {
     if (opt.record) bd.frames.push_back(std::move(f));
 }
 
-// The host's data for a channel: to the bridge client when bridged, else looped back.
+// The host's data for a channel: to the device behind it; on the environment channel, to the
+// environment equipment, or looped back without it.
 void BoxState::on_channel_data(int b, int ch, const Bytes& payload) {
-    auto& bd = boards[b];
-    auto& br = bd.bridges[static_cast<std::size_t>(ch)];
-    if (!br.listener && b == 0 && ch == kEnvChannel && environment) return on_environment_data(payload);
-    if (!br.listener) {
-        if (!bd.faults.silent) board_send(b, static_cast<std::uint8_t>(cid::kRecvInfo + ch), payload);
-        return;
-    }
-    auto sent = br.client ? ::send(br.client.get(), payload.data(), payload.size(), MSG_NOSIGNAL | MSG_DONTWAIT) : 0;
-    if (sent < static_cast<ssize_t>(payload.size())) {
-        note("board " + std::to_string(b + 1) + " channel " + std::to_string(ch) + ": " +
-             count(payload.size() - static_cast<std::size_t>(std::max<ssize_t>(sent, 0))) +
-             " dropped (no client, or it is not reading)");
-    }
+    auto& line = line_at_channel(b, ch);
+    if (line.device) return on_host_bytes(line, payload);
+    if (environment) return on_environment_data(payload);
+    if (!boards[b].faults.silent) board_send(b, static_cast<std::uint8_t>(cid::kRecvInfo + ch), payload);
 }
 
 // The receiver's bytes due now. A host that is not reading loses them, as on a serial line:
@@ -427,31 +404,6 @@ void BoxState::on_files() {
         if (now == lit[i]) continue;
         event("led", {{"led", kLeds[i].name}, {"gpio", kLeds[i].gpio}, {"lit", now ? nlohmann::ordered_json(*now) : nullptr}});
     }
-}
-
-void BoxState::on_listener(int b, int ch) {
-    auto& br = boards[b].bridges[static_cast<std::size_t>(ch)];
-    if (!br.listener) return;
-    if (auto client = io::accept_client(br.listener)) {
-        br.client = std::move(client);
-        note("board " + std::to_string(b + 1) + " channel " + std::to_string(ch) + ": client connected");
-    }
-}
-
-void BoxState::on_client(int b, int ch) {
-    auto& br = boards[b].bridges[static_cast<std::size_t>(ch)];
-    if (!br.client) return;  // replaced while the serving thread was polling
-    std::array<std::uint8_t, kReadChunk> buf;
-    auto n = ::recv(br.client.get(), buf.data(), buf.size(), 0);
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
-    if (n <= 0) {
-        br.client.reset();
-        note("board " + std::to_string(b + 1) + " channel " + std::to_string(ch) + ": client left");
-        return;
-    }
-    auto got = std::span(buf).first(static_cast<std::size_t>(n));
-    note("board " + std::to_string(b + 1) + " channel " + std::to_string(ch) + ": client sent " + quoted(got));
-    if (!boards[b].faults.silent) board_send(b, static_cast<std::uint8_t>(cid::kRecvInfo + ch), got);
 }
 
 }  // namespace sim

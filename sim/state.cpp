@@ -20,6 +20,12 @@ J or_null(const std::optional<T>& v) {
 
 J chunk(const Bytes& b) { return b.empty() ? J(nullptr) : J(hex(b)); }
 
+J recent(const std::deque<Traffic>& traffic) {
+    J out = J::array();
+    for (const auto& t : traffic) out.push_back({{"way", t.in ? "in" : "out"}, {"bytes", t.bytes}, {"hex", hex(t.head)}});
+    return out;
+}
+
 // The accounts user.sh keeps, "user home" each.
 J ftp_accounts(const std::filesystem::path& dir) {
     std::ifstream in(dir / kFtpAccounts);
@@ -63,17 +69,20 @@ J BoxState::state() const {
     for (int tty = kFirstTty; tty <= kLastTty; ++tty) {
         const auto& p = port(tty);
         ports_json[tty_name(tty)] = {{"present", !p.unplugged}, {"bytes_in", p.bytes_in}, {"bytes_out", p.bytes_out},
-                                     {"last_in", chunk(p.last_in)}, {"last_out", chunk(p.last_out)}};
+                                     {"last_in", chunk(p.last_in)}, {"last_out", chunk(p.last_out)},
+                                     {"recent", recent(p.recent)}};
     }
 
     const auto& r = gps.receiver;
     const auto position = r.options().enabled ? r.position() : std::nullopt;
+    const auto sky = r.options().enabled ? r.sky() : std::nullopt;
     s["gps"] = {{"streaming", r.options().enabled},
                 {"source", r.options().capture.empty() ? "track" : r.options().capture.filename().string()},
                 {"pace", r.options().bytes_per_second},
                 {"mode", r.mode()},
                 {"mode_name", mode_name(r.mode())},
                 {"fix", position.has_value()},
+                {"satellites", sky ? J{{"in_view", sky->in_view}, {"used", sky->used}} : J(nullptr)},
                 {"position", position ? J{{"lat", position->lat}, {"lon", position->lon}, {"altitude", position->altitude}}
                                       : J(nullptr)},
                 {"last_command", gps.last ? J(gps.last->text) : J(nullptr)},
@@ -114,6 +123,8 @@ J BoxState::state() const {
     s["commands"] = {{"count", files.calls}, {"last", files.last_calls}};
     s["ftp"] = J::array();  // read from its file once the lock is let go (Box::state)
 
+    s["devices"] = devices_state();
+
     const Options now = condition();
     J& switches_json = s["switches"] = J::object();
     for (const auto& sw : switches) switches_json[sw.name] = sw.get(now);
@@ -148,6 +159,17 @@ const J* find_path(const J& node, std::string_view path) {
         }
         if (end == 0 || (end = path.rfind('.', end - 1)) == std::string_view::npos) return nullptr;
     }
+}
+
+const J* switch_value(const J& state, std::string_view name) {
+    if (const auto sw = state.find("switches"); sw != state.end())
+        if (const auto it = sw->find(std::string(name)); it != sw->end()) return &*it;
+    const auto r = parse_register_name(name);
+    const J* units = r ? find_path(state, "devices." + std::to_string(r->uart) + ".units") : nullptr;
+    if (!units || !units->is_object() || (r->unit == 0 && units->size() != 1)) return nullptr;
+    const std::string unit = r->unit ? std::to_string(r->unit) : units->begin().key();
+    const std::string table = kTableNames[static_cast<std::size_t>(r->table)];
+    return find_path(*units, unit + "." + table + "." + std::to_string(r->address) + ".value");
 }
 
 }  // namespace sim

@@ -5,6 +5,7 @@
 //   board 1   ttymxc5, 14 announcements, 9 frames in (0 bad sums), 23 frames out, 0 keep-alives
 //   board 2   ttymxc6, ...
 //   ports     ttymxc1 5/5, ttymxc2 0/0, ... ttymxc7 14/2880 (bytes in/out)
+//   devices   2 modbus (unit 1): 4 requests, 3 answers, 1 error; echo on the others
 //   GPS       mode GPS+BeiDou, track at 960 bytes/s, 22.6020575 N 113.9464835 E 56.7 m; last command "$PCAS04,3*1A" ok; 1 save
 //   modem     EC20 (row 10, 2c7c:0125) at dev/ttyUSB3, V.250 framing, echo off; CSQ 24,99, ^SYSINFO mode 17, ...
 //   link      ppp0 up, 10.71.23.145; 1 dial; USB bus 1 device 3; new_id 0x2c7c 0x0125
@@ -96,6 +97,7 @@ std::string BoxState::status() const {
         parts.push_back(tty_name(tty) + " " + std::to_string(port(tty).bytes_in) + "/" + std::to_string(port(tty).bytes_out) +
                         (port(tty).unplugged ? " (unplugged)" : ""));
     out += line("ports", join(parts) + " (bytes in/out)");
+    out += line("devices", devices_status());
 
     const auto& r = gps.receiver;
     std::string g = "mode " + mode_name(r.mode()) + ", ";

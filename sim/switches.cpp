@@ -10,32 +10,10 @@
 #include "sim/box.h"
 
 namespace sim {
-namespace {
 
 using json = nlohmann::json;
 
-std::string refused(const std::string& name, const json& value, const std::string& wanted) {
-    return name + ": " + value.dump() + " is not " + wanted;
-}
-
-// true or false, or the command-line text "on" or "off".
-std::optional<bool> as_boolean(const json& v) {
-    if (v.is_boolean()) return v.get<bool>();
-    if (v == "on") return true;
-    if (v == "off") return false;
-    return std::nullopt;
-}
-
-// A whole number, or its decimal text.
-std::optional<long long> as_whole(const json& v) {
-    if (v.is_number_integer()) return v.get<long long>();
-    if (!v.is_string()) return std::nullopt;
-    const auto& text = v.get_ref<const std::string&>();
-    long long n = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return n;
-}
+namespace {
 
 // A boolean switch.
 template <typename Get, typename Set>
@@ -151,6 +129,27 @@ Switch compact_framing() {
 }
 
 }  // namespace
+
+std::string refused(const std::string& name, const json& value, const std::string& wanted) {
+    return name + ": " + value.dump() + " is not " + wanted;
+}
+
+std::optional<bool> as_boolean(const json& v) {
+    if (v.is_boolean()) return v.get<bool>();
+    if (v == "on") return true;
+    if (v == "off") return false;
+    return std::nullopt;
+}
+
+std::optional<long long> as_whole(const json& v) {
+    if (v.is_number_integer()) return v.get<long long>();
+    if (!v.is_string()) return std::nullopt;
+    const auto& text = v.get_ref<const std::string&>();
+    long long n = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return n;
+}
 
 const char* type_name(SwitchType type) {
     switch (type) {

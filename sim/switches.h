@@ -11,6 +11,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,5 +48,12 @@ Switches box_switches();
 const Switch* find_switch(const Switches& table, std::string_view name);
 // "boolean", "number", "string".
 const char* type_name(SwitchType type);
+
+// What a switch's setter says of a value it refuses: "modem-csq: 100 is not a whole number ...".
+std::string refused(const std::string& name, const nlohmann::json& value, const std::string& wanted);
+// true or false, or the command-line text "on" or "off".
+std::optional<bool> as_boolean(const nlohmann::json& v);
+// A whole number, or its decimal text.
+std::optional<long long> as_whole(const nlohmann::json& v);
 
 }  // namespace sim

@@ -77,6 +77,8 @@ TEST(LiveControl, SetsAllOrNoneAndSaysWhatItRefuses) {
         {R"({"silent.3": true})", kJson, 400, "no switch \"silent.3\""},
         {R"({"gps-position": "91,0,0"})", kJson, 400, "gps-position: \"91,0,0\" is not LAT,LON,ALT"},
         {R"({"modem": "EC21"})", kJson, 400, "modem: \"EC21\" is not a row of the modem table"},
+        {R"({"modem-csq": 3, "device.1.fault": "bad-crc"})", kJson, 400, "device.1.fault: \"bad-crc\" is a Modbus fault"},
+        {R"({"device.1.holding.0": 1})", kJson, 400, "device.1.holding.0: no registers (this device is echo)"},
         {R"({"modem-csq": 3)", kJson, 400, "malformed JSON"},
         {"[1]", kJson, 400, "the switches come as a JSON object"},
         {R"({"modem-csq": 3})", "text/plain", 415, "Content-Type application/json"},
@@ -96,6 +98,37 @@ TEST(LiveControl, SetsAllOrNoneAndSaysWhatItRefuses) {
     EXPECT_EQ(s.client.Get("/api/state", {{"Host", "attacker.example:" + port}})->status, 403);
     EXPECT_EQ(s.client.Get("/api/state", {{"Host", "127.0.0.2:" + port}})->status, 403);
     EXPECT_EQ(s.client.Get("/api/state", {{"Host", "localhost:" + port}})->status, 200);
+    EXPECT_EQ(s.client.Get("/", {{"Host", "attacker.example:" + port}})->status, 403);
+}
+
+TEST(LiveControl, ServesItsPageFromItsOwnFilesAndShowsEachPortsLastTraffic) {
+    Served s;
+    for (const auto& [path, type] : {std::pair{"/", "text/html; charset=utf-8"},
+                                     {"/app.js", "text/javascript; charset=utf-8"},
+                                     {"/style.css", "text/css; charset=utf-8"}}) {
+        const auto r = s.client.Get(path);
+        ASSERT_TRUE(r) << path;
+        EXPECT_EQ(r->status, 200) << path;
+        EXPECT_EQ(r->get_header_value("Content-Type"), type) << path;
+        EXPECT_EQ(r->get_header_value("Content-Security-Policy"), "default-src 'self'; img-src data:");
+        for (const char* elsewhere : {"http://", "https://", "//fonts", "@import"}) EXPECT_EQ(r->body.find(elsewhere), std::string::npos) << path;
+    }
+    EXPECT_EQ(s.client.Get("/nope.js")->status, 404);
+
+    // Chunks close behind each other one way make one entry, up to what an entry shows; the way
+    // turning starts another.
+    for (const std::string& chunk : {std::string("abc"), std::string("def"), std::string(60, 'x'), std::string("z")})
+        s.box.port(1).push(chunk);
+    const auto recent = [&] { return json::parse(s.client.Get("/api/state")->body)["ports"]["ttymxc1"]["recent"]; };
+    ASSERT_TRUE(s.box.wait_for([&] { return recent().size() == 2; }, 5s)) << recent();
+    testfiles::write_file(s.box.port(1).link(), "hi");  // echoed back
+    std::string shown = "61 62 63 64 65 66";
+    for (int i = 6; i < 48; ++i) shown += " 78";
+    const json expected = {{{"way", "out"}, {"bytes", 66}, {"hex", shown + " ..."}},
+                           {{"way", "out"}, {"bytes", 1}, {"hex", "7A"}},
+                           {{"way", "in"}, {"bytes", 2}, {"hex", "68 69"}},
+                           {{"way", "out"}, {"bytes", 2}, {"hex", "68 69"}}};
+    EXPECT_TRUE(s.box.wait_for([&] { return recent() == expected; }, 5s)) << recent();
 }
 
 // A client socket on the server, with bytes sent and nothing more read than the reply's head.
@@ -195,7 +228,7 @@ TEST(LiveControl, FsuSimPrintsItsAddressAndSetsAndGetsThroughIt) {
         const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(fd, 1);
         ::dup2(fd, 2);
-        ::execl(FSU_SIM, FSU_SIM, "--quiet", dir.path().c_str(), static_cast<char*>(nullptr));
+        ::execl(FSU_SIM, FSU_SIM, "--quiet", "--device", "2=modbus", dir.path().c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
     const auto url_file = dir / "url";
@@ -206,17 +239,22 @@ TEST(LiveControl, FsuSimPrintsItsAddressAndSetsAndGetsThroughIt) {
     EXPECT_NE(testfiles::read_file(out).find("export FSU_SIM_URL=" + url), std::string::npos);
 
     const std::string fsu_sim = std::string(FSU_SIM) + " ";
-    const Ran set = run(fsu_sim + "--set modem-csq=10 gps-fix=off " + dir.path().string());
+    const Ran set = run(fsu_sim + "--set modem-csq=10 gps-fix=off device.2.holding.3=7 device.2.fault=delay:20 " + dir.path().string());
     EXPECT_EQ(set.status, 0);
-    EXPECT_EQ(set.out, "modem-csq=10\ngps-fix=false\n");
-    const Ran bad = run(fsu_sim + "--set modem-csq=10x " + dir.path().string());
-    EXPECT_EQ(bad.status, 1);
-    EXPECT_EQ(bad.out, "fsu-sim: modem-csq: \"10x\" is not a whole number from 0 to 99\n");
+    EXPECT_EQ(set.out, "modem-csq=10\ngps-fix=false\ndevice.2.holding.3=7\ndevice.2.fault=\"delay:20\"\n");
+    for (const auto& [args, error] : {std::pair{"modem-csq=10x", "modem-csq: \"10x\" is not a whole number from 0 to 99"},
+                                      {"modem-csq=3 device.2.holding.100=1", "device.2.holding.100: no such register (0 to 99)"}}) {
+        const Ran bad = run(fsu_sim + "--set " + args + " " + dir.path().string());
+        EXPECT_EQ(bad.status, 1);
+        EXPECT_EQ(bad.out, "fsu-sim: " + std::string(error) + "\n");
+    }
     const Ran get = run(fsu_sim + "--get " + dir.path().string());
     EXPECT_EQ(get.status, 0);
     const auto state = json::parse(get.out, nullptr, false);
     EXPECT_EQ(state["switches"]["modem-csq"], 10);
     EXPECT_EQ(state["gps"]["fix"], false);
+    EXPECT_EQ(state["devices"]["2"]["units"]["1"]["holding"]["3"]["value"], 7);
+    EXPECT_EQ(state["switches"]["device.2.fault"], "delay:20");
     ::kill(pid, SIGTERM);
     ::waitpid(pid, nullptr, 0);
     EXPECT_FALSE(std::filesystem::exists(url_file));

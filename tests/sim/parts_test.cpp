@@ -2,7 +2,8 @@
 // against the forms real modules send (../shared/testdata/modem/transcripts.md, rows cited; the
 // system tests cannot see them, since the library keeps only the lines), the receiver's damaged
 // commands and its replay of real captures, the box's uci against what the real uci printed and
-// wrote for the same files, and the TCP bridge for real tools (no system test drives it).
+// wrote for the same files, the TCP bridge for real tools (no system test drives it), the GPIO
+// tree under quick writes, and the devices behind the Uarts refused by name when they cannot be.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -193,6 +194,62 @@ TEST(SimBox, BridgesAChannelToTcp) {
     EXPECT_EQ(std::string(buf, 3), "xyz");
     ::close(client);
     ::close(ext1);
+}
+
+// The LED set-up writes each line's value twice in quick succession (dark, then lit): whatever the
+// box makes of the first write, the line ends as the second one left it, every time.
+TEST(SimGpio, AQuickSecondWriteIsTheLinesValue) {
+    testfiles::TempDir dir;
+    sim::Options opt;
+    opt.exported = {1, 18};
+    sim::Box box(dir.path(), opt);
+    const fs::path gpio = dir.path() / "sys/class/gpio";
+    testfiles::write_file(gpio / "gpio1/direction", "out");
+    for (int i = 0; i < 100; ++i) {
+        const int want = i % 2;
+        testfiles::write_file(gpio / "gpio1/value", want ? "0" : "1");
+        testfiles::write_file(gpio / "gpio18/value", "1");
+        testfiles::write_file(gpio / "gpio1/value", want ? "1" : "0");
+        ASSERT_TRUE(box.wait_for([&] { return box.gpio().line(1)->value == want; }, 2s)) << "write " << i;
+    }
+}
+
+// Each refusal names what is wrong: a --device option, or a box whose devices cannot be.
+TEST(SimDevices, RefusesWhatCannotBeByName) {
+    const std::pair<const char*, const char*> options[] = {
+        {"13=echo", "UART from 1 to 12"},
+        {"2=meter", "no device kind \"meter\""},
+        {"2=echo,baud=9600", "device kind echo takes no baud="},
+        {"2=modbus,unit=0", "unit= takes a unit id from 1 to 247"},
+        {"2=modbus,parity=mark", "parity= takes none, even or odd"},
+        {"2=modbus,speed=9600", "no device option \"speed=9600\""},
+        {"2=lines", "a lines device needs file="},
+        {"2=tcp,port=70000", "port= takes a TCP port"},
+    };
+    for (const auto& [text, error] : options) {
+        sim::DeviceSetup d;
+        EXPECT_NE(sim::parse_device(text, d).find(error), std::string::npos) << text;
+    }
+    testfiles::TempDir dir;
+    testfiles::write_file(dir / "coils.json", R"({"coils": 3})");
+    testfiles::write_file(dir / "big.json", R"({"holding": [{"address": 0, "value": 65536}]})");
+    const std::pair<std::vector<std::string>, std::string> boxes[] = {
+        {{"7=modbus", "7=echo"}, "device 7: only Modbus units share a Uart"},
+        {{"7=modbus", "7=modbus"}, "device 7: unit 1 given twice"},
+        {{"7=modbus,baud=19200", "7=modbus,unit=2"}, "device 7: the units of one bus share its line settings"},
+        {{"2=modbus,file=" + (dir / "coils.json").string()}, "coils.json: no table \"coils\""},
+        {{"2=modbus,file=" + (dir / "big.json").string()}, "holding value 65536 is not 0 to 65535"},
+    };
+    for (const auto& [devices, error] : boxes) {
+        sim::Options o;
+        for (const auto& text : devices) ASSERT_EQ(sim::parse_device(text, o.devices.emplace_back()), "");
+        try {
+            sim::Box box(dir / "box", o);
+            ADD_FAILURE() << error;
+        } catch (const std::exception& e) {
+            EXPECT_NE(std::string(e.what()).find(error), std::string::npos) << e.what();
+        }
+    }
 }
 
 }  // namespace

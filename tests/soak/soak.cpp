@@ -9,22 +9,28 @@
 // After the first 10 s it requires: threads exactly constant, descriptors constant (the fewest seen
 // within a second: the modem's AT port and the commands' pipes are open for moments by design),
 // resident memory within 1 MiB; every log record present once, in order, across rotations; every
-// byte written to a board channel read back. The report goes to standard error (the library's own
+// byte written to a board channel read back; all of it with the box's page open (its event stream
+// read for the whole run), the state coming all along. The report goes to standard error (the library's own
 // prints go to standard output, which the soak sends to /dev/null); the exit status says whether
 // every requirement held.
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -209,6 +215,61 @@ pid_t start_box(const std::string& dir) {
     return pid;
 }
 
+// ---- the box's page ----------------------------------------------------------------------------
+
+// What a page on the box costs it: the event stream a browser reads, open for the whole run (the
+// box builds its state four times a second meanwhile). Counts the state events that come.
+class PageWatcher {
+  public:
+    explicit PageWatcher(const std::string& dir) : thread_([this, dir] { watch(dir); }) {}
+    long finish() {  // once g_stop is set
+        thread_.join();
+        return states_;
+    }
+
+  private:
+    static int server_port(const std::string& dir) {
+        char url[64] = "";  // http://127.0.0.1:PORT, written once the server is up
+        for (auto deadline = Clock::now() + 10s; !url[0] && Clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
+            if (FILE* f = std::fopen((dir + "/url").c_str(), "re")) {
+                if (!std::fgets(url, sizeof url, f)) url[0] = 0;
+                std::fclose(f);
+            }
+        }
+        const char* colon = std::strrchr(url, ':');
+        return colon ? std::atoi(colon + 1) : 0;
+    }
+    void watch(const std::string& dir) {
+        const int port = server_port(dir);
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const timeval wake{1, 0};  // looks for the run's end this often
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wake, sizeof wake);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<std::uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const std::string request = "GET /api/events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
+        if (port == 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size()))
+            fail("the page's event stream opened", port);
+        static constexpr std::string_view kState = "event: state\n";
+        std::string carry;
+        char buf[65536];
+        while (!g_stop.load()) {
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
+            if (n < 0) continue;
+            carry.append(buf, static_cast<std::size_t>(n));
+            for (auto at = carry.find(kState); at != std::string::npos; at = carry.find(kState, at + 1)) ++states_;
+            carry.erase(0, carry.size() - std::min(carry.size(), kState.size() - 1));
+        }
+        ::close(fd);
+    }
+
+    long states_ = 0;
+    std::thread thread_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -220,6 +281,7 @@ int main(int argc, char** argv) {
     char dir_template[] = "/tmp/sdkbsp-soak-XXXXXX";
     const std::string dir = mkdtemp(dir_template);
     const pid_t box = start_box(dir);
+    PageWatcher page(dir);
     setenv("SDK_BSP_ROOT", dir.c_str(), 1);
     setenv("PATH", (dir + "/bin:" + std::getenv("PATH")).c_str(), 1);
     if (!std::freopen("/dev/null", "w", stdout)) return 2;
@@ -260,12 +322,14 @@ int main(int argc, char** argv) {
     g_stop = true;
     for (auto& t : hosts) t.join();
     log.poll();
+    const long states = page.finish();
+    if (states < seconds) fail("state events the page saw", seconds, states);
     if (counters.bytes_read.load() != counters.bytes_written.load() || counters.bytes_written.load() == 0)
         fail("Uart bytes read back", counters.bytes_written.load(), counters.bytes_read.load());
     if (log.records() == 0) fail("log records seen");
-    std::fprintf(stderr, "soak: %ld s, %ld calls, %ld Uart bytes round trip, %ld log records in order over %ld rotations: %s\n",
-                 seconds, counters.calls.load(), counters.bytes_read.load(), log.records(), log.rotations(),
-                 g_failures.load() ? "FAILED" : "ok");
+    std::fprintf(stderr, "soak: %ld s, %ld calls, %ld Uart bytes round trip, %ld log records in order over %ld rotations, "
+                 "%ld states to the page: %s\n", seconds, counters.calls.load(), counters.bytes_read.load(), log.records(),
+                 log.rotations(), states, g_failures.load() ? "FAILED" : "ok");
     kill(-box, SIGTERM);
     waitpid(box, nullptr, 0);
     std::system(("rm -rf " + dir).c_str());
