@@ -199,6 +199,9 @@ TEST(NmeaReadings, WhatEachSentenceSays) {
     const auto gga = read("$GNGGA,083559.00,2236.12345,N,11356.78901,E,1,08,1.0,56.7,M,-2.1,M,,");
     EXPECT_EQ(gga.kind, Kind::kPosition);
     EXPECT_EQ(fmt("%.8f", gga.lat) + fmt(" %f", gga.high), "22.60205841 54.600002");
+    // A field reads as the 99 characters its 100-byte buffer holds: here only the spaces of the height.
+    const auto wide = read("$GNGGA,083559.00,2236.12345,N,11356.78901,E,1,08,1.0," + std::string(99, ' ') + "7,M,-2.1,M,,");
+    EXPECT_EQ(fmt("%f", wide.high), "-2.100000");
     for (const char* nothing : {"$GPRMC,1,V,1111.0,N,11111.0,E,0,0,1,,,A", "$GPGGA,1,,N,11111.0,E,0,00,1.0,56.7,M,-2.1,M,,",
                                 "$GLGSA,A,3,01,02,,,,,,,,,,,1.3,0.8,1.1", "$GPRMC,1,A,3300.0,N", "$GPVTG,1,T,,M,0,N,0,K,A"})
         EXPECT_EQ(read(nothing).kind, Kind::kNothing) << nothing;
