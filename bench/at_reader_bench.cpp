@@ -1,6 +1,6 @@
 // The AT channel's line reader over a long recorded conversation (the answers of
-// ../shared/testdata/modem/transcripts.md, one after the other, repeated to 256 KiB, each written to
-// the AT port and read line by line), beside a plain memchr line splitter over the same pieces in
+// ../shared/testdata/modem/transcripts.md, one after the other, repeated to 256 KiB, each fed to
+// the AT port, the tests' fake port, and read line by line), beside a plain memchr line splitter over the same pieces in
 // the same run. Sleeps take no time here; the log is off.
 //
 //   at_reader_bench                      nanoseconds per byte (Google Benchmark)
@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "../tests/common/fake_port.h"
 #include "lte/lte.h"
 #include "os/os.h"
 
@@ -84,27 +85,16 @@ class InstantClock : public bsp::os::Clock {
     long long ms_ = 0;
 };
 
-// The module's side: a pipe whose read end is the AT port, opened by its name as a device is.
-struct Pipe {
-    int write_end = -1, read_end = -1;
-    Pipe() {
+// The module's side: the fake port, whose slave the AT channel opens by its name as a device is.
+testfiles::FakePort& port_once() {
+    static testfiles::FakePort* port = [] {
         static InstantClock clock;
         bsp::os::set_clock(&clock);
-        int ends[2];
-        if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) std::abort();
-        read_end = ends[0];
-        write_end = ends[1];
-        if (at_port_open(("/proc/self/fd/" + std::to_string(read_end)).c_str()) != 0) std::abort();
-    }
-};
-
-Pipe& pipe_once() {
-    static Pipe p;
-    return p;
-}
-
-void put(int fd, const std::string& bytes) {
-    if (::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) std::abort();
+        auto* p = new testfiles::FakePort;
+        if (bsp::lte::open_at_port(p->slave_path().c_str()) != 0) std::abort();
+        return p;
+    }();
+    return *port;
 }
 
 }  // namespace
@@ -112,10 +102,10 @@ void put(int fd, const std::string& bytes) {
 // The two loops, under names callgrind can count alone. Each returns the lines it found.
 extern "C" __attribute__((noinline)) long at_bench_readline_loop() {
     long lines = 0;
-    const int fd = pipe_once().write_end;
+    testfiles::FakePort& port = port_once();
     for (const auto& answer : conversation()) {
-        put(fd, answer);
-        while (readline(0)) ++lines;
+        port.feed(answer.data(), answer.size());
+        while (bsp::lte::read_line(0)) ++lines;
     }
     return lines;
 }
@@ -123,10 +113,10 @@ extern "C" __attribute__((noinline)) long at_bench_readline_loop() {
 extern "C" __attribute__((noinline)) long at_bench_memchr_loop() {
     static char buf[65536];
     long lines = 0;
-    const Pipe& p = pipe_once();
+    testfiles::FakePort& port = port_once();
     for (const auto& answer : conversation()) {
-        put(p.write_end, answer);
-        const ssize_t n = ::read(p.read_end, buf, sizeof buf);
+        port.feed(answer.data(), answer.size());
+        const ssize_t n = ::read(port.slave(), buf, sizeof buf);
         for (char *at = buf, *end = buf + std::max<ssize_t>(n, 0); at < end;) {
             char* nl = static_cast<char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
             if (!nl) break;
@@ -201,7 +191,7 @@ int count_instructions(const char* self) {
 int main(int argc, char** argv) {
     if (argc == 3 && std::string_view(argv[1]) == "--run") {
         conversation();  // built and the port opened before the counted loop
-        pipe_once();
+        port_once();
         const long lines = std::string_view(argv[2]) == "at_bench_readline_loop" ? at_bench_readline_loop() : at_bench_memchr_loop();
         std::printf("%ld lines\n", lines);
         return 0;

@@ -54,8 +54,9 @@ void SetUpMode() {
     close(saved);
     bsp::os::set_clock(nullptr);
 
-    // A fix and twelve satellites per system, as a dual receiver reports them.
-    bsp::gps::update_record([](STR_GPS_INFO_T& r) {
+    // A fix and twelve satellites per system, as a dual receiver reports them (written as a host may
+    // write the record, before any reader runs).
+    [](STR_GPS_INFO_T& r) {
         r = STR_GPS_INFO_T{};
         r.lon = 113.94647980;
         r.lat = 22.60205841;
@@ -70,7 +71,7 @@ void SetUpMode() {
             r.bd_id[i] = 3 * i + 1;
             r.bd_cn0[i] = 25 + i;
         }
-    });
+    }(STR_GPS_INFO);
     SET_GPS_BD_dB();
 }
 

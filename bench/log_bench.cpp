@@ -12,7 +12,7 @@
 #include <string>
 
 #include "os/os.h"
-#include "sdk/log.h"
+#include "base/log.h"
 #include "sdk_bsp.h"
 
 namespace {
@@ -35,7 +35,7 @@ void SetUpRoot() {
 // The log itself keeps the file under 2 MiB; the baselines are kept the same way.
 void Trim(const std::filesystem::path& p) {
     std::error_code ec;
-    if (std::filesystem::file_size(p, ec) > static_cast<std::uintmax_t>(bsp::sdk::kLogFileLimit)) std::filesystem::remove(p, ec);
+    if (std::filesystem::file_size(p, ec) > static_cast<std::uintmax_t>(bsp::base::kLogFileLimit)) std::filesystem::remove(p, ec);
 }
 
 void BM_LogRecordToFile(benchmark::State& state) {
@@ -55,7 +55,7 @@ void BM_BaselinePlainWrite(benchmark::State& state) {
     std::size_t written = 0;
     for (auto _ : state) {
         benchmark::DoNotOptimize(write(fd, kRecord.data(), kRecord.size()));
-        if ((written += kRecord.size()) > static_cast<std::size_t>(bsp::sdk::kLogFileLimit)) {
+        if ((written += kRecord.size()) > static_cast<std::size_t>(bsp::base::kLogFileLimit)) {
             benchmark::DoNotOptimize(ftruncate(fd, 0));
             written = 0;
         }
@@ -117,7 +117,7 @@ void BM_LogAgainstItsSystemCalls(benchmark::State& state) {
         state.PauseTiming();
         std::error_code ec;
         for (const auto& p : {log, bare})
-            if (std::filesystem::file_size(p, ec) > static_cast<std::uintmax_t>(bsp::sdk::kLogFileLimit) / 2)
+            if (std::filesystem::file_size(p, ec) > static_cast<std::uintmax_t>(bsp::base::kLogFileLimit) / 2)
                 std::filesystem::remove(p, ec);
         state.ResumeTiming();
     }

@@ -1,9 +1,8 @@
-// The AT channel on arbitrary bytes from the module, handed over through a pipe in pieces whose
-// size the input's first byte chooses, at most 64 of them (the rest repeated as often as its second
-// byte says): every line the reader hands out stays within its buffer, the tokenizer and the answer
-// parsers take each line apart, and an exchange keeps what it collects within the 1024-byte answer
-// buffer.
-#include <fcntl.h>
+// The AT channel on arbitrary bytes from the module, handed over through the fake port in pieces
+// whose size the input's first byte chooses, at most 64 of them (the rest repeated as often as its
+// second byte says): every line the reader hands out stays within its buffer, the tokenizer and the
+// answer readers take each line apart, and an exchange keeps what it collects within the
+// 1024-byte answer buffer.
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,12 +12,13 @@
 #include <cstring>
 #include <string>
 
+#include "../tests/common/fake_port.h"
 #include "lte/lte.h"
 #include "os/os.h"
 
 namespace {
 
-constexpr std::size_t kInputMax = 16384;  // within a pipe's 64 KiB, written whole
+constexpr std::size_t kInputMax = 16384;
 constexpr std::size_t kPiecesMax = 64;   // a long stream comes in larger pieces, or a run crawls
 constexpr int kTokensMax = 64;
 
@@ -34,28 +34,32 @@ class InstantClock : public bsp::os::Clock {
     long long ms_ = 0;
 };
 
-int g_write_end = -1;
+testfiles::FakePort* g_module = nullptr;
 
 void check_line(const char* line) {
     if (std::strlen(line) >= bsp::lte::kLineCapacity) std::abort();
     std::string copy(line);
     char* cur = copy.data();
-    at_tok_start(&cur);
+    bsp::lte::tok_start(&cur);
     for (int i = 0; cur && i < kTokensMax; ++i) {
         int v = 0;
-        if (i % 2) at_tok_nextint(&cur, &v);
-        else nextTok(&cur);
+        if (i % 2) bsp::lte::tok_next_int(&cur, &v);
+        else bsp::lte::next_tok(&cur);
     }
     copy = line;
-    readCSQState(copy.data());
+    bsp::lte::csq_strength(copy.data());
     copy = line;
-    ParseRegistrationState_GT9615(copy.data());
+    bsp::lte::read_registration_answer(copy.data());
+    bsp::lte::read_imei_answer(line);
+    bsp::lte::imsi_of(line);
+    bsp::lte::prefixed_imsi_of(line);
+    bsp::lte::read_position_answer(line);
 }
 
-// A fresh reader, as every exchange starts with, and an empty pipe.
+// A fresh reader, as every exchange starts with, and an empty port.
 void reset() {
     std::string nothing = "\x01";
-    write_wait_read("", nothing.data(), bsp::lte::out_put(), 0, -1);
+    bsp::lte::exchange(bsp::lte::Variant::kRead, "", nothing.data(), bsp::lte::out_put(), 0, -1);
     char sink[4096];
     while (::read(bsp::lte::ltefd(), sink, sizeof sink) > 0) {
     }
@@ -64,16 +68,10 @@ void reset() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    if (!std::freopen("/dev/null", "w", stdout)) std::abort();
     static InstantClock clock;
     bsp::os::set_clock(&clock);
-    int ends[2];
-    if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) std::abort();
-    g_write_end = ends[1];
-    // The AT port is the pipe's read end, opened by its name as a device is.
-    const std::string path = "/proc/self/fd/" + std::to_string(ends[0]);
-    if (at_port_open(path.c_str()) != 0) std::abort();
-    ::close(ends[0]);
+    g_module = new testfiles::FakePort;
+    if (bsp::lte::open_at_port(g_module->slave_path().c_str()) != 0) std::abort();
     return 0;
 }
 
@@ -90,16 +88,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t inp
     const std::size_t size = stream.size();
     reset();
     for (std::size_t at = 0; at < size; at += piece) {
-        if (::write(g_write_end, data + at, std::min(piece, size - at)) < 0) std::abort();
-        while (const char* line = readline(0)) check_line(line);
+        g_module->feed(data + at, std::min(piece, size - at));
+        while (const char* line = bsp::lte::read_line(0)) check_line(line);
     }
-    // The same bytes to an exchange that collects every line.
+    // The same bytes, as many as the port's input buffer holds, to an exchange that collects every line.
     reset();
-    if (size && ::write(g_write_end, data, size) < 0) std::abort();
+    if (size) g_module->feed(data, std::min(size, testfiles::FakePort::kInputBuffer));
     char* answer = bsp::lte::out_put();
     std::memset(answer, 0, bsp::lte::kAnswerSize);
     std::string ok = "OK";
-    write_wait_read1("", ok.data(), answer, 8, 0);
+    bsp::lte::exchange(bsp::lte::Variant::kRead1, "", ok.data(), answer, 8, 0);
     if (strnlen(answer, bsp::lte::kAnswerSize) >= bsp::lte::kAnswerSize) std::abort();
     return 0;
 }

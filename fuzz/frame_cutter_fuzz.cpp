@@ -1,18 +1,17 @@
 // Arbitrary bytes as a board port's stream, through the board-link thread's own pass: reads of the
 // sizes the input's first bytes choose, into the 5120-byte accumulation area (emptied when full),
-// every frame cut out handled on one of the two board ports.
+// every frame cut out read as the thread reads it: whole, its payload within the frame.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "com/board_link.h"
-#include "com/receive_buffers.h"
 #include "com/receive_threads.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
-    bsp::com::LinkReceiver link(data[0] & 1 ? 5 : 4);
+    bsp::com::LinkReceiver link;
     const std::size_t chunk = 1 + data[1] * 23u;  // 1 .. 5866 bytes per read
     std::size_t at = 2;
     auto read = [&](std::uint8_t* into, std::uint32_t room) {
@@ -21,12 +20,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         at += n;
         return static_cast<std::uint32_t>(n);
     };
+    auto check = [](const std::uint8_t* frame, int frame_size) {
+        bsp::com::BoardFrame f;
+        if (!bsp::com::read_board_frame(frame, frame_size, f) || frame[0] != bsp::com::kFrameStart ||
+            frame[frame_size - 1] != bsp::com::kFrameEnd ||
+            f.payload.size() + bsp::com::kFrameOverhead != static_cast<std::size_t>(frame_size))
+            std::abort();
+    };
     while (at < size) {
-        link.step(read);
+        link.step(read, check);
         if (link.fill() < 0 || link.fill() > static_cast<int>(bsp::com::kFrameArea)) std::abort();
     }
-    link.step(read);  // one more pass: a full area is emptied
-    // What the frames brought is drained, so the next input starts from empty buffers.
-    for (std::size_t b = 0; b < bsp::com::kRecvBuffers; ++b) bsp::com::clear(b);
+    link.step(read, check);  // one more pass: a full area is emptied
     return 0;
 }

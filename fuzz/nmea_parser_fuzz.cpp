@@ -1,35 +1,41 @@
-// BSP_GPS_READ on arbitrary bytes, handed over as the read loop does: batches of up to its
-// 4096-byte buffer, each at least the 1025 bytes the parser takes (short ones padded with blanks).
+// The receiver's sentence parser on arbitrary bytes, in batches as the read loop hands them over (up
+// to its 4096-byte buffer): every sentence cut out lies within the batch, begins with "$" and fits
+// the 200-byte sentence buffer; what it says is kept in a fix record of the target's own, whose
+// satellite-signal text stays within its 1024 bytes.
 #include <algorithm>
+#include <array>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
-#include "sdk_bsp.h"
+#include "gps/gps.h"
+#include "gps/nmea.h"
 
 namespace {
-constexpr std::size_t kBuffer = 4096, kBatchMin = 1025;
+constexpr std::size_t kBuffer = 4096;
 constexpr std::size_t kInputMax = 3 * kBuffer;  // large seeds: their start is enough
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // The parser's traces would drown the fuzzer's own output (which goes to standard error).
-    if (!std::freopen("/dev/null", "w", stdout)) std::abort();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    namespace nmea = bsp::gps::nmea;
     size = std::min(size, kInputMax);
-    for (std::size_t at = 0; at < size || at == 0; at += kBuffer) {
-        std::size_t n = std::min(kBuffer, size - at);
+    static STR_GPS_INFO_T record;
+    static std::array<char, SDK_BSP_GPS_DB_TEXT_SIZE> text;
+    for (std::size_t at = 0; at < size; at += kBuffer) {
         // Exactly the batch's bytes, so a read past its count is caught.
-        std::vector<char> batch(data + at, data + at + n);
-        batch.resize(std::max(n, kBatchMin), ' ');
-        if (BSP_GPS_READ(batch.data(), static_cast<int>(batch.size())) != 0) std::abort();
-        if (std::strlen(SET_GPS_BD_dB()) >= SDK_BSP_GPS_DB_TEXT_SIZE) std::abort();
-        Read_GPS_dB_Flag();
+        const std::vector<char> batch(data + at, data + at + std::min(kBuffer, size - at));
+        const std::string_view whole(batch.data(), batch.size());
+        nmea::Cutter cutter(whole);
+        for (nmea::Sentence s; cutter.next(s);) {
+            if (s.text.data() < whole.data() || s.text.data() + s.text.size() > whole.data() + whole.size() ||
+                s.text.front() != '$' || s.text.size() > nmea::kSentenceMax || s.star + 2 >= s.text.size())
+                std::abort();
+            bsp::gps::apply_reading(nmea::read_sentence(s), record);
+        }
+        bsp::gps::build_signal_text(record, text);
+        if (strnlen(text.data(), text.size()) >= text.size()) std::abort();
     }
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "lte/lte.h"
+#include "os/os.h"
 #include "sdk_bsp.h"
 
 SDK_BSP_API NTU_T NTU{};
@@ -81,7 +82,7 @@ SDK_BSP_API char* to_upper(char* s) noexcept { return lte::upper_case(s); }
 SDK_BSP_API char* cmdread(const char* command, char* buf) noexcept { return lte::read_command(command, buf); }
 SDK_BSP_API char* uci_read(const char* command, char* dst) noexcept { return lte::uci_output(command, dst, false); }
 SDK_BSP_API char* uciread(const char* command, char* dst) noexcept { return lte::uci_output(command, dst, true); }
-SDK_BSP_API void mysleep(unsigned int seconds) noexcept { lte::sleep_seconds(seconds); }
+SDK_BSP_API void mysleep(unsigned int seconds) noexcept { bsp::os::sleep_seconds(seconds); }
 SDK_BSP_API int readusb(void) noexcept { return lte::detect_module(); }
 SDK_BSP_API int readttyUSB(void) noexcept { return lte::usb_ttys_present(); }
 SDK_BSP_API int read_ethip(const char* ifname, char* out) noexcept { return lte::interface_address(ifname, out); }

@@ -5,19 +5,36 @@
 #include <cstdio>
 #include <cstring>
 
-#include "abi/texts.h"
+#include "base/log.h"
+#include "base/texts.h"
 #include "com/board_link.h"
 #include "com/ports.h"
-#include "sdk/log.h"
 
 namespace bsp::com {
 namespace {
 
-// Ticks since the last frame sent to board 1 (entry 0) and board 2 (entry 1).
-std::array<std::int32_t, 2> g_idle_ticks{};
 constexpr std::int32_t kDogTicks = 20;  // a board idle for more than this many ticks gets a keep-alive
 
-std::atomic_ref<std::int32_t> dog(std::size_t board) noexcept { return std::atomic_ref(g_idle_ticks[board]); }
+// The link keep-alive's counts: ticks since the last frame sent to board 1 (entry 0) and board 2
+// (entry 1). The watchdog thread ticks, every sender restarts; each count is a single word.
+class LinkDog {
+  public:
+    std::int32_t count(std::size_t board) noexcept { return word(board).load(); }
+    void restart(std::size_t board) noexcept { word(board).store(0); }
+    // One tick for both boards: true for each board idle for more than kDogTicks, its count restarted.
+    std::array<bool, 2> tick() noexcept {
+        for (std::size_t board = 0; board < 2; ++board) word(board).fetch_add(1);
+        std::array<bool, 2> due{};
+        for (std::size_t board = 0; board < 2; ++board) due[board] = count(board) > kDogTicks;
+        return due;
+    }
+
+  private:
+    std::atomic_ref<std::int32_t> word(std::size_t board) noexcept { return std::atomic_ref(idle_ticks_[board]); }
+    std::array<std::int32_t, 2> idle_ticks_{};
+};
+
+constinit LinkDog g_dog;
 
 std::int32_t board_of(std::uint32_t port) noexcept { return port == kPortBoard1 ? 0 : 1; }
 
@@ -128,26 +145,25 @@ std::int32_t set_top_do(std::uint32_t ch, std::uint32_t value) noexcept {
 std::uint32_t send_keep_alive(std::uint32_t board) noexcept {
     if (board > 1) return 0;
     std::uint32_t written = write_frame(board == 0 ? kPortBoard1 : kPortBoard2, kCidAppDog, nullptr, 0, true);
-    sdk::log_write(sdk::kLogSys, "%s", texts::kKeepAlive[board]);
+    base::log_write(base::kLogSys, "%s", texts::kKeepAlive[board]);
     return written;
 }
 
 void tick_link_dog() noexcept {
-    for (std::uint32_t board = 0; board < 2; ++board) dog(board).fetch_add(1);
+    const auto due = g_dog.tick();
     for (std::uint32_t board = 0; board < 2; ++board) {
-        if (dog(board).load() > kDogTicks) {
-            send_keep_alive(board);
-            dog(board).store(0);
-        }
+        if (!due[board]) continue;
+        send_keep_alive(board);
+        g_dog.restart(board);
     }
 }
 
 void restart_link_dog(std::int32_t board) noexcept {
-    if (board == 0 || board == 1) dog(static_cast<std::size_t>(board)).store(0);
+    if (board == 0 || board == 1) g_dog.restart(static_cast<std::size_t>(board));
 }
 
 std::uint32_t link_dog_count(std::int32_t board) noexcept {
-    return board == 0 || board == 1 ? static_cast<std::uint32_t>(dog(static_cast<std::size_t>(board)).load()) : 0;
+    return board == 0 || board == 1 ? static_cast<std::uint32_t>(g_dog.count(static_cast<std::size_t>(board))) : 0;
 }
 
 }  // namespace bsp::com

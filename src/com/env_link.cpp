@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "abi/texts.h"
+#include "base/texts.h"
 #include "com/board_link.h"
 #include "com/env_link.h"
 #include "com/power_codec.h"
@@ -20,11 +20,14 @@ constexpr long kSendPaceMs = 1000;
 constexpr std::size_t kOutputs = 4;  // DO 1..4 travel in the output command's mask
 constexpr std::size_t kRequestFlags = 8;
 
+// The environment board's flag, a single word.
 std::int32_t g_env_board_flag = 0;
 
-// The request hand-over with the value API: the requester stores the value, then sets the flag
-// (release); the send loop takes the flag with an exchange (acquire), then reads the value. A
-// request made while the previous one is consumed stays pending for the next second: never lost.
+// The environment record is the host's to read; only this link writes it, every field as one
+// atomic word or byte (the host may be reading). The request hand-over with the value API: the
+// requester stores the value, then sets the flag (release); the send loop takes the flag with an
+// exchange (acquire), then reads the value. A request made while the previous one is consumed stays
+// pending for the next second: never lost.
 std::atomic_ref<std::uint8_t> byte(std::uint8_t& b) noexcept { return std::atomic_ref(b); }
 
 bool take_request(std::size_t n) noexcept {
@@ -48,6 +51,12 @@ void clear_env_record() noexcept {
 std::string_view next_env_frame(std::array<char, SDK_BSP_POWER_FRAME_MAX>& area) noexcept {
     if (output_request_pending() != 1) return kPollFrame;
     return {area.data(), static_cast<std::size_t>(output_command_frame(area.data()))};
+}
+
+void request_output(std::size_t n, std::uint8_t value) noexcept {
+    if (n >= kRequestFlags) return;
+    byte(STR_BSP_ENV_INFO.do_value[n]).store(value, std::memory_order_relaxed);
+    byte(STR_BSP_ENV_INFO.do_request[n]).store(1, std::memory_order_release);
 }
 
 int output_request_pending() noexcept {

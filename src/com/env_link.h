@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -17,6 +18,8 @@ void clear_env_record() noexcept;
 // the requests), else the poll. Returns the frame to send, built in area.
 std::string_view next_env_frame(std::array<char, SDK_BSP_POWER_FRAME_MAX>& area) noexcept;
 
+// Stores an output request of DO n + 1 (n from 0 to 7) for the send loop: the value, then its flag.
+void request_output(std::size_t n, std::uint8_t value) noexcept;
 // 1 when an output request of DO 1 to 8 is pending (after its print), else -1.
 int output_request_pending() noexcept;
 // Takes the pending requests of DO 1 to 4 into an output command in frame (38 bytes): its length.

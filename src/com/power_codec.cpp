@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/hex.h"
 #include "com/power_codec.h"
 #include "os/os.h"
 #include "sdk_bsp.h"
-
 
 namespace bsp::com {
 namespace {
@@ -23,19 +23,8 @@ constexpr std::size_t kMinFrameBytes = 8;  // VER ADR CID1 CID2 LENGTH(2) CHKSUM
 constexpr std::array<char, 16> kUpperDigits{'0', '1', '2', '3', '4', '5', '6', '7',
                                             '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
 
-// The value of every character read as a hexadecimal digit; anything else reads as 0.
-consteval std::array<std::uint8_t, 256> make_digit_values() {
-    std::array<std::uint8_t, 256> v{};
-    for (int d = 0; d < 10; ++d) v['0' + d] = static_cast<std::uint8_t>(d);
-    for (int d = 0; d < 6; ++d) {
-        v['A' + d] = static_cast<std::uint8_t>(10 + d);
-        v['a' + d] = static_cast<std::uint8_t>(10 + d);
-    }
-    return v;
-}
-constexpr std::array<std::uint8_t, 256> kDigitValue = make_digit_values();
-
-unsigned digit(char c) noexcept { return kDigitValue[static_cast<unsigned char>(c)]; }
+// A hexadecimal digit's value; anything else reads as 0.
+unsigned digit(char c) noexcept { return static_cast<unsigned>(std::max(base::hex_digit(c), 0)); }
 
 // Minus the sum of LENID's three nibbles, modulo 16.
 constexpr unsigned lchksum(unsigned lenid) noexcept {

@@ -15,16 +15,6 @@ namespace bsp::com {
 constexpr std::size_t kRecvBuffers = SDK_BSP_RECV_BUFFERS;
 constexpr std::int32_t kRecvBufferSize = SDK_BSP_RECV_BUFFER_SIZE;
 
-// One receive buffer: the oldest byte first. len is read without the mutex (the drain's empty
-// test), so every access to it goes through std::atomic_ref; both change only under the mutex.
-struct ReceiveBuffer {
-    std::array<unsigned char, kRecvBufferSize> buf;
-    std::int32_t len;
-};
-
-extern std::array<ReceiveBuffer, kRecvBuffers> g_receive_buffers;
-extern std::array<std::mutex, kRecvBuffers> g_receive_locks;
-
 // The outcome of an append, holding the buffer's mutex until it goes out of scope, so that the
 // appender's log line describes the buffer as it was left.
 class [[nodiscard]] Appended {
@@ -44,6 +34,15 @@ class [[nodiscard]] Appended {
 // Appends as many of the bytes as fit behind the buffer's data; the rest is lost (a full buffer
 // keeps its old bytes and drops new ones). An index above 15 keeps nothing and locks nothing.
 Appended append(std::size_t index, std::span<const unsigned char> bytes) noexcept;
+
+// Appends as append does and copies the whole buffer, oldest byte first, into batch under the same
+// hold of its mutex: the count copied. The GPS read loop parses that copy, never the buffer, which
+// a host may drain at any time (0 for an index above 15).
+std::int32_t append_and_copy(std::size_t index, std::span<const unsigned char> bytes,
+                             std::span<unsigned char, kRecvBufferSize> batch) noexcept;
+
+// The bytes waiting in a buffer (0 for an index above 15).
+std::int32_t fill(std::size_t index) noexcept;
 
 // Empties a buffer: all its bytes zero, fill count 0.
 void clear(std::size_t index) noexcept;

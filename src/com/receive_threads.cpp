@@ -10,31 +10,34 @@
 
 #include <pthread.h>
 
-#include "abi/texts.h"
+#include "base/log.h"
+#include "base/resources.h"
+#include "base/texts.h"
 #include "com/board_link.h"
 #include "com/ports.h"
 #include "com/receive_buffers.h"
 #include "com/receive_threads.h"
 #include "os/os.h"
-#include "sdk/log.h"
-#include "sdk/resources.h"
 
 namespace bsp::com {
 namespace {
 
-using sdk::kLogError;
-using sdk::kLogSo;
-using sdk::kLogSys;
-using sdk::log_write;
+using base::kLogError;
+using base::kLogSo;
+using base::kLogSys;
+using base::log_write;
 
 constexpr long kPassThroughPaceMs = 200;
 constexpr long kBoardLinkPaceMs = 100;
 constexpr int kStartNumber = 10;  // the number the start routine's own trace carries
 
-// The argument each thread is handed: entry i holds i.
-std::array<int, 16> g_port_numbers{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
-std::array<pthread_t, 16> g_threads{};
-std::atomic<bool> g_threads_started{false};
+// The receive threads' handles and the arguments they are handed (entry i holds i), started once.
+struct ReceiveThreads {
+    std::array<int, 16> port_numbers{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    std::array<pthread_t, 16> handles{};
+    std::atomic<bool> started{false};
+};
+constinit ReceiveThreads g_threads;
 
 // The receive buffer of a board channel's data: the inverse of the senders' addressing, so each
 // Uart ID talks to one physical channel in both directions.
@@ -56,15 +59,23 @@ std::uint32_t poll_port(int port, std::uint8_t* into, std::uint32_t room) noexce
     return got;
 }
 
+bool read_board_frame(const std::uint8_t* frame, int size, BoardFrame& out) noexcept {
+    if (!frame || size < static_cast<int>(kFrameOverhead)) return false;
+    const auto len = static_cast<std::size_t>(frame[1] << 8 | frame[2]);
+    out = {frame[3], {frame + 4, len}};
+    return true;
+}
+
 int handle_frame(int port, const std::uint8_t* frame, int size) noexcept {
-    if (size < static_cast<int>(kFrameOverhead)) return -1;
-    const int len = frame[1] << 8 | frame[2];
-    const std::uint8_t cid = frame[3];
-    std::span<const std::uint8_t> payload(frame + 4, static_cast<std::size_t>(len));
+    BoardFrame f;
+    if (!read_board_frame(frame, size, f)) return -1;
+    const std::uint8_t cid = f.cid;
+    const auto payload = f.payload;
+    const int len = static_cast<int>(payload.size());
     log_write(kLogSo, texts::kBoardFrame, cid, len);
     if (cid == kCidPresent) {
-        if (port == static_cast<int>(kPortBoard1)) sdk::set_presence(&BSP_BOARD_HARDWARE_RESOURCES_T::M_COM, 1);
-        if (port == static_cast<int>(kPortBoard2)) sdk::set_presence(&BSP_BOARD_HARDWARE_RESOURCES_T::EXT_COM, 1);
+        if (port == static_cast<int>(kPortBoard1)) base::set_presence(&BSP_BOARD_HARDWARE_RESOURCES_T::M_COM, 1);
+        if (port == static_cast<int>(kPortBoard2)) base::set_presence(&BSP_BOARD_HARDWARE_RESOURCES_T::EXT_COM, 1);
         return -1;
     }
     if (cid == kCidRecvInfo + kEnvChannel) {
@@ -118,15 +129,16 @@ void* board_link_main(void* arg) noexcept {
     if (port != static_cast<int>(kPortBoard1) && port != static_cast<int>(kPortBoard2))
         log_write(kLogError, texts::kBoardIndexError, port);
     // Bytes wait in the accumulation area until they form a frame; one frame at a time is cut out.
-    LinkReceiver area(port);
+    LinkReceiver area;
     for (;;) {
         os::sleep_ms(kBoardLinkPaceMs);
-        area.step([port](std::uint8_t* into, std::uint32_t room) { return poll_port(port, into, room); });
+        area.step([port](std::uint8_t* into, std::uint32_t room) { return poll_port(port, into, room); },
+                  [port](const std::uint8_t* frame, int size) { handle_frame(port, frame, size); });
     }
 }
 
 void start_receive_threads(ThreadRoutine gps_loop) noexcept {
-    if (g_threads_started.exchange(true)) return;
+    if (g_threads.started.exchange(true)) return;
     struct Start {
         int port;
         ThreadRoutine routine;
@@ -136,8 +148,8 @@ void start_receive_threads(ThreadRoutine gps_loop) noexcept {
         {4, board_link_main},   {5, board_link_main},   {6, gps_loop},
     };
     for (const Start& s : starts)
-        pthread_create(&g_threads[static_cast<std::size_t>(s.port)], nullptr, s.routine,
-                       &g_port_numbers[static_cast<std::size_t>(s.port)]);
+        pthread_create(&g_threads.handles[static_cast<std::size_t>(s.port)], nullptr, s.routine,
+                       &g_threads.port_numbers[static_cast<std::size_t>(s.port)]);
     stump(kStartNumber, texts::kThreadsStart, __LINE__);
 }
 

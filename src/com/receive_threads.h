@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "com/board_link.h"
 #include "sdk_bsp.h"
@@ -37,15 +38,22 @@ std::uint32_t poll_port(int port, std::uint8_t* into, std::uint32_t room) noexce
 // its receive buffer. Returns the buffer filled, -1 for none.
 int handle_frame(int port, const std::uint8_t* frame, int size) noexcept;
 
+// What a whole board-link frame says: its CID and payload (a view into the frame).
+struct BoardFrame {
+    std::uint8_t cid;
+    std::span<const std::uint8_t> payload;
+};
+// Reads a frame cut out by cut_frame (size bytes): false for one shorter than a frame's overhead.
+bool read_board_frame(const std::uint8_t* frame, int size, BoardFrame& out) noexcept;
+
 // What one board-link thread keeps between its passes: the bytes that do not form a frame yet.
 class LinkReceiver {
   public:
-    explicit LinkReceiver(int port) noexcept : port_(port) {}
     // One pass of the thread's loop: an area full without a whole frame is emptied (all of it is
-    // lost), read(into, room) adds what the port has, then every whole frame is cut out and
-    // handled. Returns the frames handled.
-    template <typename Read>
-    int step(Read&& read) noexcept {
+    // lost), read(into, room) adds what the port has, then every whole frame is cut out and handed
+    // to handle(frame, size). Returns the frames cut out.
+    template <typename Read, typename Handle>
+    int step(Read&& read, Handle&& handle) noexcept {
         if (fill_ == static_cast<int>(kFrameArea)) {
             acc_.fill(0);
             fill_ = 0;
@@ -53,13 +61,12 @@ class LinkReceiver {
         fill_ += static_cast<int>(read(acc_.data() + fill_, static_cast<std::uint32_t>(kFrameArea) - fill_));
         int frames = 0;
         for (int size; (size = cut_frame(acc_.data(), msg_.data(), fill_, &fill_)) != 0; ++frames)
-            handle_frame(port_, msg_.data(), size);
+            handle(msg_.data(), size);
         return frames;
     }
     int fill() const noexcept { return fill_; }
 
   private:
-    int port_;
     std::array<std::uint8_t, kFrameArea> acc_{}, msg_{};
     int fill_ = 0;
 };

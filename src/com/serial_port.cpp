@@ -11,25 +11,52 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "abi/texts.h"
+#include "base/texts.h"
 #include "com/ports.h"
 #include "os/os.h"
 
 namespace bsp::com {
 namespace {
 
-// The table of port objects, in port index order. device keeps the box's own path; the root is
-// added when the device is opened.
-Port g_ports[kPortCount] = {
-    {"/dev/ttymxc1", -1}, {"/dev/ttymxc2", -1}, {"/dev/ttymxc3", -1}, {"/dev/ttymxc4", -1},
-    {"/dev/ttymxc5", -1}, {"/dev/ttymxc6", -1}, {"/dev/ttymxc7", -1},
-};
 constexpr std::uint32_t kSlots = kPortCount;
 
-// One write lock per port index; the table has room for 16, only the first seven are used.
-std::array<std::mutex, 16> g_write_locks;
+// The seven port objects: their devices, descriptors and write locks. Only this table opens,
+// closes and writes the ports; the descriptors are read and swapped as single words.
+class PortTable {
+  public:
+    std::atomic_ref<std::int32_t> fd(std::uint32_t index) noexcept { return std::atomic_ref(ports_[index].fd); }
+    const char* device(std::uint32_t index) const noexcept { return ports_[index].device; }
+    // Opens the device again, closing what was open: the new descriptor, -1 when it cannot be opened.
+    int reopen(std::uint32_t index) noexcept {
+        // The table owns the descriptor from here to its destruction; close-on-exec, so no command
+        // the library runs holds a terminal of the box.
+        close(index);
+        int d = os::open(ports_[index].device, O_RDWR | O_DSYNC | O_CLOEXEC);
+        fd(index).store(d);
+        return d;
+    }
+    void close(std::uint32_t index) noexcept { os::Fd(fd(index).exchange(-1)).reset(); }
+    // Writes every byte under the port's write lock, so that one caller's buffer reaches the wire
+    // unbroken by other writers: false when a write fails.
+    bool write_all(std::uint32_t index, const std::uint8_t* data, std::uint32_t len) noexcept {
+        std::lock_guard lock(write_locks_[index]);
+        return os::write_all(fd(index).load(), data, len);
+    }
+    bool claim_start() noexcept { return !started_.exchange(true); }
 
-std::atomic_ref<std::int32_t> fd_of(std::uint32_t index) noexcept { return std::atomic_ref(g_ports[index].fd); }
+  private:
+    // In port index order. device keeps the box's own path; the root is added when it is opened.
+    Port ports_[kPortCount] = {
+        {"/dev/ttymxc1", -1}, {"/dev/ttymxc2", -1}, {"/dev/ttymxc3", -1}, {"/dev/ttymxc4", -1},
+        {"/dev/ttymxc5", -1}, {"/dev/ttymxc6", -1}, {"/dev/ttymxc7", -1},
+    };
+    std::array<std::mutex, kPortCount> write_locks_;
+    std::atomic<bool> started_{false};
+};
+
+constinit PortTable g_ports;
+
+std::atomic_ref<std::int32_t> fd_of(std::uint32_t index) noexcept { return g_ports.fd(index); }
 
 // The error and null-record lines name the operation as the system calls it, and this file's line.
 #define COM_FAIL(function, code) port_error(function, __LINE__, (code))
@@ -57,8 +84,6 @@ constexpr std::array<Speed, 11> kSpeeds{{
     {115200, B115200},
 }};
 constexpr std::array<tcflag_t, 4> kDataBits{CS5, CS6, CS7, CS8};  // for 5 to 8 bits
-
-std::atomic<bool> g_ports_started{false};
 
 }  // namespace
 
@@ -104,29 +129,23 @@ std::uint32_t port_error(const char* function, int line, std::uint32_t code) noe
 
 int port_fd(std::uint32_t index) noexcept { return index < kSlots ? fd_of(index).load() : -1; }
 
-const char* port_device(std::uint32_t index) noexcept { return index < kSlots ? g_ports[index].device : ""; }
+const char* port_device(std::uint32_t index) noexcept { return index < kSlots ? g_ports.device(index) : ""; }
 
 std::uint32_t create_port(std::uint32_t index) noexcept {
     constexpr const char* kName = texts::kComCreate;
     if (index >= kSlots) return COM_FAIL(kName, BSP_COM_ERR_PARAM);
-    Port& port = g_ports[index];
-    // A second create reopens rather than leaking the first descriptor. The table owns the
-    // descriptor from here to its destruction; close-on-exec, so no command the library runs
-    // holds a terminal of the box.
-    os::Fd(fd_of(index).exchange(-1)).reset();
-    int fd = os::open(port.device, O_RDWR | O_DSYNC | O_CLOEXEC);
-    fd_of(index).store(fd);
-    if (fd < 0) {
-        std::printf(texts::kPortNotCreated, static_cast<int>(index), port.device);
+    // A second create reopens rather than leaking the first descriptor.
+    if (g_ports.reopen(index) < 0) {
+        std::printf(texts::kPortNotCreated, static_cast<int>(index), g_ports.device(index));
         return COM_FAIL(kName, BSP_COM_ERR_DEVICE);
     }
-    std::printf(texts::kPortCreated, static_cast<int>(index), port.device);
+    std::printf(texts::kPortCreated, static_cast<int>(index), g_ports.device(index));
     return BSP_COM_OK;
 }
 
 std::uint32_t destroy_port(std::uint32_t index) noexcept {
     if (index >= kSlots) return COM_FAIL(texts::kComDestroy, BSP_COM_ERR_PARAM);
-    os::Fd(fd_of(index).exchange(-1)).reset();
+    g_ports.close(index);
     return BSP_COM_OK;
 }
 
@@ -186,17 +205,7 @@ std::uint32_t write_port(std::uint32_t index, const std::uint8_t* data, std::uin
         return COM_FAIL(kName, BSP_COM_ERR_PARAM);
     }
     if (fd_of(index).load() < 0) return COM_FAIL(kName, BSP_COM_ERR_DEVICE);
-    {
-        // One caller's buffer reaches the wire unbroken by other writers on the same port.
-        std::lock_guard lock(g_write_locks[index]);
-        int fd = fd_of(index).load();
-        for (std::uint32_t done = 0; done < len;) {
-            ssize_t n = ::write(fd, data + done, len - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) return COM_FAIL(kName, BSP_COM_ERR_IO);
-            done += static_cast<std::uint32_t>(n);
-        }
-    }
+    if (!g_ports.write_all(index, data, len)) return COM_FAIL(kName, BSP_COM_ERR_IO);
     if (written) *written = len;
     return BSP_COM_OK;
 }
@@ -239,7 +248,7 @@ std::uint8_t set_port_line(std::uint32_t index, std::uint32_t baud, std::uint8_t
 }
 
 void open_ports() noexcept {
-    if (g_ports_started.exchange(true)) return;
+    if (!g_ports.claim_start()) return;
     for (std::uint32_t i = 0; i < kSlots; ++i) {
         create_port(i);
         set_port_line(i, kBoardLinkBaud, 8, 1, 0);

@@ -6,19 +6,19 @@
 #include <atomic>
 #include <cstdio>
 
-#include "abi/texts.h"
+#include "base/log.h"
+#include "base/resources.h"
+#include "base/texts.h"
 #include "com/board_link.h"
 #include "com/ports.h"
 #include "com/receive_buffers.h"
 #include "com/uart_api.h"
 #include "os/os.h"
-#include "sdk/log.h"
-#include "sdk/resources.h"
 
 namespace bsp::com {
 namespace {
 
-// Stored line settings, entry ID - 1. Read and written field by field without a lock: a reader
+// The stored line settings, entry ID - 1. Read and written field by field without a lock: a reader
 // racing a writer may see a mix of an entry's old and new fields, never a torn field.
 struct LineSettings {
     std::int32_t baud;
@@ -26,24 +26,34 @@ struct LineSettings {
     std::int32_t stop_bits;
     std::int32_t parity;
 };
-std::array<LineSettings, kUartCount> g_settings{};
 constexpr LineSettings kDefaultSettings{9600, 8, 1, 0};
 
-std::int32_t get(std::int32_t& field) noexcept { return std::atomic_ref(field).load(std::memory_order_relaxed); }
-void put(std::int32_t& field, std::int32_t v) noexcept { std::atomic_ref(field).store(v, std::memory_order_relaxed); }
+class StoredSettings {
+  public:
+    void store(std::size_t index, const LineSettings& p) noexcept {
+        LineSettings& e = entries_[index];
+        put(e.baud, p.baud);
+        put(e.data_bits, p.data_bits);
+        put(e.stop_bits, p.stop_bits);
+        put(e.parity, p.parity);
+    }
+    LineSettings load(std::size_t index) noexcept {
+        LineSettings& e = entries_[index];
+        return {get(e.baud), get(e.data_bits), get(e.stop_bits), get(e.parity)};
+    }
 
-void store(std::size_t index, const LineSettings& p) noexcept {
-    LineSettings& e = g_settings[index];
-    put(e.baud, p.baud);
-    put(e.data_bits, p.data_bits);
-    put(e.stop_bits, p.stop_bits);
-    put(e.parity, p.parity);
-}
+  private:
+    static std::int32_t get(std::int32_t& field) noexcept { return std::atomic_ref(field).load(std::memory_order_relaxed); }
+    static void put(std::int32_t& field, std::int32_t v) noexcept {
+        std::atomic_ref(field).store(v, std::memory_order_relaxed);
+    }
+    std::array<LineSettings, kUartCount> entries_{};
+};
 
-LineSettings load(std::size_t index) noexcept {
-    LineSettings& e = g_settings[index];
-    return {get(e.baud), get(e.data_bits), get(e.stop_bits), get(e.parity)};
-}
+constinit StoredSettings g_settings;
+
+void store(std::size_t index, const LineSettings& p) noexcept { g_settings.store(index, p); }
+LineSettings load(std::size_t index) noexcept { return g_settings.load(index); }
 
 // What carries each Uart ID.
 enum class Carrier { kPort, kBoard, kEnv, kNone };
@@ -127,35 +137,35 @@ void init_line_settings() noexcept {
 }
 
 int set_uart(const char* name, int baud, int data_bits, int stop_bits, int parity) noexcept {
-    int result = set_uart_by_id(sdk::resource_id(name), baud, data_bits, stop_bits, parity);
-    sdk::log_write(sdk::kLogSo, texts::kSetUartParam, shown(name), baud, data_bits, stop_bits, parity, result);
+    int result = set_uart_by_id(base::resource_id(name), baud, data_bits, stop_bits, parity);
+    base::log_write(base::kLogSo, texts::kSetUartParam, shown(name), baud, data_bits, stop_bits, parity, result);
     return result;
 }
 
 int get_uart(const char* name, int* baud, int* data_bits, int* stop_bits, int* parity) noexcept {
-    int result = get_uart_by_id(sdk::resource_id(name), baud, data_bits, stop_bits, parity);
+    int result = get_uart_by_id(base::resource_id(name), baud, data_bits, stop_bits, parity);
     auto value = [](const int* p) { return p ? *p : 0; };
-    sdk::log_write(sdk::kLogSo, texts::kGetUartParam, shown(name), value(baud), value(data_bits), value(stop_bits),
+    base::log_write(base::kLogSo, texts::kGetUartParam, shown(name), value(baud), value(data_bits), value(stop_bits),
                    value(parity), result);
     return result;
 }
 
 int read_uart(const char* name, unsigned char* buffer, int length, unsigned timeout) noexcept {
     if (!buffer) return -1;
-    int got = read_uart_by_id(sdk::resource_id(name), buffer, length);
+    int got = read_uart_by_id(base::resource_id(name), buffer, length);
     if (got > 0) return got;
     // One wait, then one more try, whatever it brings.
     os::sleep_ms(timeout <= 1 ? 1 : static_cast<long>(timeout) - 1);
-    return read_uart_by_id(sdk::resource_id(name), buffer, length);
+    return read_uart_by_id(base::resource_id(name), buffer, length);
 }
 
 int write_uart(const char* name, const unsigned char* data, int length) noexcept {
     int result = -1;
     if ((data || length == 0) && length >= 0) {
         print_hex(data, length);
-        result = write_uart_by_id(sdk::resource_id(name), data, length);
+        result = write_uart_by_id(base::resource_id(name), data, length);
     }
-    sdk::log_write(sdk::kLogSo, texts::kWriteUart, shown(name), length, result);
+    base::log_write(base::kLogSo, texts::kWriteUart, shown(name), length, result);
     return result;
 }
 

@@ -1,26 +1,22 @@
-// The GPS room: the fix record's lock and the consistent copies the API hands out, the sentence
-// parser, the positioning mode and the GPS API. The exported GPS calls are forwarders to these.
+// The GPS room: the fix record's keeper and the consistent copies the API hands out, the read loop
+// and its batches, the positioning mode and the GPS API; the sentence parser has its own header
+// (gps/nmea.h). The exported GPS calls are forwarders to these.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
+#include <span>
 
 #include "sdk_bsp.h"
 
 namespace bsp::gps {
 
-// The parser thread, the GPS API on host threads and the positioning-mode change all go through
-// the record's one lock, held only to copy values in or out (never while printing, running a
-// command or taking another lock), so that lat and lon are never seen half written.
-std::mutex& record_lock() noexcept;
-
-// Runs fn(STR_GPS_INFO) under the record's lock.
-template <typename F>
-void update_record(F&& fn) noexcept {
-    std::lock_guard lock(record_lock());
-    fn(STR_GPS_INFO);
+namespace nmea {
+struct Reading;
 }
+
+// ---- the fix record (gps/fix_record.cpp), its only writer ----
 
 // The values the GPS API reports, copied in one piece.
 struct Fix {
@@ -29,13 +25,14 @@ struct Fix {
 };
 Fix fix() noexcept;
 
+// Keeps what a sentence said in STR_GPS_INFO; the end of a GSV cycle rebuilds the signal text.
+void apply(const nmea::Reading& r) noexcept;
 // Zeroes the whole record (the clear request included).
 void reset_record() noexcept;
-// Makes the parser discard its next batch and zero the record again (after a mode change).
+// Makes the read loop discard its next batch and zero the record again (after a mode change).
 void arm_clear() noexcept;
-// Deletes the receiver's track files: "rm /tmp/gps_*". Returns the command's status (system()'s),
-// -1 when it is refused.
-int remove_gps_files() noexcept;
+// Takes a pending clear request, zeroing the record with it: true when there was one.
+bool take_clear_request() noexcept;
 
 // Rebuilds the satellite-signal text (setting its flag, as SET_GPS_BD_dB does) and copies it into
 // out, cut to size - 1 characters and zero-terminated. Returns the characters copied.
@@ -46,19 +43,36 @@ char* rebuild_signal_text() noexcept;
 // Takes the satellite-signal flag: 1 when it was set (the text was built since), else 0.
 int take_signal_flag() noexcept;
 
+// The record keeper's two steps on a record of the caller's: what a sentence said kept in it, and
+// the satellite-signal text listed from it (a whole prefix of the listing, zero-terminated).
+void apply_reading(const nmea::Reading& r, STR_GPS_INFO_T& record) noexcept;
+void build_signal_text(const STR_GPS_INFO_T& record, std::span<char, SDK_BSP_GPS_DB_TEXT_SIZE> out) noexcept;
+
 // ---- the receiver's stream ----
 
-// Parses a batch of the receiver's bytes (count of them): -1 while the batch is 1024 bytes or
-// fewer (nothing parsed), 0 once worked through (or a pending clear request was carried out).
+// Works through a batch of the receiver's bytes (count of them), printing the parser's traces and
+// keeping what the sentences say: -1 while the batch is 1024 bytes or fewer (nothing parsed), 0
+// once worked through (or a pending clear request was carried out: the track files deleted).
 int parse_batch(const char* text, int count) noexcept;
+// Deletes the receiver's track files: "rm /tmp/gps_*". Returns the command's status (system()'s),
+// -1 when it is refused.
+int remove_gps_files() noexcept;
+// The GPS read loop's work on what each poll of the receiver's port brought: the bytes are gathered
+// in receive buffer 15, and a copy of the buffer is parsed; the buffer is emptied once a batch was
+// parsed. Each read loop has its own copy.
+class ReadLoop {
+  public:
+    // Returns parse_batch's result for the buffer's bytes.
+    int step(std::span<const std::uint8_t> got) noexcept;
+
+  private:
+    std::array<std::uint8_t, SDK_BSP_RECV_BUFFER_SIZE + 1> batch_{};  // and a terminator
+};
 // The GPS read loop, the thread routine of port index 6, handed its port index; never returns.
 void* read_loop(void* arg) noexcept;
 
 // ---- positioning mode ----
-// Lock order: a mode change holds the mode lock (position_mode.cpp) for its whole run, its 2-3 s
-// of pauses included, so that two setters cannot interleave their key writes, receiver commands
-// and configuration reads. Under it the change logs, writes port 6 (its write lock) and resets
-// the record (the record's lock); none of those is ever held while the mode lock is taken.
+// A mode change holds the mode lock for its whole run (lock order: the README's Layout).
 
 // The mode number that stands for positioning off, in the keys and in PositionMode.
 constexpr std::int32_t kPositionOff = 99999;

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "abi/texts.h"
+#include "base/log.h"
+#include "base/texts.h"
 #include "gps/gps.h"
-#include "sdk/log.h"
 
 namespace bsp::gps {
 namespace {
@@ -53,9 +53,9 @@ int signal_info(char* buffer) noexcept {
 }
 
 int set_position_mode(std::uint32_t mode) noexcept {
-    sdk::log_write(sdk::kLogSys, texts::kPcasSet, static_cast<int>(mode));
+    base::log_write(base::kLogSys, texts::kPcasSet, static_cast<int>(mode));
     if (mode == 0) {  // 0 asks for positioning off, which the keys hold as 99999
-        sdk::log_write(sdk::kLogSys, texts::kPcasSet, kPositionOff);
+        base::log_write(base::kLogSys, texts::kPcasSet, kPositionOff);
         mode = kPositionOff;
     }
     set_sdk_mode(mode);
@@ -63,7 +63,7 @@ int set_position_mode(std::uint32_t mode) noexcept {
 }
 
 int set_web_position_mode(int mode) noexcept {
-    sdk::log_write(sdk::kLogSys, texts::kWebPcasSet, mode);
+    base::log_write(base::kLogSys, texts::kWebPcasSet, mode);
     set_web_mode(static_cast<std::uint32_t>(mode));  // a web-side 0 is stored as 0
     return 0;
 }

@@ -1,54 +1,21 @@
-// The GPS receiver's stream: cuts a batch into NMEA sentences, checks each one, and keeps what the
-// GGA, RMC, GSA and GSV sentences say in the fix record.
+// The receiver's sentence parser: cuts a batch into NMEA sentences, checks each one, and reads what
+// the GGA, RMC, GSA and GSV sentences say. It keeps nothing and prints nothing.
 #include <algorithm>
 #include <array>
 #include <cfloat>
 #include <climits>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string_view>
 
-#include "decimal.h"
-#include "gps/gps.h"
+#include "gps/nmea.h"
 
-namespace bsp::gps {
+namespace bsp::gps::nmea {
 namespace {
 
-using Record = STR_GPS_INFO_T;
-
-constexpr int kBatchMin = 1025;            // smaller batches are left to gather
-constexpr std::size_t kSentenceMax = 199;  // characters of the 200-byte sentence buffer
-constexpr std::size_t kFieldMax = 99;      // characters of the 100-byte field buffer
-constexpr int kGsvMessagesMax = 9;         // GSV messages 1-9 fill slots; others store nothing
-constexpr int kSatsPerGsv = 4;
+constexpr std::size_t kFieldMax = 99;  // characters of the 100-byte field buffer
 
 // ---- cutting ---------------------------------------------------------------------------------
-
-// The next occurrence of a text in the batch at or after a position. The positions asked for never
-// decrease, so the last answer is reused while it still lies ahead: the whole cut stays linear.
-class Finder {
-  public:
-    Finder(std::string_view batch, std::string_view what) noexcept : batch_(batch), what_(what) {}
-    std::size_t next(std::size_t from) noexcept {
-        if (fresh_ || at_ < from) at_ = batch_.find(what_, from);
-        fresh_ = false;
-        return at_;
-    }
-
-  private:
-    std::string_view batch_, what_;
-    std::size_t at_ = 0;
-    bool fresh_ = true;
-};
-
-// One sentence: from its "$" up to (not including) its "\r\n"; star is the offset of its "*".
-struct Sentence {
-    std::string_view text;
-    std::size_t star;
-    std::string_view talker() const noexcept { return text.substr(1, 2); }
-    std::string_view type() const noexcept { return text.substr(3, 3); }
-};
 
 constexpr std::string_view kHexDigits = "0123456789ABCDEF";
 
@@ -75,41 +42,40 @@ bool checksum_ok(const Sentence& s) noexcept {
     return s.text[s.star + 1] == kHexDigits[sum >> 4] && s.text[s.star + 2] == kHexDigits[sum & 0xF];
 }
 
-void dispatch(const Sentence& s) noexcept;
+}  // namespace
 
-// Cuts the batch into sentences by its byte count, not by its first zero byte: CASIC receivers mix
-// binary messages (zero bytes, stray "$" and "*") into the stream. A sentence broken by a "$"
-// before its "*" is dropped and the cut restarts at that "$". After a sentence, the cut resumes
-// just past its checksum digits, not past its line end, so a sentence glued onto a damaged one is
-// still found. A sentence unfinished at the end of the batch is dropped with the batch.
-void cut_sentences(std::string_view batch) noexcept {
-    Finder dollars(batch, "$"), stars(batch, "*"), line_ends(batch, "\r\n");
-    std::size_t scan = 0;
+// A sentence broken by a "$" before its "*" is dropped and the cut restarts at that "$". After a
+// sentence, the cut resumes just past its checksum digits, not past its line end, so a sentence
+// glued onto a damaged one is still found. A sentence unfinished at the end of the batch is dropped
+// with the batch.
+bool Cutter::next(Sentence& out) noexcept {
     for (;;) {
-        std::size_t dollar = dollars.next(scan);
-        if (dollar == batch.npos) return;
-        scan = dollar + 1;
-        std::size_t star = stars.next(scan);
-        if (star == batch.npos) return;  // no later "$" has a "*" either
-        if (std::size_t next = dollars.next(scan); next < star) {
-            scan = next;
+        const std::size_t dollar = dollars_.next(scan_);
+        if (dollar == batch_.npos) return false;
+        scan_ = dollar + 1;
+        const std::size_t star = stars_.next(scan_);
+        if (star == batch_.npos) return false;  // no later "$" has a "*" either
+        if (const std::size_t next = dollars_.next(scan_); next < star) {
+            scan_ = next;
             continue;
         }
-        scan = star + 1;
-        std::size_t eol = line_ends.next(dollar + 1);
-        if (eol == batch.npos) return;  // nor a line end
-        scan = star + 3;
+        const std::size_t eol = line_ends_.next(dollar + 1);
+        if (eol == batch_.npos) return false;  // nor a line end
+        scan_ = star + 3;
         // The sentence must fit the 200-byte sentence buffer with its terminator (which also keeps
         // its "*" within 200 characters of the "$"); a longer one is damaged or glued to others and
         // is skipped, never cut short. Its line end must follow the checksum digits, and a zero
         // byte never belongs to a sentence.
-        std::size_t length = eol - dollar;
+        const std::size_t length = eol - dollar;
         if (length > kSentenceMax || eol < star + 3) continue;
-        Sentence s{batch.substr(dollar, length), star - dollar};
+        const Sentence s{batch_.substr(dollar, length), star - dollar};
         if (s.text.find('\0') != s.text.npos || !checksum_ok(s)) continue;
-        dispatch(s);
+        out = s;
+        return true;
     }
 }
+
+namespace {
 
 // ---- fields ----------------------------------------------------------------------------------
 
@@ -119,8 +85,13 @@ void cut_sentences(std::string_view batch) noexcept {
 class Fields {
   public:
     explicit Fields(const Sentence& s) noexcept : text_(s.text), star_(s.star) {
-        for (std::size_t i = 0; i < text_.size(); ++i)
-            if (text_[i] == ',') comma_[commas_++] = static_cast<std::uint8_t>(i);
+        // Locals, not the members: a store into the offsets may alias any of them.
+        const char* text = s.text.data();
+        const std::size_t size = s.text.size();
+        int n = 0;
+        for (std::size_t i = 0; i < size; ++i)
+            if (text[i] == ',') comma_[n++] = static_cast<std::uint8_t>(i);
+        commas_ = n;
     }
     int commas() const noexcept { return commas_; }
     std::string_view operator[](int k) const noexcept {
@@ -219,68 +190,17 @@ double coordinate(std::string_view text, std::size_t degree_digits) noexcept {
     return static_cast<double>(degrees + minutes / 60.0f);
 }
 
-// ---- traces ----------------------------------------------------------------------------------
+// ---- sentence readers ------------------------------------------------------------------------
 
-// The parser's traces on standard output, gathered and written a sentence at a time: the same
-// bytes one printf per trace would write, without the cost of formatting each (the GSV traces run
-// to a dozen lines a second). Written when full and when done, so any size serves; 256 bytes hold
-// a GSV sentence's usual four satellites.
-class Trace {
-  public:
-    Trace() noexcept = default;
-    Trace(const Trace&) = delete;
-    Trace& operator=(const Trace&) = delete;
-    ~Trace() { flush(); }
-
-    Trace& operator<<(std::string_view s) noexcept {
-        if (s.size() > buf_.size() - len_) flush();
-        if (s.size() > buf_.size()) {
-            std::fwrite(s.data(), 1, s.size(), stdout);
-            return *this;
-        }
-        std::memcpy(buf_.data() + len_, s.data(), s.size());
-        len_ += s.size();
-        return *this;
-    }
-    // As "%d" writes it.
-    Trace& operator<<(int v) noexcept {
-        std::array<char, kIntTextMax> b;
-        return *this << std::string_view(b.data(), format_int(b.data(), v));
-    }
-    void flush() noexcept {
-        if (len_ != 0) std::fwrite(buf_.data(), 1, len_, stdout);
-        len_ = 0;
-    }
-
-  private:
-    std::array<char, 256> buf_;
-    std::size_t len_ = 0;
-};
-
-// ---- sentence handlers -----------------------------------------------------------------------
-
-// The satellite systems, by talker; other talkers store nothing.
-struct System {
-    std::string_view talker;
-    std::int32_t (Record::*ids)[SDK_BSP_GPS_SLOTS];
-    std::int32_t (Record::*cn0)[SDK_BSP_GPS_SLOTS];
-    float Record::*in_view;
-    float Record::*used;
-};
-constexpr std::array<System, 2> kSystems{{
-    {"GP", &Record::gps_id, &Record::gps_cn0, &Record::gpslook, &Record::gpsnum},
-    {"BD", &Record::bd_id, &Record::bd_cn0, &Record::bdlook, &Record::bdnum},
-}};
-
-const System* system_of(std::string_view talker) noexcept {
-    auto sys = std::find_if(kSystems.begin(), kSystems.end(), [&](const System& s) { return s.talker == talker; });
-    return sys == kSystems.end() ? nullptr : &*sys;
+System system_of(std::string_view talker) noexcept {
+    if (talker == "GP") return System::kGps;
+    return talker == "BD" ? System::kBeidou : System::kNone;
 }
 
 // The CN0 of satellite block i of a GSV, when the block has elevation and azimuth and a CN0 text.
 // The last block's CN0 has no comma after it: then the text up to the "*" is taken, which for a
 // block inside the sentence starts with a comma and so reads 0.
-bool block_cn0(const Fields& f, int i, int& cn0) noexcept {
+bool block_cn0(const Fields& f, int i, std::int32_t& cn0) noexcept {
     int at = 4 * i + 7;
     if (f[at - 2].empty() || f[at - 1].empty()) return false;
     std::string_view text = f[at].empty() ? f.up_to_star(at) : f[at];
@@ -289,118 +209,94 @@ bool block_cn0(const Fields& f, int i, int& cn0) noexcept {
     return true;
 }
 
-// GSV: satellites in view. Message 1 starts a cycle and clears the system's slots; the last
-// message of the cycle rebuilds the satellite-signal text.
+// GSV: satellites in view. Message 1 starts a cycle; the last message of the cycle ends it.
 //   $GPGSV,2,1,07,03,45,120,40,07,30,200,38,16,10,050,,19,60,300,42*7D
 //   field 1 total 2, 2 number 1, 3 in view 07; block i at 4i+4: 03,45,120,40 (identifier,
 //   elevation, azimuth, CN0); the last block's CN0 42 stands before the "*", not a comma
-void on_gsv(const Sentence& s, const Fields& f) noexcept {
-    int total = to_int(f[1]), number = to_int(f[2]);
-    Trace trace;
-    trace << "GPS_CMD_NUM :GPS_CMD_NUM=" << number << ",/" << total << "\r\n";
-    bool new_cycle = number == 1;
+void read_gsv(const Sentence& s, const Fields& f, Reading& r) noexcept {
+    r.kind = Reading::Kind::kSatellitesInView;
+    r.system = system_of(s.talker());
+    r.total = to_int(f[1]);
+    r.sent_number = to_int(f[2]);
+    r.new_cycle = r.sent_number == 1;
     // A message number outside 1-9 is taken as 0: no slots, and no end of cycle unless total is 0.
-    if (number < 1 || number > kGsvMessagesMax) number = 0;
-    int blocks = (f.commas() - 3) / kSatsPerGsv;
-
-    for (int i = 0; i < blocks; ++i) {
-        std::string_view id = f[4 * i + 4];
-        if (!id.empty()) trace << "Read_a_info 标识：" << id << "\r\n";
+    r.message = r.sent_number >= 1 && r.sent_number <= kGsvMessagesMax ? r.sent_number : 0;
+    r.cycle_end = r.message == r.total;
+    r.blocks = std::min((f.commas() - 3) / kSatsPerGsv, kBlocksMax);
+    // The identifiers are traced whatever the system; the numbers are read only where they are kept.
+    const bool kept = r.system != System::kNone;
+    if (kept) r.in_view = field_float(f[3]);
+    const bool fills = kept && r.message != 0;
+    for (int i = 0; i < r.blocks; ++i) {
+        Satellite& sat = r.satellites[static_cast<std::size_t>(i)];
+        const std::string_view id = f[4 * i + 4];
+        sat.id_at = id.data();
+        sat.id_size = static_cast<std::uint8_t>(id.size());  // a field holds at most 99 characters
+        if (!fills || id.empty()) continue;
+        sat.id = to_int(id);
+        sat.has_cn0 = block_cn0(f, i, sat.cn0);
     }
-    trace.flush();  // printed before the record's lock is taken
-    if (const System* sys = system_of(s.talker())) {
-        update_record([&](Record& r) {
-            auto& ids = r.*sys->ids;
-            auto& cn0 = r.*sys->cn0;
-            if (new_cycle) std::memset(ids, 0, sizeof ids), std::memset(cn0, 0, sizeof cn0);
-            for (int i = 0; number != 0 && i < blocks; ++i) {
-                std::string_view id = f[4 * i + 4];
-                int slot = kSatsPerGsv * (number - 1) + i;
-                if (id.empty() || slot >= SDK_BSP_GPS_SLOTS) continue;
-                ids[slot] = to_int(id);
-                block_cn0(f, i, cn0[slot]);
-            }
-            r.*sys->in_view = field_float(f[3]);
-        });
-    }
-    if (number == total) rebuild_signal_text();
 }
 
 // GSA: satellites used, the identifier fields that are not empty among fields 3 to commas - 4
 // (twelve with the system-ID field of NMEA 4.1, eleven without).
 //   $GPGSA,A,3,25,32,14,12,,,,,,,,,2.1,1.1,1.8,1.2*39
 //   18 commas: identifiers in fields 3 to 14 (25, 32, 14, 12 and eight empty), used = 4
-void on_gsa(const Sentence& s, const Fields& f) noexcept {
-    const System* sys = system_of(s.talker());
-    if (!sys) return;
+void read_gsa(const Sentence& s, const Fields& f, Reading& r) noexcept {
+    r.system = system_of(s.talker());
+    if (r.system == System::kNone) return;
     int used = 0;
     for (int k = 3; k <= f.commas() - 4; ++k) used += f[k].empty() ? 0 : 1;
-    update_record([&](Record& r) { r.*sys->used = static_cast<float>(used); });
+    r.kind = Reading::Kind::kSatellitesUsed;
+    r.used = static_cast<float>(used);
 }
 
 // RMC: the position, unless the status says "V" (no fix).
 //   $GPRMC,083559.00,A,2236.12345,N,11356.78901,E,0.004,77.52,091202,,,A*54
 //   field 2 status A, 3 latitude 2236.12345, 5 longitude 11356.78901
-void on_rmc(const Sentence&, const Fields& f) noexcept {
+void read_rmc(const Sentence&, const Fields& f, Reading& r) noexcept {
     if (f[2] == "V") return;
-    double lat = coordinate(f[3], 2), lon = coordinate(f[5], 3);
-    update_record([&](Record& r) { r.lat = lat, r.lon = lon; });
+    r.kind = Reading::Kind::kPosition;
+    r.lat = coordinate(f[3], 2);
+    r.lon = coordinate(f[5], 3);
+    r.has_high = false;
 }
 
 // GGA: position and height (altitude plus geoid separation), unless the latitude is empty.
 //   $GNGGA,083559.00,2236.12345,N,11356.78901,E,1,08,1.0,56.7,M,-2.1,M,,*50
 //   field 2 latitude 2236.12345, 4 longitude 11356.78901, 9 altitude 56.7, 11 separation -2.1
-void on_gga(const Sentence&, const Fields& f) noexcept {
+void read_gga(const Sentence&, const Fields& f, Reading& r) noexcept {
     if (f[2].empty()) return;
-    double lat = coordinate(f[2], 2), lon = coordinate(f[4], 3);
-    float high = field_float(f[9]) + field_float(f[11]);
-    update_record([&](Record& r) { r.lat = lat, r.lon = lon, r.high = high; });
+    r.kind = Reading::Kind::kPosition;
+    r.lat = coordinate(f[2], 2);
+    r.lon = coordinate(f[4], 3);
+    r.has_high = true;
+    r.high = field_float(f[9]) + field_float(f[11]);
 }
 
-// min_fields: the fields, each closed by its comma, that the handler reads; a sentence cut short
-// before them is damaged and ignored.
-struct Handler {
+// min_fields: the fields, each closed by its comma, that the reader needs; a sentence cut short
+// before them is damaged and reads as nothing.
+struct Kind {
     std::string_view type;
     int min_fields;
-    void (*handle)(const Sentence&, const Fields&) noexcept;
+    void (*read)(const Sentence&, const Fields&, Reading&) noexcept;
 };
-constexpr std::array<Handler, 4> kHandlers{{
-    {"GSV", 3, on_gsv},   // total and message number
-    {"GSA", 7, on_gsa},   // at least one identifier field
-    {"RMC", 6, on_rmc},   // up to the longitude
-    {"GGA", 12, on_gga},  // up to the geoid separation
+constexpr std::array<Kind, 4> kKinds{{
+    {"GSV", 3, read_gsv},   // total and message number
+    {"GSA", 7, read_gsa},   // at least one identifier field
+    {"RMC", 6, read_rmc},   // up to the longitude
+    {"GGA", 12, read_gga},  // up to the geoid separation
 }};
-
-void dispatch(const Sentence& s) noexcept {
-    auto h = std::find_if(kHandlers.begin(), kHandlers.end(), [&](const Handler& k) { return k.type == s.type(); });
-    if (h == kHandlers.end()) return;
-    Fields fields(s);
-    if (fields.commas() >= h->min_fields) h->handle(s, fields);
-}
-
-// Takes a pending clear request, zeroing the record with it.
-bool take_clear_request() noexcept {
-    bool taken = false;
-    update_record([&](Record& r) {
-        if (r.clear != 1) return;
-        r = Record{};
-        taken = true;
-    });
-    return taken;
-}
 
 }  // namespace
 
-int parse_batch(const char* text, int count) noexcept {
-    if (!text || count < kBatchMin) return -1;
-    if (take_clear_request()) {
-        remove_gps_files();
-        std::printf("______清空GPS数据流_____");
-        return 0;
-    }
-    Trace() << "______GPS 数据梳理---" << count << "\r\n";
-    cut_sentences({text, static_cast<std::size_t>(count)});
-    return 0;
+Reading read_sentence(const Sentence& s) noexcept {
+    Reading r;
+    auto k = std::find_if(kKinds.begin(), kKinds.end(), [&](const Kind& kind) { return kind.type == s.type(); });
+    if (k == kKinds.end()) return r;
+    const Fields fields(s);
+    if (fields.commas() >= k->min_fields) k->read(s, fields, r);
+    return r;
 }
 
-}  // namespace bsp::gps
+}  // namespace bsp::gps::nmea

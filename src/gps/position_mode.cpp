@@ -10,18 +10,18 @@
 #include <mutex>
 #include <string_view>
 
-#include "abi/texts.h"
+#include "base/log.h"
+#include "base/texts.h"
 #include "com/ports.h"
 #include "gps/gps.h"
 #include "os/os.h"
-#include "sdk/log.h"
 #include "uci/uci.h"
 
 namespace bsp::gps {
 namespace {
 
-using sdk::kLogSys;
-using sdk::log_write;
+using base::kLogSys;
+using base::log_write;
 
 constexpr const char* kPcasQuery = "uci get vqm.sys.pcas";
 constexpr const char* kPcasSdkQuery = "uci get vqm.sys.pcas_sdk";
@@ -54,10 +54,14 @@ constexpr ModeSentence kBothSystems{3, "$PCAS04,3*1A\r\n", sizeof kSaveSentence}
 constexpr long kSaveDelayMs = 1000;   // between the mode command and the save sentence
 constexpr long kSettleDelayMs = 2000;  // before the record is reset
 
-// The effective mode (PositionMode); read by the GPS API on host threads.
-std::atomic<std::int32_t> g_mode{0};
-
-std::mutex g_mode_lock;
+// The positioning mode's state: the effective mode (PositionMode, read by the GPS API on host
+// threads) and the lock a mode change holds for its whole run, its 2-3 s of pauses included, so
+// that two setters cannot interleave their key writes, receiver commands and configuration reads.
+struct ModeState {
+    std::atomic<std::int32_t> effective{0};
+    std::mutex change;
+};
+constinit ModeState g_state;
 
 // A key as a number: absent, empty or not a number reads 0. The reader's copies are dropped first,
 // so the fresh copies see what a mode change committed a moment before. (The copies load the
@@ -102,11 +106,11 @@ void command_receiver(std::int32_t pcas_sdk) noexcept {
 
 // update_mode's work; the caller holds the mode lock.
 int apply_stored_mode() noexcept {
-    g_mode.store(read_key(kPcasQuery));
+    g_state.effective.store(read_key(kPcasQuery));
     std::int32_t pcas_sdk = read_key(kPcasSdkQuery);
     log_write(kLogSys, texts::kSdkMode, pcas_sdk);
-    if (pcas_sdk != 0) g_mode.store(pcas_sdk);
-    log_write(kLogSys, texts::kModeApplied, pcas_sdk, g_mode.load());
+    if (pcas_sdk != 0) g_state.effective.store(pcas_sdk);
+    log_write(kLogSys, texts::kModeApplied, pcas_sdk, g_state.effective.load());
     command_receiver(pcas_sdk);
     os::sleep_ms(kSettleDelayMs);
     // No position measured under the old mode is reported: the record is zeroed now, and once more
@@ -123,12 +127,12 @@ std::uint32_t fail(int line, std::uint32_t code) noexcept { return com::port_err
 }  // namespace
 
 int update_mode() noexcept {
-    std::lock_guard lock(g_mode_lock);
+    std::lock_guard lock(g_state.change);
     return apply_stored_mode();
 }
 
 int set_sdk_mode(std::uint32_t mode) noexcept {
-    std::lock_guard lock(g_mode_lock);
+    std::lock_guard lock(g_state.change);
     const auto m = static_cast<std::int32_t>(mode);
     std::int32_t pcas = read_key(kPcasQuery);
     std::int32_t pcas_sdk = read_key(kPcasSdkQuery);
@@ -137,17 +141,17 @@ int set_sdk_mode(std::uint32_t mode) noexcept {
         if (pcas_sdk != kPositionOff)
             for (const char* cmd : kSwitchOff) os::run(cmd);
         log_write(kLogSys, texts::kSdkModeOff, kPositionOff);
-        g_mode.store(kPositionOff);
+        g_state.effective.store(kPositionOff);
         return 0;
     }
-    g_mode.store(m);
+    g_state.effective.store(m);
     log_write(kLogSys, texts::kSdkModeSet, pcas);
     if (pcas != m) store_mode(m);  // only pcas is compared: a differing pcas_sdk alone is kept
     return apply_stored_mode();
 }
 
 int set_web_mode(std::uint32_t mode) noexcept {
-    std::lock_guard lock(g_mode_lock);
+    std::lock_guard lock(g_state.change);
     const auto m = static_cast<std::int32_t>(mode);
     std::int32_t pcas = read_key(kPcasQuery);
     log_write(kLogSys, texts::kWebModeSet, pcas);
@@ -156,12 +160,12 @@ int set_web_mode(std::uint32_t mode) noexcept {
 }
 
 int position_mode() noexcept {
-    std::int32_t m = g_mode.load();
+    std::int32_t m = g_state.effective.load();
     return m == kPositionOff ? 0 : m;
 }
 
 int default_mode() noexcept {
-    std::lock_guard lock(g_mode_lock);
+    std::lock_guard lock(g_state.change);
     if (os::exists(kMarkerFile)) return 1;
     os::Command marker;
     if (marker.format(kCommandBuffer, "echo 1 >%s", os::Path(kMarkerFile))) os::run(marker.c_str());

@@ -11,11 +11,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "abi/texts.h"
+#include "base/log.h"
+#include "base/resources.h"
+#include "base/texts.h"
 #include "io/io.h"
 #include "os/os.h"
-#include "sdk/log.h"
-#include "sdk/resources.h"
 
 static_assert(sizeof(LED_GPIO_T) == 8 && offsetof(LED_GPIO_T, gpio) == 4);
 
@@ -67,24 +67,31 @@ int write_number(const char* path, int gpio, Messages say) noexcept {
 // The edge words by number; any other number is "none".
 constexpr std::array<const char*, 4> kEdges{"none", "rising", "falling", "both"};
 
-// The first LED operation of the process initialises the lines; callers that race it wait until
-// the lines are ready. The mutex is held only while the lines are set up, and no other lock with it.
-std::atomic<bool> g_led_ready{false};
-std::mutex g_led_init;
+// The LED lines' set-up, done by the process's first LED operation; callers that race it wait
+// until the lines are ready. The mutex is held only while the lines are set up.
+class LedLines {
+  public:
+    void ensure() noexcept {
+        if (ready_.load(std::memory_order_acquire)) return;
+        std::lock_guard lock(init_);
+        if (ready_.load(std::memory_order_relaxed)) return;
+        init_led_lines();
+        ready_.store(true, std::memory_order_release);
+    }
+    void forget() noexcept { ready_.store(false); }
 
-void ensure_led_lines() noexcept {
-    if (g_led_ready.load(std::memory_order_acquire)) return;
-    std::lock_guard lock(g_led_init);
-    if (g_led_ready.load(std::memory_order_relaxed)) return;
-    init_led_lines();
-    g_led_ready.store(true, std::memory_order_release);
-}
+  private:
+    std::atomic<bool> ready_{false};
+    std::mutex init_;
+};
+constinit LedLines g_led_lines;
 
 // The lamp test lights these LEDs and puts them out again, in this order: run, alarm, net and
 // "Local/Led/1".."Local/Led/14". Power, update and the extension LEDs keep their state.
 constexpr std::array<int, 17> kLampTest{501, 503, 504, 509, 510, 511, 512, 513, 514,
                                         515, 516, 517, 518, 519, 520, 521, 522};
 constexpr long kLampTestMs = 1000;
+constexpr long kSecondMs = 1000;
 
 // The box gives the library no control line for the 12 V output: a switch is kept as the
 // channel's state, on until first switched off. Channels beyond these are ignored.
@@ -111,17 +118,17 @@ void init_led_lines() noexcept {
     }
 }
 
-void forget_led_lines() noexcept { g_led_ready.store(false); }
+void forget_led_lines() noexcept { g_led_lines.forget(); }
 
 void set_led(int id, int value) noexcept {
-    ensure_led_lines();
+    g_led_lines.ensure();
     int gpio = led_gpio(id);
     if (gpio != SDK_BSP_NO_GPIO) gpio_write(gpio, value == 0 ? 1 : 0);
 }
 
 void set_led_by_name(const char* name, int value) noexcept {
-    set_led(sdk::resource_id(name), value);
-    sdk::log_write(sdk::kLogDebug, texts::kSetLedValue, name ? name : "(null)", value);
+    set_led(base::resource_id(name), value);
+    base::log_write(base::kLogDebug, texts::kSetLedValue, name ? name : "(null)", value);
 }
 
 void lamp_test() noexcept {
@@ -143,9 +150,9 @@ int ao_12v_state(int channel) noexcept {
 }
 
 int restart_12v(int channel, unsigned seconds) noexcept {
-    sdk::log_write(sdk::kLogSys, texts::kRestart12v, channel);
+    base::log_write(base::kLogSys, texts::kRestart12v, channel);
     switch_12v(channel, 0);
-    for (unsigned s = 0; s < seconds; ++s) os::sleep_ms(1000);  // any count, no overflow
+    for (unsigned s = 0; s < seconds; ++s) os::sleep_ms(kSecondMs);  // any count, whatever the clock does
     return switch_12v(channel, 1);
 }
 

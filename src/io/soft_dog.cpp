@@ -6,17 +6,17 @@
 
 #include <pthread.h>
 
-#include "abi/texts.h"
+#include "base/log.h"
+#include "base/texts.h"
 #include "com/board_link.h"
 #include "io/io.h"
 #include "os/os.h"
-#include "sdk/log.h"
 
 namespace bsp::io {
 namespace {
 
-using sdk::kLogDebug;
-using sdk::kLogSys;
+using base::kLogDebug;
+using base::kLogSys;
 
 constexpr std::uint32_t kDefaultInterval = 600;  // seconds
 constexpr std::uint32_t kGrace = 60;             // seconds allowed on top of the interval
@@ -42,7 +42,7 @@ void update(const std::uint8_t* enable, const std::uint32_t* interval_ms) noexce
 
 // The host API's trace, with each call's fixed number.
 void trace(bool traced, const texts::Step& step) noexcept {
-    if (traced) sdk::log_write(kLogDebug, texts::kSoftDogTrace, step.function, step.line);
+    if (traced) base::log_write(kLogDebug, texts::kSoftDogTrace, step.function, step.line);
 }
 
 std::atomic<bool> g_dog_started{false};
@@ -92,7 +92,7 @@ void soft_dog_pass() noexcept {
     SoftDog d = soft_dog();
     std::uint32_t deadline = d.last_feed + d.interval + kGrace;  // 32-bit, as the box counts
     if (now <= deadline) return;
-    sdk::log_write(kLogSys, texts::kSoftDogReboot, static_cast<int>(d.interval));
+    base::log_write(kLogSys, texts::kSoftDogReboot, static_cast<int>(d.interval));
     os::sleep_ms(kPassMs);
     os::run("reboot");
 }

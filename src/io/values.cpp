@@ -5,17 +5,18 @@
 #include <cstdio>
 #include <cstring>
 
-#include "abi/texts.h"
+#include "base/log.h"
+#include "base/resources.h"
+#include "base/texts.h"
+#include "com/env_link.h"
 #include "io/io.h"
-#include "sdk/log.h"
-#include "sdk/resources.h"
 
 namespace bsp::io {
 namespace {
 
-using sdk::kLogDebug;
-using sdk::log_write;
-using sdk::resource_id;
+using base::kLogDebug;
+using base::log_write;
+using base::resource_id;
 
 // Served resource IDs.
 constexpr int kAiFirst = 101, kAiLast = 116;
@@ -29,8 +30,8 @@ static_assert(SDK_BSP_AI_TEXT_SIZE >= sizeof "-340282346638528859811704183484516
 // Printed in place of a missing name, as the C library would print it.
 const char* shown(const char* name) noexcept { return name ? name : "(null)"; }
 
-// The record is shared with the send loop and the host without a lock: every element is read and
-// written as one atomic word or byte.
+// The record is the environment link's, shared with the host without a lock: every element is read
+// as one atomic word or byte.
 template <typename T>
 T load(T& field) noexcept {
     return std::atomic_ref<T>(field).load(std::memory_order_relaxed);
@@ -59,12 +60,7 @@ int read_di(int id, int* value) noexcept {
 
 int request_do(int id, int value) noexcept {
     if (id < kDoFirst || id > kDoLast) return -1;
-    int i = id - kDoFirst;
-    // The value before the flag: the send loop takes the flag (an exchange to 0) and then reads
-    // the value, so it never sends a request without its value, and a request stored while it
-    // consumes the previous one stays pending for the next frame.
-    std::atomic_ref(STR_BSP_ENV_INFO.do_value[i]).store(static_cast<std::uint8_t>(value), std::memory_order_relaxed);
-    std::atomic_ref(STR_BSP_ENV_INFO.do_request[i]).store(1, std::memory_order_release);
+    com::request_output(static_cast<std::size_t>(id - kDoFirst), static_cast<std::uint8_t>(value));
     return 0;
 }
 

@@ -1,7 +1,5 @@
 // The AT command channel: the one port to the cellular module, the line reader that polls it, the
 // three exchanges that wait for an answer line, and the tokenizer for "name: value,value" answers.
-// The port and the buffers belong to whoever holds the channel: the supervisor thread, or a query
-// holding the channel lock.
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -15,29 +13,15 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "abi/texts.h"
+#include "base/log.h"
+#include "base/texts.h"
 #include "lte/lte.h"
 #include "os/os.h"
-#include "sdk/log.h"
 
 namespace bsp::lte {
 namespace {
 
-using sdk::log_write;
-
-os::Fd g_port;  // the open AT port (ltefd)
-
-// The receive buffer (s_ATBuffer). The line logic uses the first kLineCapacity bytes and keeps a
-// zero at index kLineCapacity; a read fills at most up to there and is followed by two zeros (at
-// most indexes 8192 and 8193): the second one is where the cursor lands after the prompt "> ",
-// whose line end is the terminator itself.
-std::array<char, kAtBufferSize> g_buffer{};
-static_assert(kAtBufferSize >= kLineCapacity + 2);
-char* g_cur = g_buffer.data();   // the next unread line (s_ATBufferCur); a zero byte when none is pending
-char* g_fill = g_buffer.data();  // where the next read goes
-std::uint32_t g_read_count = 0;  // s_readCount
-std::array<char, kAnswerSize> g_answer{};  // out_put
-std::mutex g_channel_lock;
+using base::log_write;
 
 constexpr int kMaxSeconds = INT_MAX / kPollsPerSecond;  // seconds * 10 polls must stay an int
 
@@ -48,36 +32,6 @@ void skip_line_ends(char*& p) noexcept {
 }
 
 void trace(const texts::Step& step) noexcept { log_write(kLogNet, texts::kAtStep, step.function, step.line); }
-
-double elapsed_ms(const timeval& from, const timeval& to) noexcept {
-    return 1000.0 * static_cast<double>(to.tv_sec - from.tv_sec) + static_cast<double>(to.tv_usec - from.tv_usec) / 1000.0;
-}
-
-// Keeps the text at cur as the start of the buffer, to be completed by the next reads.
-void keep_partial_line() noexcept {
-    const std::size_t len = std::strlen(g_cur);
-    std::memmove(g_buffer.data(), g_cur, len + 1);
-    g_cur = g_buffer.data();
-    g_fill = g_buffer.data() + len;
-}
-
-void discard_buffer() noexcept {
-    g_cur = g_fill = g_buffer.data();
-    g_buffer[0] = '\0';
-}
-
-// One poll: a 100 ms pause, then whatever the port has, as far as the line capacity allows.
-ssize_t poll_port() noexcept {
-    ticksleep(kPollMs);
-    trace(texts::kReadlinePoll);
-    const int fd = g_port.get();
-    if (fd < 0) return 0;  // no port: an empty poll
-    const int room = kLineCapacity - static_cast<int>(g_fill - g_buffer.data());
-    log_write(kLogNet, texts::kAtRead, texts::kReadlineRead.function, texts::kReadlineRead.line, fd, room);
-    ssize_t count = ::read(fd, g_fill, static_cast<std::size_t>(room));
-    trace(texts::kReadlineReadDone);
-    return count;
-}
 
 // Replaces dst's text with the line, cut to what dst holds: every destination is the 1024-byte
 // out_put (or, from a host, a buffer documented as 1024 bytes), and a line may hold 8191 characters.
@@ -109,8 +63,73 @@ bool is_failure(Variant v, const char* line) noexcept {
     return std::strstr(line, "ERROR") || (v == Variant::kReadCimi && std::strstr(line, "COMMAND NOT SUPPORT"));
 }
 
+// The channel's buffers, all zeros at start (so in .bss, costing the library file nothing); only
+// the channel below uses them.
+struct AtBuffers {
+    std::array<char, kAtBufferSize> line{};
+    std::array<char, kAnswerSize> answer{};
+};
+constinit AtBuffers g_buffers;
+
+// The one port to the cellular module and its buffers. They belong to whoever holds the channel:
+// the supervisor thread, or a query holding the channel lock.
+class AtChannel {
+  public:
+    char* answer() noexcept { return answer_.data(); }
+    int fd() const noexcept { return port_.get(); }
+    std::uint32_t read_count() const noexcept { return read_count_; }
+    std::mutex& lock() noexcept { return lock_; }
+
+    int open(const char* path) noexcept;
+    void close() noexcept { port_.reset(); }
+    int write_line(const char* line) noexcept;
+    char* read_line(int maxpolls) noexcept;
+    int exchange(Variant v, const char* cmd, char* prefix, char* dst, int maxlines, int seconds) noexcept;
+
+  private:
+    // Keeps the text at cur as the start of the buffer, to be completed by the next reads.
+    void keep_partial_line() noexcept {
+        const std::size_t len = std::strlen(cur_);
+        std::memmove(buffer_.data(), cur_, len + 1);
+        cur_ = buffer_.data();
+        fill_ = buffer_.data() + len;
+    }
+    void discard_buffer() noexcept {
+        cur_ = fill_ = buffer_.data();
+        buffer_[0] = '\0';
+    }
+    ssize_t poll_port() noexcept;
+    bool send_command(Variant v, const char* cmd) noexcept;
+
+    os::Fd port_;  // the open AT port (ltefd)
+    // The receive buffer (s_ATBuffer). The line logic uses the first kLineCapacity bytes and keeps
+    // a zero at index kLineCapacity; a read fills at most up to there and is followed by two zeros
+    // (at most indexes 8192 and 8193): the second one is where the cursor lands after the prompt
+    // "> ", whose line end is the terminator itself.
+    std::array<char, kAtBufferSize>& buffer_ = g_buffers.line;
+    char* cur_ = buffer_.data();   // the next unread line (s_ATBufferCur); a zero byte when none is pending
+    char* fill_ = buffer_.data();  // where the next read goes
+    std::uint32_t read_count_ = 0;  // s_readCount
+    std::array<char, kAnswerSize>& answer_ = g_buffers.answer;  // out_put
+    std::mutex lock_;
+};
+static_assert(kAtBufferSize >= kLineCapacity + 2);
+
+// One poll: a 100 ms pause, then whatever the port has, as far as the line capacity allows.
+ssize_t AtChannel::poll_port() noexcept {
+    ticksleep(kPollMs);
+    trace(texts::kReadlinePoll);
+    const int d = port_.get();
+    if (d < 0) return 0;  // no port: an empty poll
+    const int room = kLineCapacity - static_cast<int>(fill_ - buffer_.data());
+    log_write(kLogNet, texts::kAtRead, texts::kReadlineRead.function, texts::kReadlineRead.line, d, room);
+    ssize_t count = ::read(d, fill_, static_cast<std::size_t>(room));
+    trace(texts::kReadlineReadDone);
+    return count;
+}
+
 // Writes the command (when there is one) with the variant's log lines.
-bool send_command(Variant v, const char* cmd) noexcept {
+bool AtChannel::send_command(Variant v, const char* cmd) noexcept {
     if (!*cmd) return true;
     const bool steps = v == Variant::kRead;
     if (steps) {
@@ -123,37 +142,9 @@ bool send_command(Variant v, const char* cmd) noexcept {
     return written == 0;
 }
 
-}  // namespace
-
-char* out_put() noexcept { return g_answer.data(); }
-int ltefd() noexcept { return g_port.get(); }
-std::uint32_t read_count() noexcept { return g_read_count; }
-std::mutex& channel_lock() noexcept { return g_channel_lock; }
-
-void ticksleep(int ms) noexcept {
-    const timeval start = os::time_of_day();
-    for (int step = 0; step < ms / 2; ++step) {
-        os::sleep_ms(2);
-        const double elapsed = elapsed_ms(start, os::time_of_day());
-        if (elapsed < 0 || elapsed >= ms) break;  // done, or the clock went back
-    }
-}
-
-bool append_answer(char* dst, const char* text) noexcept {
-    // Every destination is out_put: the whole text stays within its 1023 characters, and the
-    // first characters are the ones kept (an answer's beginning says what it is).
-    const std::size_t len = strnlen(dst, kAnswerSize - 1);
-    const std::size_t want = std::strlen(text);
-    const std::size_t n = std::min(want, kAnswerSize - 1 - len);
-    std::memcpy(dst + len, text, n);
-    dst[len + n] = '\0';
-    return n == want;
-}
-
-int exchange(Variant v, const char* cmd, char* prefix, char* dst, int maxlines, int seconds) noexcept {
-    if (!cmd || !prefix || !dst) return kWriteFailed;
-    std::memset(g_buffer.data(), 0, kLineCapacity + 1);
-    g_cur = g_fill = g_buffer.data();
+int AtChannel::exchange(Variant v, const char* cmd, char* prefix, char* dst, int maxlines, int seconds) noexcept {
+    std::memset(buffer_.data(), 0, kLineCapacity + 1);
+    cur_ = fill_ = buffer_.data();
     if (!send_command(v, cmd)) return kWriteFailed;
     const bool steps = v == Variant::kRead;
     if (steps) trace(texts::kExchangeUpper);
@@ -178,22 +169,22 @@ int exchange(Variant v, const char* cmd, char* prefix, char* dst, int maxlines, 
         }
         if (++count <= maxlines) continue;
         if (steps) log_write(kLogNet, line ? texts::kTimeOut : texts::kTimeOutNoData);
-        if (v != Variant::kReadCimi) word(&NTU_T::attimeouts).fetch_add(1);
+        if (v != Variant::kReadCimi) count_timeout();
         return kTimedOut;
     }
 }
 
-char* read_line(int maxpolls) noexcept {
+char* AtChannel::read_line(int maxpolls) noexcept {
     char* eol = nullptr;
-    if (*g_cur == '\0') {
+    if (*cur_ == '\0') {
         discard_buffer();
     } else {
-        skip_line_ends(g_cur);
-        eol = next_eol(g_cur);
+        skip_line_ends(cur_);
+        eol = next_eol(cur_);
         if (!eol) keep_partial_line();
     }
     for (int polls = 0; !eol;) {
-        if (g_fill - g_buffer.data() >= kLineCapacity) {
+        if (fill_ - buffer_.data() >= kLineCapacity) {
             log_write(kLogNet, texts::kLineOverflow);
             discard_buffer();
         }
@@ -206,60 +197,79 @@ char* read_line(int maxpolls) noexcept {
         ++polls;
         log_write(kLogNet, texts::kPollAfter, polls, maxpolls);
         if (count < 1) continue;
-        g_read_count += static_cast<std::uint32_t>(count);
-        g_fill[count] = '\0';
-        g_fill[count + 1] = '\0';
-        skip_line_ends(g_cur);
-        g_buffer[kLineCapacity] = '\0';
-        g_fill += count;
-        eol = next_eol(g_cur);
+        read_count_ += static_cast<std::uint32_t>(count);
+        fill_[count] = '\0';
+        fill_[count + 1] = '\0';
+        skip_line_ends(cur_);
+        buffer_[kLineCapacity] = '\0';
+        fill_ += count;
+        eol = next_eol(cur_);
     }
     *eol = '\0';
-    char* line = g_cur;
-    g_cur = eol + 1;
+    char* line = cur_;
+    cur_ = eol + 1;
     log_write(kLogNet, texts::kLineRead, line);
     return line;
 }
 
-int open_at_port(const char* path) noexcept {
-    g_port.reset();
+int AtChannel::open(const char* path) noexcept {
+    port_.reset();
     if (!path) return -1;
     // Never the host's controlling terminal: a module that resets would hang the host up.
-    g_port.reset(os::open(path, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!g_port) return -1;
+    port_.reset(os::open(path, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!port_) return -1;
     termios tio{};
     // A device that is not a terminal has no modes to set; it is read and written all the same.
-    if (tcgetattr(g_port.get(), &tio) == 0) {
+    if (tcgetattr(port_.get(), &tio) == 0) {
         tio.c_lflag = 0;  // no echo, no canonical input, no signals
         tio.c_cc[VMIN] = 0;
         tio.c_cc[VTIME] = 0;
-        tcsetattr(g_port.get(), TCSANOW, &tio);
+        tcsetattr(port_.get(), TCSANOW, &tio);
     }
     return 0;
 }
 
-void close_at_port() noexcept { g_port.reset(); }
-
-int write_line(const char* line) noexcept {
-    const int fd = g_port.get();
-    if (fd < 0) {
+int AtChannel::write_line(const char* line) noexcept {
+    const int d = port_.get();
+    if (d < 0) {
         std::puts("??????ltefd=-1???????");
         return -1;
     }
     if (!line) return -1;
-    const std::size_t len = std::strlen(line);
-    for (std::size_t done = 0; done < len;) {
-        const ssize_t n = ::write(fd, line + done, len - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return -1;
-        done += static_cast<std::size_t>(n);
-    }
-    for (;;) {
-        const ssize_t n = ::write(fd, "\r", 1);
-        if (n == 1) return 0;
-        if (n < 0 && errno != EINTR) return -1;
-    }
+    return os::write_all(d, line, std::strlen(line)) && os::write_all(d, "\r", 1) ? 0 : -1;
 }
+
+constinit AtChannel g_channel;
+
+}  // namespace
+
+char* out_put() noexcept { return g_channel.answer(); }
+int ltefd() noexcept { return g_channel.fd(); }
+std::uint32_t read_count() noexcept { return g_channel.read_count(); }
+std::mutex& channel_lock() noexcept { return g_channel.lock(); }
+
+void ticksleep(int ms) noexcept { os::sleep_on_clock(ms, kTickMs, ms / kTickMs); }
+
+bool append_answer(char* dst, const char* text) noexcept {
+    // Every destination is out_put: the whole text stays within its 1023 characters, and the
+    // first characters are the ones kept (an answer's beginning says what it is).
+    const std::size_t len = strnlen(dst, kAnswerSize - 1);
+    const std::size_t want = std::strlen(text);
+    const std::size_t n = std::min(want, kAnswerSize - 1 - len);
+    std::memcpy(dst + len, text, n);
+    dst[len + n] = '\0';
+    return n == want;
+}
+
+int exchange(Variant v, const char* cmd, char* prefix, char* dst, int maxlines, int seconds) noexcept {
+    if (!cmd || !prefix || !dst) return kWriteFailed;
+    return g_channel.exchange(v, cmd, prefix, dst, maxlines, seconds);
+}
+
+char* read_line(int maxpolls) noexcept { return g_channel.read_line(maxpolls); }
+int open_at_port(const char* path) noexcept { return g_channel.open(path); }
+void close_at_port() noexcept { g_channel.close(); }
+int write_line(const char* line) noexcept { return g_channel.write_line(line); }
 
 char* next_eol(char* cur) noexcept {
     if (!cur) return nullptr;

@@ -6,11 +6,11 @@
 #include <cstring>
 #include <string_view>
 
-#include "abi/texts.h"
+#include "base/log.h"
+#include "base/texts.h"
 #include "gps/gps.h"
 #include "io/io.h"
 #include "lte/lte.h"
-#include "sdk/log.h"
 
 namespace bsp::lte {
 namespace {
@@ -25,9 +25,8 @@ constexpr Carrier kCarriers[] = {
     {"46006", "CUCC"}, {"46003", "CTCC"}, {"46005", "CTCC"}, {"46011", "CTCC"},
 };
 constexpr std::size_t kCodeDigits = 5;
-constexpr std::size_t kOnlineMin = 6;  // an address of "ppp0" this long: the link is up
 
-using sdk::log_write;
+using base::log_write;
 
 // The static text is at most 145 characters (19-character fields); the dynamic one holds two "%f"
 // numbers, up to 317 characters each for any double, beside its 19-character texts.
@@ -35,20 +34,6 @@ constexpr std::size_t kStaticText = 256;
 constexpr std::size_t kDynamicText = 1024;
 constexpr std::size_t kStaticLongest = 145;
 constexpr std::size_t kDynamicLongest = 136;  // with coordinates in their ranges
-
-using Text = std::array<char, kTextSize>;
-
-Text text_of(const char (&field)[kTextSize]) noexcept {
-    Text t{};
-    copy_text(t.data(), t.size(), field);
-    return t;
-}
-
-// A text of the record, for a reader that holds the record's lock.
-void copy_locked(Text& to, const char (&field)[kTextSize]) noexcept {
-    std::memcpy(to.data(), field, kTextSize);
-    to.back() = '\0';  // a host may have left it unterminated
-}
 
 // The carrier's name, or the code itself when it is none of the table's.
 Text carrier_of(const Text& imsi) noexcept {
@@ -81,43 +66,38 @@ int dial_init() noexcept {
 
 int dial_terminate() noexcept {
     log_write(kLogNet, texts::kDialTerminate);
-    word(&NTU_T::pppdend).store(1);  // the supervisor hangs up, as a host expects
+    set_word(Word::kPppdend, 1);  // the supervisor hangs up, as a host expects
     return 0;
 }
 
 int dial(const char* first, const char* second) noexcept {
-    word(&NTU_T::pppdstart).store(1);
+    set_word(Word::kPppdstart, 1);
     log_write(kLogNet, texts::kDialDial, shown(first), shown(second));
     return 0;
 }
 
 int dial_is_online() noexcept {
-    const bool online = std::strlen(text_of(NTU.lteip).data()) >= kOnlineMin;
+    const bool online = link_up(text(Field::kLteip));
     log_write(kLogNet, "%s", online ? texts::kOnline : texts::kOffline);
     return online ? 0 : -1;
 }
 
 int static_info(char* out) noexcept {
-    Text imsi{}, netstate{}, imei{};
-    with_record([&](const NTU_T& r) {  // in one piece
-        copy_locked(imsi, r.imsi);
-        copy_locked(netstate, r.netstate);
-        copy_locked(imei, r.imei);
-    });
+    const Texts t = record_texts();  // in one piece
     std::array<char, kStaticText> json{};
     std::snprintf(json.data(), json.size(),
                   "{\"TelcomCarrier\":\"%s\",\"MFRS\":\"VQ\", \"Model\":\"%s\", \"Version\":\"0.1\", \"IMEI\":\"%s\", "
                   "\"IMSI\":\"%s\"}",
-                  carrier_of(imsi).data(), netstate.data(), imei.data(), imsi.data());
+                  carrier_of(t.imsi).data(), t.netstate.data(), t.imei.data(), t.imsi.data());
     hand_out(out, json.data(), kStaticLongest);
     log_write(kLogNet, texts::kStaticInfo, json.data());
     return 0;
 }
 
 int dynamic_info(char* out) noexcept {
-    const int cardstat = text_of(NTU.imsi)[0] ? 1 : 0;
-    word(&NTU_T::cardstat).store(cardstat);
-    const Text csq = text_of(NTU.csq), ip = text_of(NTU.lteip);
+    const int cardstat = text(Field::kImsi)[0] ? 1 : 0;
+    set_word(Word::kCardstat, cardstat);
+    const Text csq = text(Field::kCsq), ip = text(Field::kLteip);
     const gps::Fix fix = gps::fix();
     std::array<char, kDynamicText> json{};
     std::snprintf(json.data(), json.size(),
@@ -130,15 +110,15 @@ int dynamic_info(char* out) noexcept {
 }
 
 int soft_reboot() noexcept {
-    log_write(sdk::kLogSys, texts::kDialSoftReboot);
-    word(&NTU_T::softreboot).store(1);
+    log_write(base::kLogSys, texts::kDialSoftReboot);
+    set_word(Word::kSoftreboot, 1);
     return 0;
 }
 
 int hard_reboot() noexcept {
-    log_write(sdk::kLogSys, texts::kDialHardReboot);
+    log_write(base::kLogSys, texts::kDialHardReboot);
     io::restart_12v(0, 3);
-    word(&NTU_T::hardreboot).store(1);
+    set_word(Word::kHardreboot, 1);
     return 0;
 }
 

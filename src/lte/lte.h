@@ -1,9 +1,9 @@
-// The wireless modem: the modem record's lock and accessors, the AT channel and its tokenizer,
-// module detection, the modem queries, the LTE supervisor and the Dial API. The exported modem
-// calls are forwarders to these.
+// The wireless modem: the modem record's keeper, the AT channel and its tokenizer, module
+// detection, the modem queries and their answer readers, the LTE supervisor and the Dial API. The
+// exported modem calls are forwarders to these.
 #pragma once
 
-#include <atomic>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -13,46 +13,51 @@
 
 namespace bsp::lte {
 
-// ---- the modem record ----------------------------------------------------------------------
+// ---- the modem record NTU (lte/modem_record.cpp), its only writer ----------------------------
 //
-// Lock order, for the whole subsystem: the channel lock (a query's whole conversation) may be held
-// while logging or taking the text lock; the text lock is held only to copy a text in or out, never
-// while logging, printing, sleeping or taking another lock. The request flags and the other
-// integers are single words accessed through word(), never under a lock.
+// Its texts are written and copied under one lock (see the lock order in the README's Layout);
+// its integers are single words, read and written atomically, never under a lock.
 
 constexpr std::size_t kTextSize = SDK_BSP_NTU_TEXT_SIZE;  // 19 characters and the terminator
+using Text = std::array<char, kTextSize>;
 
-// The lock under which every text of NTU is written and copied out.
-std::mutex& text_lock() noexcept;
+// The record's texts and integers.
+enum class Field { kLteip, kLteip1, kAtdev, kCsq, kNetstate, kImsi, kImei, kLongitude, kLatitude, kHigh };
+enum class Word { kPppdstart, kPppdend, kSoftreboot, kHardreboot, kUsbstate, kDialstarted, kModeId, kCardstat,
+                  kAttimeouts, kReserved3 };
 
-// Runs fn(NTU) under the text lock: for a reader that copies several texts in one piece.
-template <typename F>
-void with_record(F&& fn) noexcept {
-    std::lock_guard lock(text_lock());
-    fn(NTU);
-}
+// A text, copied under the lock and terminated.
+Text text(Field f) noexcept;
+// The texts the reports and the query cycle's trace show, copied in one piece.
+struct Texts {
+    Text imsi, imei, netstate, csq, lteip;
+};
+Texts record_texts() noexcept;
+// Replaces a text: at most 19 characters of text (the rest of an over-long text is cut), the
+// remaining bytes zero.
+void set_text(Field f, std::string_view text) noexcept;
+// The position texts, replaced in one piece.
+void set_position(const Text& lon, const Text& lat, const Text& high) noexcept;
+// Copies a text that may be one of the record's (a host passes NTU.atdev) under the lock into out
+// (size bytes, cut to size - 1 characters and zero-terminated): the characters copied.
+std::size_t copy_text(char* out, std::size_t size, const char* text, std::size_t text_size) noexcept;
 
-// One integer of the record, read and written as a single word (the host may touch it directly).
-inline std::atomic_ref<std::int32_t> word(std::int32_t NTU_T::*field) noexcept { return std::atomic_ref(NTU.*field); }
-
-// Replaces a text of the record under the lock: at most size - 1 characters of text (the rest of
-// an over-long text is cut), the remaining bytes zero.
-void store_text(char* field, std::size_t size, std::string_view text) noexcept;
-template <std::size_t N>
-void store_text(char (&field)[N], std::string_view text) noexcept {
-    store_text(field, N, text);
-}
-// Copies a text of the record out under the lock into out (size bytes, cut to size - 1 characters
-// and zero-terminated). Returns the characters copied.
-std::size_t copy_text(char* out, std::size_t size, const char* field, std::size_t field_size) noexcept;
-template <std::size_t N>
-std::size_t copy_text(char* out, std::size_t size, const char (&field)[N]) noexcept {
-    return copy_text(out, size, field, N);
-}
+std::int32_t word(Word w) noexcept;
+void set_word(Word w, std::int32_t value) noexcept;
+// The old value.
+std::int32_t exchange_word(Word w, std::int32_t value) noexcept;
+// Claims a request flag: true, and the flag cleared, when it was 1.
+bool take_request(Word flag) noexcept;
+// One more exchange ended in a time-out.
+void count_timeout() noexcept;
 
 // The supervisor's start: the request flags, the link state and its texts cleared (the IMSI, the
 // IMEI, the time-out count and two reserved areas kept), with its print.
 void clear_record() noexcept;
+
+// An address of "ppp0" this long: the link is up.
+constexpr std::size_t kOnlineMin = 6;
+bool link_up(const Text& address) noexcept;
 
 // ---- the AT channel ------------------------------------------------------------------------
 
@@ -60,6 +65,7 @@ constexpr int kLineCapacity = 8192;      // the line logic's part of the receive
 constexpr std::size_t kAtBufferSize = 9216;
 constexpr std::size_t kAnswerSize = 1024;  // out_put, the destination of every exchange
 constexpr int kPollMs = 100;
+constexpr long kTickMs = 2;  // ticksleep's step
 constexpr int kPollsPerSecond = 1000 / kPollMs;
 constexpr int kLogNet = 3;  // every line of the subsystem is logged at the modem's level
 
@@ -122,9 +128,6 @@ char* upper_case(char* s) noexcept;
 constexpr int kModemRows = SDK_BSP_LTEMM_ROWS;
 constexpr std::size_t kCmdreadSize = 1024;  // what cmdread's caller provides: the ifconfig text
 
-// Runs a command and reads its standard output once into buf: at most size - 1 bytes, then a
-// terminator. False, with buf empty, when the command could not be started.
-bool command_output(const char* command, char* buf, std::size_t size) noexcept;
 
 // A command's output into buf (kCmdreadSize bytes): buf, or "" when it could not be started or
 // printed uci's "Entry not found".
@@ -133,8 +136,6 @@ char* read_command(const char* command, char* buf) noexcept;
 // line ends stripped or not: dst; null when it could not be started or dst is null; a text of the
 // library's own when uci's "Entry not found" came.
 char* uci_output(const char* command, char* dst, bool strip) noexcept;
-// Sleeps whole seconds on the library's clock, going on after an interruption.
-void sleep_seconds(unsigned seconds) noexcept;
 // Finds the first module of the modem table in the lsusb listing and sets it up when it is new: 1
 // found, 0 not.
 int detect_module() noexcept;
@@ -157,9 +158,46 @@ void read_imsi(const char* atdev) noexcept;
 void read_imsi_prefixed(const char* atdev) noexcept;
 int read_imei(const char* atdev) noexcept;
 void read_position(const char* atdev) noexcept;
-// The answers' numbers.
-int csq_strength(char* line) noexcept;
+// The registration answer's reading, kept in the record: the system mode, -1 when not in service.
 int registration_mode(char* line) noexcept;
+
+// ---- the answer readers: pure (the line is cut up in place by the tokenizer) ----
+
+// "+CSQ: <rssi>,<ber>": the strength indicator, -999 for no usable answer.
+int csq_strength(char* line) noexcept;
+// The signal text for a strength indicator: dBm by band, "-107" when unknown or too weak.
+Text signal_text(int rssi) noexcept;
+// "^SYSINFO: <service>,<domain>,<roaming>,<mode>,<sim>": the system mode (-1 when not in service or
+// no usable answer) and the text for netstate (null: netstate stays as it is).
+struct Registration {
+    int mode = -1;
+    const char* netstate = nullptr;
+};
+Registration read_registration_answer(char* line) noexcept;
+// What "AT+CIMI" collected gives as the IMSI: after an echo, up to "OK", when longer than 10
+// characters; empty without an "OK".
+std::string_view imsi_of(std::string_view collected) noexcept;
+// The same from a "+CIMI: " answer: what follows the prefix, empty when the answer is no such one.
+std::string_view prefixed_imsi_of(std::string_view answer) noexcept;
+// What the collected "AT+CGSN" answer gives: the first of its forms whose markers occur decides.
+struct ImeiAnswer {
+    enum class Print : std::uint8_t { kNone, kQuotedBare, kQuotedSpaced, kImeiOnly };
+    bool found = false;   // a form applies: the record's IMEI becomes `imei` (empty when not stored)
+    bool stored = false;  // the form gave a good IMEI
+    Text imei{};
+    Print print = Print::kNone;  // the form's prints
+    std::string_view shown;      // from the form's marker on, as its print shows it
+    std::size_t candidate = 0;   // the length of the text the form took
+};
+ImeiAnswer read_imei_answer(std::string_view collected) noexcept;
+// The position query's answer (power-protocol INFO from offset 15: longitude, latitude, height in
+// hexadecimal): the three texts, read false for an answer shorter than 17 characters.
+struct PositionAnswer {
+    bool read = false;
+    Text lon{}, lat{}, high{};
+};
+PositionAnswer read_position_answer(std::string_view line) noexcept;
+// The answers' numbers.
 std::int64_t hex_to_int64(const char* text) noexcept;
 int hex_char_value(char c) noexcept;
 int hex_prefix_value(const char* text, int n) noexcept;

@@ -8,15 +8,15 @@
 
 #include <pthread.h>
 
-#include "abi/texts.h"
+#include "base/log.h"
+#include "base/texts.h"
 #include "lte/lte.h"
 #include "os/os.h"
-#include "sdk/log.h"
 
 namespace bsp::lte {
 namespace {
 
-using sdk::log_write;
+using base::log_write;
 
 pthread_t g_thread;
 int g_thread_argument = 0;  // not used by the thread
@@ -44,7 +44,6 @@ class StartLock {
 };
 
 constexpr std::size_t kKnownMin = 5;   // an IMSI or IMEI shorter than this is read again
-constexpr std::size_t kOnlineMin = 6;  // an address of "ppp0" this long: the link is up
 constexpr int kQuietWhileOnline = 13;  // M620: not queried while its link is up
 constexpr int kPrefixedImsiRows[] = {2, 5, 6, 9};  // the Neoway and VQM modules
 constexpr unsigned kPassSeconds = 1;
@@ -53,24 +52,16 @@ constexpr unsigned kPowerCutSeconds = 5;
 constexpr std::size_t kGpioCommand = 64;  // "echo 0 > /sys/class/gpio/gpio12/value" and room
 constexpr const char* kModulePower = "/sys/class/gpio/gpio12/value";
 
-using Text = std::array<char, kTextSize>;
+int mode_id() noexcept { return word(Word::kModeId); }
 
-// A text of the record, copied under its lock.
-Text text_of(const char (&field)[kTextSize]) noexcept {
-    Text t{};
-    copy_text(t.data(), t.size(), field);
-    return t;
+void log_step(int line) noexcept { log_write(kLogNet, texts::kQueryStep, 1, line, text(Field::kAtdev).data()); }
+
+// The address of an interface, kept in the record's text for it (empty when it has none).
+void refresh_address(const char* ifname, Field f) noexcept {
+    Text address{};
+    interface_address(ifname, address.data());
+    set_text(f, address.data());
 }
-
-int mode_id() noexcept { return word(&NTU_T::mode_id).load(); }
-
-// Claims a request flag: true, and the flag cleared, when it was 1.
-bool take(std::int32_t NTU_T::*flag) noexcept {
-    std::int32_t requested = 1;
-    return word(flag).compare_exchange_strong(requested, 0);
-}
-
-void log_step(int line) noexcept { log_write(kLogNet, texts::kQueryStep, 1, line, text_of(NTU.atdev).data()); }
 
 void switch_module_power(int level) noexcept {
     os::Command echo;
@@ -78,14 +69,14 @@ void switch_module_power(int level) noexcept {
 }
 
 void serve_dial() noexcept {
-    log_write(kLogNet, texts::kDialRequest, static_cast<int>(word(&NTU_T::pppdstart).load()));
-    if (!take(&NTU_T::pppdstart)) return;
+    log_write(kLogNet, texts::kDialRequest, static_cast<int>(word(Word::kPppdstart)));
+    if (!take_request(Word::kPppdstart)) return;
     query_cycle();
-    if (read_registration(NTU.atdev) <= 0) {
+    if (read_registration(text(Field::kAtdev).data()) <= 0) {
         log_write(kLogNet, texts::kNoService);  // the request is dropped
         return;
     }
-    hang_up(NTU.atdev);
+    hang_up(text(Field::kAtdev).data());
     {
         std::lock_guard channel(channel_lock());
         close_at_port();
@@ -93,31 +84,31 @@ void serve_dial() noexcept {
     log_write(kLogNet, "%s", texts::kDialRestart);
     for (int i = 0; i < 4; ++i) log_write(kLogNet, texts::kDialBanner);
     log_write(kLogNet, "%s", texts::kDialRestart);
-    sleep_seconds(kDialPauseSeconds);
+    os::sleep_seconds(kDialPauseSeconds);
     uci_output("killall lte.sh", nullptr, true);
     os::run("nohup  lte.sh &");
-    word(&NTU_T::dialstarted).store(1);
+    set_word(Word::kDialstarted, 1);
 }
 
 void serve_hang_up() noexcept {
-    log_write(kLogNet, texts::kHangUpRequest, static_cast<int>(word(&NTU_T::pppdend).load()));
-    if (!take(&NTU_T::pppdend)) return;
-    hang_up(NTU.atdev);
+    log_write(kLogNet, texts::kHangUpRequest, static_cast<int>(word(Word::kPppdend)));
+    if (!take_request(Word::kPppdend)) return;
+    hang_up(text(Field::kAtdev).data());
     log_write(kLogNet, texts::kHangUp);
     uci_output("killall pppd", nullptr, true);
 }
 
 void serve_restarts() noexcept {
-    if (word(&NTU_T::softreboot).load() == 1) {
+    if (word(Word::kSoftreboot) == 1) {
         log_write(kLogNet, texts::kSoftRestart);
-        restart_module(NTU.atdev);
-        word(&NTU_T::softreboot).store(0);
+        restart_module(text(Field::kAtdev).data());
+        set_word(Word::kSoftreboot, 0);
     }
-    if (!take(&NTU_T::hardreboot)) return;
+    if (!take_request(Word::kHardreboot)) return;
     switch_module_power(0);
-    sleep_seconds(kPowerCutSeconds);
+    os::sleep_seconds(kPowerCutSeconds);
     switch_module_power(1);
-    word(&NTU_T::softreboot).store(0);  // a soft restart asked for during the power cycle is moot
+    set_word(Word::kSoftreboot, 0);  // a soft restart asked for during the power cycle is moot
 }
 
 // Wakes the callers waiting in start_supervisor.
@@ -132,11 +123,11 @@ void settle_start(Start state) noexcept {
 void supervisor_pass(int count) noexcept {
     log_write(kLogNet, texts::kSupervisorPass, count, texts::kSupervisorPassLine);
     if (count % 2 == 0 && detect_module() == 1) {
-        log_write(kLogNet, texts::kSupervisorDetected, count, texts::kSupervisorDetectedLine, text_of(NTU.lteip).data(),
+        log_write(kLogNet, texts::kSupervisorDetected, count, texts::kSupervisorDetectedLine, text(Field::kLteip).data(),
                   mode_id());
-        interface_address("ppp0", NTU.lteip);
-        interface_address("ppp1", NTU.lteip1);
-        if (mode_id() != kQuietWhileOnline || std::strlen(text_of(NTU.lteip).data()) < kOnlineMin) query_cycle();
+        refresh_address("ppp0", Field::kLteip);
+        refresh_address("ppp1", Field::kLteip1);
+        if (mode_id() != kQuietWhileOnline || !link_up(text(Field::kLteip))) query_cycle();
     }
     serve_dial();
     serve_hang_up();
@@ -171,38 +162,32 @@ void* supervisor_main(void*) noexcept {
     settle_start(Start::kCleared);
     for (int count = 0;; ++count) {
         supervisor_pass(count);
-        sleep_seconds(kPassSeconds);
+        os::sleep_seconds(kPassSeconds);
     }
 }
 
 void query_cycle() noexcept {
+    const auto atdev = [] { return text(Field::kAtdev); };
     log_step(texts::kQueryEchoOff);
-    echo_off(NTU.atdev);
+    echo_off(atdev().data());
     log_step(texts::kQueryEchoOffDone);
     log_step(texts::kQuerySignal);
-    read_signal(NTU.atdev);
+    read_signal(atdev().data());
     log_step(texts::kQuerySignalDone);
-    read_registration(NTU.atdev);
+    read_registration(atdev().data());
     log_step(texts::kQueryRegistrationDone);
-    if (std::strlen(text_of(NTU.imsi).data()) < kKnownMin) {
+    if (std::strlen(text(Field::kImsi).data()) < kKnownMin) {
         const bool prefixed = std::find(std::begin(kPrefixedImsiRows), std::end(kPrefixedImsiRows), mode_id()) !=
                               std::end(kPrefixedImsiRows);
         log_step(prefixed ? texts::kQueryImsiPrefixed : texts::kQueryImsi);
-        read_imsi(NTU.atdev);
+        read_imsi(atdev().data());
     }
-    if (std::strlen(text_of(NTU.imei).data()) < kKnownMin) {
+    if (std::strlen(text(Field::kImei).data()) < kKnownMin) {
         log_write(kLogNet, texts::kSupervisorPass, 1, texts::kQueryImei);
-        read_imei(NTU.atdev);
+        read_imei(atdev().data());
     }
-    Text imei{}, imsi{}, netstate{}, csq{};
-    with_record([&](const NTU_T& r) {
-        std::memcpy(imei.data(), r.imei, kTextSize);
-        std::memcpy(imsi.data(), r.imsi, kTextSize);
-        std::memcpy(netstate.data(), r.netstate, kTextSize);
-        std::memcpy(csq.data(), r.csq, kTextSize);
-    });
-    for (Text* t : {&imei, &imsi, &netstate, &csq}) t->back() = '\0';  // a host may have left one unterminated
-    log_write(kLogNet, texts::kQueryCycleDone, imei.data(), imsi.data(), netstate.data(), csq.data(), mode_id());
+    const Texts t = record_texts();
+    log_write(kLogNet, texts::kQueryCycleDone, t.imei.data(), t.imsi.data(), t.netstate.data(), t.csq.data(), mode_id());
 }
 
 }  // namespace bsp::lte

@@ -14,13 +14,14 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
+#include "base/hex.h"
 #include "lte/lte.h"
 #include "os/os.h"
 
 namespace bsp::lte {
 namespace {
 
-enum Field { kModel, kUsbId, kDataDevice, kAtDevice };
+enum Column { kModel, kUsbId, kDataDevice, kAtDevice };
 
 // The modules the option1 driver does not bind by itself: detection writes their ids to its new_id.
 constexpr int kRegisteredRows[] = {5, 10, 11, 12, 13, 14, 15};
@@ -45,7 +46,7 @@ constexpr std::string_view kInetAddr = "inet addr:";
 char g_empty[1] = "";      // read_command's empty answer
 char g_entry[] = "Entry";  // uci_output's answer when uci's message came: not dst, and not null
 
-const char* field(int row, Field f) noexcept {
+const char* field(int row, Column f) noexcept {
     const char* text = ltemm[row - 1][f];
     return text ? text : "";
 }
@@ -56,8 +57,7 @@ bool usb_id_ok(std::string_view id) noexcept {
     if (id.size() != kLength) return false;
     for (std::size_t i = 0; i < id.size(); ++i) {
         const char c = id[i];
-        const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-        if (i == kColon ? c != ':' : !hex) return false;
+        if (i == kColon ? c != ':' : base::hex_digit(c) < 0) return false;
     }
     return true;
 }
@@ -77,6 +77,13 @@ void set_up_module(int row) noexcept {
         uci_output(echo.c_str(), nullptr, true);
 }
 
+// An address into the caller's 20 bytes, the rest of them zero.
+void put_address(char* out, const char* address) noexcept {
+    const std::size_t n = strnlen(address, kAddressText - 1);
+    std::memcpy(out, address, n);
+    std::memset(out + n, 0, kAddressText - n);
+}
+
 // popen's failure, as uci_output reports it before trying again.
 void report_popen_failure(int error) noexcept {
     std::array<char, 128> text{};  // the prefix and a system error text
@@ -92,7 +99,7 @@ char* uci_output(const char* command, char* dst, bool strip) noexcept {
     std::array<char, kUciOutput + 1> out{};
     bool started = false;
     for (int attempt = 0; attempt < kPopenAttempts && !started; ++attempt) {
-        started = command_output(command, out.data(), out.size());
+        started = os::read_output(command, out.data(), out.size());
         if (!started) report_popen_failure(errno);
     }
     if (!started) return nullptr;
@@ -121,35 +128,9 @@ std::string_view address_in_listing(std::string_view listing) noexcept {
 
 }  // namespace
 
-bool command_output(const char* command, char* buf, std::size_t size) noexcept {
-    if (!buf || size == 0) return false;
-    buf[0] = '\0';
-    os::Pipe pipe(command);
-    if (!pipe) return false;
-    const std::size_t n = std::fread(buf, 1, size - 1, pipe.get());
-    buf[n] = '\0';
-    return true;
-}
-
 char* read_command(const char* command, char* buf) noexcept {
-    if (!command || !buf || !command_output(command, buf, kCmdreadSize)) return g_empty;
+    if (!command || !buf || !os::read_output(command, buf, kCmdreadSize)) return g_empty;
     return std::string_view(buf).find(kEntry) != std::string_view::npos ? g_empty : buf;
-}
-
-void sleep_seconds(unsigned seconds) noexcept {
-    // Measured on the library's clock, so that a sleep a signal cut short goes on for the rest.
-    const long long want_ms = static_cast<long long>(seconds) * 1000;
-    const timeval start = os::time_of_day();
-    long long left_ms = want_ms;
-    for (int call = 0; call < kSleepCalls && left_ms > 0; ++call) {
-        constexpr long long kLongestStep = 1000LL * 1000 * 1000;  // fits a 32-bit long
-        os::sleep_ms(static_cast<long>(std::min(left_ms, kLongestStep)));
-        const timeval now = os::time_of_day();
-        const long long elapsed_ms = (static_cast<long long>(now.tv_sec) - start.tv_sec) * 1000 +
-                                     (static_cast<long long>(now.tv_usec) - start.tv_usec) / 1000;
-        if (elapsed_ms < 0) break;  // the clock went back: the wait cannot be measured
-        left_ms = want_ms - elapsed_ms;
-    }
 }
 
 int detect_module() noexcept {
@@ -158,19 +139,19 @@ int detect_module() noexcept {
     for (int row = 1; row <= kModemRows; ++row) {
         const char* id = field(row, kUsbId);
         if (!*id || !std::strstr(listing.data(), id)) continue;
-        store_text(NTU.atdev, field(row, kAtDevice));
-        if (word(&NTU_T::mode_id).exchange(row) != row) set_up_module(row);
+        set_text(Field::kAtdev, field(row, kAtDevice));
+        if (exchange_word(Word::kModeId, row) != row) set_up_module(row);
         return 1;
     }
     return 0;
 }
 
 int usb_ttys_present() noexcept {
-    const int state = word(&NTU_T::usbstate).load();
+    const int state = word(Word::kUsbstate);
     if (state == 1 || state == 2) return 1;
     std::array<char, kTtyListing> listing{};
     os::Command ls;
-    if (ls.format(kShortCommand, "ls %s", os::Path("/dev/ttyUSB*"))) command_output(ls.c_str(), listing.data(), listing.size());
+    if (ls.format(kShortCommand, "ls %s", os::Path("/dev/ttyUSB*"))) os::read_output(ls.c_str(), listing.data(), listing.size());
     std::printf("ls ttyusb=%s\n", listing.data());
     return listing[0] && !std::strstr(listing.data(), "No such file or directory") ? 1 : 0;
 }
@@ -183,7 +164,7 @@ int listed_address(const char* ifname, char* out) noexcept {
     const std::string_view address = address_in_listing(listing.data());
     std::array<char, kAddressText> text{};
     address.copy(text.data(), address.size());  // an empty view may have no data at all
-    if (out) store_text(out, kAddressText, text.data());
+    if (out) put_address(out, text.data());
     if (address.empty() || !out) return -1;
     std::puts(text.data());
     return 1;
@@ -199,7 +180,7 @@ int interface_address(const char* ifname, char* out) noexcept {
             std::array<char, INET_ADDRSTRLEN> text{};  // 16 bytes: "255.255.255.255"
             const auto* address = reinterpret_cast<const sockaddr_in*>(&request.ifr_addr);
             ::inet_ntop(AF_INET, &address->sin_addr, text.data(), text.size());
-            store_text(out, kAddressText, text.data());
+            put_address(out, text.data());
             return 1;
         }
         const std::string_view error(std::strerror(errno));

@@ -1,6 +1,6 @@
 // The modem queries: one AT conversation each (echo off, signal, registration, IMSI, IMEI, hang-up,
-// restart, position), its answer read and stored as text in NTU, and the small number readers they
-// use. A query holds the channel from opening the port to closing it.
+// restart, position), whose answer the pure answer readers below read and the query keeps in the
+// modem record. A query holds the channel from opening the port to closing it.
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -8,11 +8,12 @@
 #include <cstring>
 #include <string_view>
 
-#include "abi/texts.h"
+#include "base/hex.h"
+#include "base/log.h"
+#include "base/texts.h"
 #include "com/power_codec.h"
 #include "lte/lte.h"
 #include "os/os.h"
-#include "sdk/log.h"
 
 namespace bsp::lte {
 namespace {
@@ -43,16 +44,10 @@ constexpr unsigned kNoServiceWaitSeconds = 2;
 class Session {
   public:
     explicit Session(const char* atdev) noexcept : lock_(channel_lock()) {
-        // A copy of the path, taken under the text lock: it is often NTU.atdev itself, which
+        // A copy of the path, taken under the record's lock: it is often NTU.atdev itself, which
         // detection rewrites. A path too long for the seam is not opened.
-        std::array<char, os::kPathMax> path{};
-        bool fits = false;
-        if (atdev) {
-            std::lock_guard text(text_lock());
-            const std::size_t n = strnlen(atdev, path.size());
-            fits = n < path.size();
-            if (fits) std::memcpy(path.data(), atdev, n);
-        }
+        std::array<char, os::kPathMax + 1> path{};
+        const bool fits = atdev && copy_text(path.data(), path.size(), atdev, path.size()) < os::kPathMax;
         open_ = fits && open_at_port(path.data()) == 0;
     }
     ~Session() { close_at_port(); }
@@ -87,13 +82,6 @@ constexpr Band kBands[] = {{4, 9, -103}, {10, 15, -87}, {16, 21, -89}, {22, 27, 
 constexpr int kUnknownStrength = 99;
 constexpr const char* kNoSignal = "-107";
 
-void store_signal(int r) noexcept {
-    std::array<char, kTextSize> text{};
-    std::snprintf(text.data(), text.size(), "%s", kNoSignal);
-    for (const Band& b : kBands)
-        if (r != kUnknownStrength && r >= b.low && r <= b.high) std::snprintf(text.data(), text.size(), "%d", r + b.offset);
-    store_text(NTU.csq, text.data());
-}
 
 // ---- registration ----
 
@@ -116,19 +104,6 @@ const char* sim_state(int state) noexcept {
     return state == 0 || state == 255 ? "SIMOVER" : "";
 }
 
-// ---- IMSI ----
-
-// What read_imsi keeps of the collected lines: after an echo, up to "OK", when longer than 10
-// characters; nothing without an "OK".
-std::string_view imsi_of(std::string_view text) noexcept {
-    constexpr std::string_view kEcho = "AT+CIMI";
-    if (auto at = text.find(kEcho); at != text.npos) text.remove_prefix(at + kEcho.size());
-    const auto ok = text.find("OK");
-    if (ok == text.npos) return {};
-    text = text.substr(0, ok);
-    return text.size() > 10 ? text : std::string_view{};
-}
-
 // ---- IMEI ----
 
 constexpr std::size_t kImeiDigits = 15;
@@ -137,7 +112,7 @@ constexpr std::size_t kImeiDigits = 15;
 // decides. The candidate runs from its start to the first `end` at or after it.
 struct ImeiForm {
     enum Start { kAfterMarker, kAfterAlso, kAfterEcho, kWhole };
-    enum Print { kNone, kQuotedBare, kQuotedSpaced, kImeiOnly };
+    using Print = ImeiAnswer::Print;
     std::string_view marker;
     std::string_view also;  // a second text that must occur too ("" for none)
     std::string_view end;
@@ -146,22 +121,23 @@ struct ImeiForm {
     bool end_required;  // a quoted form without its closing quote stores nothing
     Print print;
 };
+using enum ImeiAnswer::Print;
 constexpr ImeiForm kImeiForms[] = {
-    {"+CGSN:\"", "", "\"OK", ImeiForm::kAfterMarker, false, true, ImeiForm::kQuotedBare},
-    {"+CGSN: \"", "", "\"OK", ImeiForm::kAfterMarker, false, true, ImeiForm::kQuotedSpaced},
-    {"+CGSN: ", "", "OK", ImeiForm::kAfterMarker, false, false, ImeiForm::kImeiOnly},
-    {"+CGSN:", "", "OK", ImeiForm::kAfterMarker, false, false, ImeiForm::kImeiOnly},
-    {"AT+CGSN", "0X", "OK", ImeiForm::kAfterAlso, true, false, ImeiForm::kNone},
-    {"AT+CGSN", "", "OK", ImeiForm::kAfterEcho, false, false, ImeiForm::kNone},
-    {"OK", "", "OK", ImeiForm::kWhole, false, false, ImeiForm::kImeiOnly},
+    {"+CGSN:\"", "", "\"OK", ImeiForm::kAfterMarker, false, true, kQuotedBare},
+    {"+CGSN: \"", "", "\"OK", ImeiForm::kAfterMarker, false, true, kQuotedSpaced},
+    {"+CGSN: ", "", "OK", ImeiForm::kAfterMarker, false, false, kImeiOnly},
+    {"+CGSN:", "", "OK", ImeiForm::kAfterMarker, false, false, kImeiOnly},
+    {"AT+CGSN", "0X", "OK", ImeiForm::kAfterAlso, true, false, kNone},
+    {"AT+CGSN", "", "OK", ImeiForm::kAfterEcho, false, false, kNone},
+    {"OK", "", "OK", ImeiForm::kWhole, false, false, kImeiOnly},
 };
 
 bool occurs(std::string_view text, std::string_view part) noexcept { return part.empty() || text.find(part) != text.npos; }
 
 std::uint64_t hex_value(std::string_view text) noexcept;
 
-// Stores the IMEI the form finds (or clears it) and prints the form's lines; true when stored.
-bool take_imei(const ImeiForm& f, std::string_view text) noexcept {
+// What the form finds.
+ImeiAnswer read_imei_form(const ImeiForm& f, std::string_view text) noexcept {
     std::size_t from = 0;
     switch (f.start) {
         case ImeiForm::kAfterMarker: from = text.find(f.marker) + f.marker.size(); break;
@@ -172,35 +148,24 @@ bool take_imei(const ImeiForm& f, std::string_view text) noexcept {
     from = std::min(from, text.size());
     const auto end = text.find(f.end, from);
     std::string_view candidate = text.substr(from, end == text.npos ? text.npos : end - from);
-    bool stored = false;
-    std::array<char, kTextSize> imei{};
+    ImeiAnswer a;
+    a.found = true;
+    a.print = f.print;
+    a.candidate = candidate.size();
+    a.shown = text.substr(text.find(f.marker), candidate.size() + f.marker.size());
     if (end == text.npos && f.end_required) {
         // no closing quote: the candidate has no end, so nothing is stored
     } else if (f.hexadecimal) {
-        std::snprintf(imei.data(), imei.size(), "%015lld", static_cast<long long>(hex_value(candidate)));
-        stored = true;
+        std::snprintf(a.imei.data(), a.imei.size(), "%015lld", static_cast<long long>(hex_value(candidate)));
+        a.stored = true;
     } else if (candidate.size() == kImeiDigits) {
-        std::memcpy(imei.data(), candidate.data(), candidate.size());
-        stored = true;
+        std::memcpy(a.imei.data(), candidate.data(), candidate.size());
+        a.stored = true;
     }
-    store_text(NTU.imei, imei.data());
-    const auto from_marker = text.substr(text.find(f.marker), candidate.size() + f.marker.size());
-    const int shown = static_cast<int>(from_marker.size());
-    if (f.print == ImeiForm::kQuotedBare)
-        std::printf("###############%.*s,strlen(&ptr1[7])=%d\n", shown, from_marker.data(), static_cast<int>(candidate.size()));
-    if (f.print == ImeiForm::kQuotedSpaced) std::printf("###############%.*s\n", shown, from_marker.data());
-    if (f.print != ImeiForm::kNone) std::printf("NTU.imei=%s", imei.data());
-    return stored;
+    return a;
 }
 
 // ---- numbers in answers ----
-
-int hex_digit(char c) noexcept {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return 0;  // any other character counts 0
-}
 
 std::uint64_t hex_value(std::string_view text) noexcept {
     std::uint64_t value = 0;
@@ -223,6 +188,74 @@ constexpr int kDecimals = 4;
 
 }  // namespace
 
+// ---- the answer readers: pure ----
+
+Text signal_text(int r) noexcept {
+    Text text{};
+    std::snprintf(text.data(), text.size(), "%s", kNoSignal);
+    for (const Band& b : kBands)
+        if (r != kUnknownStrength && r >= b.low && r <= b.high) std::snprintf(text.data(), text.size(), "%d", r + b.offset);
+    return text;
+}
+
+int csq_strength(char* line) noexcept {
+    char* cur = line;
+    int strength = 0, error_rate = 0;
+    if (tok_start(&cur) < 0 || tok_next_int(&cur, &strength) < 0 || tok_next_int(&cur, &error_rate) < 0)
+        return kNoNumber;
+    return strength;
+}
+
+Registration read_registration_answer(char* line) noexcept {
+    char* cur = line;
+    if (tok_start(&cur) < 0) return {};
+    // service status, service domain, roaming status, system mode, SIM state
+    std::array<int, 5> v{};
+    for (int& value : v)
+        if (tok_next_int(&cur, &value) < 0) return {};
+    const auto [service, domain, roaming, mode, sim] = v;
+    (void)roaming;
+    if (service < 1 || domain < 1) return {-1, sim_state(sim)};
+    return {mode, network_type(mode)};
+}
+
+std::string_view imsi_of(std::string_view text) noexcept {
+    constexpr std::string_view kEcho = "AT+CIMI";
+    if (auto at = text.find(kEcho); at != text.npos) text.remove_prefix(at + kEcho.size());
+    const auto ok = text.find("OK");
+    if (ok == text.npos) return {};
+    text = text.substr(0, ok);
+    return text.size() > 10 ? text : std::string_view{};
+}
+
+std::string_view prefixed_imsi_of(std::string_view answer) noexcept {
+    constexpr std::string_view kMarker = kImsiPrefixed.prefix;
+    const auto at = answer.find(kMarker);
+    const bool usable = answer.find("CIMI") != answer.npos && answer.size() > 10 && at != answer.npos;
+    return usable ? answer.substr(at + kMarker.size()) : std::string_view{};
+}
+
+ImeiAnswer read_imei_answer(std::string_view text) noexcept {
+    for (const ImeiForm& f : kImeiForms)
+        if (occurs(text, f.marker) && occurs(text, f.also)) return read_imei_form(f, text);
+    return {};
+}
+
+PositionAnswer read_position_answer(std::string_view line) noexcept {
+    PositionAnswer p;
+    if (line.size() < kPositionMin) return p;
+    // "%d" of a 32-bit number and its point: at most 12 characters in the 20-byte fields.
+    std::snprintf(p.lon.data(), p.lon.size(), "%d", hex_prefix_value(field_at(line, 15), 8));
+    std::snprintf(p.lat.data(), p.lat.size(), "%d", hex_prefix_value(field_at(line, 23), 8));
+    std::snprintf(p.high.data(), p.high.size(), "%d", hex_prefix_value(field_at(line, 31), 4));
+    insert_point(p.lat.data(), kDecimals);
+    insert_point(p.lon.data(), kDecimals);
+    p.read = true;
+    return p;
+}
+
+// ---- the queries ----
+
 int echo_off(const char* atdev) noexcept { return command_only(kEchoOff, atdev); }
 
 int hang_up(const char* atdev) noexcept { return command_only(kHangUp, atdev); }
@@ -234,8 +267,14 @@ int read_signal(const char* atdev) noexcept {
     if (!s.open()) return 0;
     if (s.run(kSignal, out_put()) != kMatched) return -1;
     const int r = csq_strength(out_put());
-    store_signal(r);
+    set_text(Field::kCsq, signal_text(r).data());
     return r == kNoNumber ? 0 : 1;
+}
+
+int registration_mode(char* line) noexcept {
+    const Registration r = read_registration_answer(line);
+    if (r.netstate) set_text(Field::kNetstate, r.netstate);
+    return r.mode;
 }
 
 int read_registration(const char* atdev) noexcept {
@@ -246,7 +285,7 @@ int read_registration(const char* atdev) noexcept {
         mode = registration_mode(out_put());
     }
     if (mode > 0) return mode;
-    sleep_seconds(kNoServiceWaitSeconds);  // not in service: the supervisor's pace slows down
+    os::sleep_seconds(kNoServiceWaitSeconds);  // not in service: the supervisor's pace slows down
     return -1;
 }
 
@@ -259,7 +298,7 @@ void read_imsi(const char* atdev) noexcept {
     std::printf("AT+CIMI=%s\n", answer);
     // A text longer than the field (a prefixed "+CIMI: " answer) is cut to its 19 characters, as
     // every text of the record is: an IMSI is 15 digits, so a longer text is no plain IMSI anyway.
-    if (r == kMatched) store_text(NTU.imsi, imsi_of(answer));
+    if (r == kMatched) set_text(Field::kImsi, imsi_of(answer));
 }
 
 int read_imei(const char* atdev) noexcept {
@@ -268,10 +307,15 @@ int read_imei(const char* atdev) noexcept {
     char* answer = out_put();
     std::memset(answer, 0, kAnswerSize);
     if (s.run(kImei, answer) != kMatched) return 0;
-    const std::string_view text(answer);
-    for (const ImeiForm& f : kImeiForms)
-        if (occurs(text, f.marker) && occurs(text, f.also)) return take_imei(f, text) ? 1 : 0;
-    return 0;  // no form applies: imei stays
+    const ImeiAnswer a = read_imei_answer(answer);
+    if (!a.found) return 0;  // no form applies: imei stays
+    set_text(Field::kImei, a.imei.data());
+    const int shown = static_cast<int>(a.shown.size());
+    if (a.print == kQuotedBare)
+        std::printf("###############%.*s,strlen(&ptr1[7])=%d\n", shown, a.shown.data(), static_cast<int>(a.candidate));
+    if (a.print == kQuotedSpaced) std::printf("###############%.*s\n", shown, a.shown.data());
+    if (a.print != kNone) std::printf("NTU.imei=%s", a.imei.data());
+    return a.stored ? 1 : 0;
 }
 
 void read_imsi_prefixed(const char* atdev) noexcept {
@@ -280,59 +324,18 @@ void read_imsi_prefixed(const char* atdev) noexcept {
     const int r = s.run(kImsiPrefixed, out_put());
     std::printf("AT+CIMI=%s\n", out_put());
     const std::string_view answer(out_put());
-    if (r == kMatched) {
-        constexpr std::string_view kMarker = kImsiPrefixed.prefix;
-        const auto at = answer.find(kMarker);
-        const bool usable = answer.find("CIMI") != answer.npos && answer.size() > 10 && at != answer.npos;
-        store_text(NTU.imsi, usable ? answer.substr(at + kMarker.size()) : std::string_view{});
-    }
+    if (r == kMatched) set_text(Field::kImsi, prefixed_imsi_of(answer));
     // Whatever the exchange gave: the answer buffer holds the last answer the channel kept.
-    word(&NTU_T::cardstat).store(answer.find("4600") != answer.npos ? 1 : 0);
+    set_word(Word::kCardstat, answer.find("4600") != answer.npos ? 1 : 0);
 }
 
 void read_position(const char* atdev) noexcept {
     Session s(atdev);
     if (!s.open() || s.run(kPosition, out_put()) != kMatched) return;
-    const std::string_view line(out_put());
-    if (line.size() < kPositionMin) return;
-    // "%d" of a 32-bit number and its point: at most 12 characters in the 20-byte fields.
-    std::array<char, kTextSize> lon{}, lat{}, high{};
-    std::snprintf(lon.data(), lon.size(), "%d", hex_prefix_value(field_at(line, 15), 8));
-    std::snprintf(lat.data(), lat.size(), "%d", hex_prefix_value(field_at(line, 23), 8));
-    std::snprintf(high.data(), high.size(), "%d", hex_prefix_value(field_at(line, 31), 4));
-    insert_point(lat.data(), kDecimals);
-    insert_point(lon.data(), kDecimals);
-    with_record([&](NTU_T& r) {
-        std::memcpy(r.longitude, lon.data(), kTextSize);
-        std::memcpy(r.latitude, lat.data(), kTextSize);
-        std::memcpy(r.high, high.data(), kTextSize);
-    });
-    sdk::log_write(kLogNet, texts::kModemPosition, lat.data(), lon.data(), high.data());
-}
-
-int csq_strength(char* line) noexcept {
-    char* cur = line;
-    int strength = 0, error_rate = 0;
-    if (tok_start(&cur) < 0 || tok_next_int(&cur, &strength) < 0 || tok_next_int(&cur, &error_rate) < 0)
-        return kNoNumber;
-    return strength;
-}
-
-int registration_mode(char* line) noexcept {
-    char* cur = line;
-    if (tok_start(&cur) < 0) return -1;
-    // service status, service domain, roaming status, system mode, SIM state
-    std::array<int, 5> v{};
-    for (int& value : v)
-        if (tok_next_int(&cur, &value) < 0) return -1;
-    const auto [service, domain, roaming, mode, sim] = v;
-    (void)roaming;
-    if (service < 1 || domain < 1) {
-        store_text(NTU.netstate, sim_state(sim));
-        return -1;
-    }
-    store_text(NTU.netstate, network_type(mode));
-    return mode;
+    const PositionAnswer p = read_position_answer(out_put());
+    if (!p.read) return;
+    set_position(p.lon, p.lat, p.high);
+    base::log_write(kLogNet, texts::kModemPosition, p.lat.data(), p.lon.data(), p.high.data());
 }
 
 std::int64_t hex_to_int64(const char* text) noexcept {
@@ -340,10 +343,8 @@ std::int64_t hex_to_int64(const char* text) noexcept {
 }
 
 int hex_char_value(char c) noexcept {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'z') return c - 'a' + 10;
-    return -1;
+    // Letters beyond F count on (g is 16, z 35), as the system's own conversion has it.
+    return c >= 'g' && c <= 'z' ? c - 'a' + 10 : base::hex_digit(c);
 }
 
 int hex_prefix_value(const char* text, int n) noexcept {
@@ -352,7 +353,8 @@ int hex_prefix_value(const char* text, int n) noexcept {
     bool ended = false;
     for (int i = 0; i < n; ++i) {
         ended = ended || text[i] == '\0';  // never read past the terminator
-        value = value * 16 + static_cast<std::uint32_t>(ended ? 0 : hex_digit(text[i]));
+        const int digit = ended ? 0 : std::max(base::hex_digit(text[i]), 0);  // any other character counts 0
+        value = value * 16 + static_cast<std::uint32_t>(digit);
     }
     return static_cast<int>(value);
 }

@@ -230,11 +230,54 @@ Pipe::Pipe(const char* command) noexcept {
     if (sh.ok()) reset(::popen(sh.c_str(), "re"));
 }
 
+bool read_output(const char* command, char* buf, std::size_t size) noexcept {
+    if (!buf || size == 0) return false;
+    buf[0] = '\0';
+    Pipe pipe(command);
+    if (!pipe) return false;
+    const std::size_t n = std::fread(buf, 1, size - 1, pipe.get());
+    buf[n] = '\0';
+    return true;
+}
+
+bool write_all(int fd, const void* data, std::size_t len) noexcept {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    for (std::size_t done = 0; done < len;) {
+        const ssize_t n = ::write(fd, bytes + done, len - done);
+        if (n >= 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+
 Clock& clock() noexcept {
     Clock* c = g_clock.load(std::memory_order_acquire);
     return c ? *c : g_real_clock.clock;
 }
 
 void set_clock(Clock* c) noexcept { g_clock.store(c, std::memory_order_release); }
+
+void sleep_on_clock(long long want_ms, long step_ms, long long max_sleeps) noexcept {
+    const timeval start = time_of_day();
+    const long long want_us = want_ms * 1000;
+    long long left_us = want_us;
+    for (long long n = 0; n < max_sleeps && left_us > 0; ++n) {
+        sleep_ms(static_cast<long>(std::min<long long>((left_us + 999) / 1000, step_ms)));
+        const timeval now = time_of_day();
+        const long long elapsed_us = (static_cast<long long>(now.tv_sec) - start.tv_sec) * 1000000 +
+                                     (static_cast<long long>(now.tv_usec) - start.tv_usec);
+        if (elapsed_us < 0) return;  // the clock went back
+        left_us = want_us - elapsed_us;
+    }
+}
+
+void sleep_seconds(unsigned seconds) noexcept {
+    constexpr long kLongestSleep = 1000L * 1000 * 1000;  // fits a 32-bit long
+    constexpr long long kSleepsMax = 100;
+    sleep_on_clock(static_cast<long long>(seconds) * 1000, kLongestSleep, kSleepsMax);
+}
 
 }  // namespace bsp::os

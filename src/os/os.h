@@ -148,6 +148,13 @@ class Pipe : public Owned<std::FILE*, nullptr, close_pipe> {
     explicit Pipe(const char* command) noexcept;
 };
 
+// Reads a command's standard output once into buf: at most size - 1 bytes, then a terminator.
+// False, with buf empty, when the command could not be started (or buf is null or size 0).
+bool read_output(const char* command, char* buf, std::size_t size) noexcept;
+
+// Writes every byte to a descriptor, trying again after an interruption: false when a write fails.
+bool write_all(int fd, const void* data, std::size_t len) noexcept;
+
 // The wall clock and the sleeps. Unit tests install their own; every member is inline so the
 // interface needs no type information from the library.
 class Clock {
@@ -173,5 +180,12 @@ void set_clock(Clock* c) noexcept;
 inline std::time_t now() noexcept { return clock().now(); }
 inline void sleep_ms(long ms) noexcept { clock().sleep_ms(ms); }
 inline timeval time_of_day() noexcept { return clock().time_of_day(); }
+
+// Sleeps until want_ms have passed on the library's clock, in sleeps of at most step_ms and at most
+// max_sleeps of them, so that a sleep a signal cut short goes on for the rest; ends early when the
+// clock goes back (the wait can no longer be measured).
+void sleep_on_clock(long long want_ms, long step_ms, long long max_sleeps) noexcept;
+// Whole seconds on the library's clock: at most 100 sleeps.
+void sleep_seconds(unsigned seconds) noexcept;
 
 }  // namespace bsp::os

@@ -2,19 +2,25 @@
 // nothing is ever stopped again; UninitializeSDK is its counterpart by name only.
 #include <atomic>
 
-#include "abi/texts.h"
+#include "base/log.h"
+#include "base/resources.h"
+#include "base/texts.h"
 #include "com/ports.h"
 #include "com/receive_threads.h"
 #include "com/uart_api.h"
 #include "gps/gps.h"
 #include "io/io.h"
 #include "os/os.h"
-#include "sdk/log.h"
-#include "sdk/resources.h"
 #include "sdk/sdk.h"
 
 namespace bsp::sdk {
 namespace {
+
+using base::clear_presence;
+using base::count_resources;
+using base::kLogSys;
+using base::log_defaults;
+using base::log_write;
 
 std::atomic<bool> g_initialized{false};  // from the first initialize on, never cleared
 std::atomic<bool> g_system_started{false};

@@ -12,15 +12,21 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "abi/texts.h"
+#include "base/log.h"
+#include "base/texts.h"
 #include "io/io.h"
 #include "os/os.h"
-#include "sdk/log.h"
 #include "sdk/sdk.h"
 #include "sdk_bsp.h"
 
 namespace bsp::sdk {
 namespace {
+
+using base::file_size;
+using base::kLogDebug;
+using base::kLogError;
+using base::kLogSys;
+using base::log_write;
 
 constexpr const char* kVendor = "VQ";
 constexpr const char* kVersionNumber = SDK_BSP_VERSION_STRING;  // the project's version, "1.1.0"
@@ -205,12 +211,9 @@ char* read_command_output(const char* command, char* buffer, int size) noexcept 
     if (!buffer || size <= 0) return buffer;
     const auto n = static_cast<std::size_t>(size);
     std::memset(buffer, 0, n);
-    if (command) {
-        // One byte short of the buffer: an output that fills it still ends in a terminator (its
-        // first word then cut to size - 1 characters).
-        os::Pipe pipe(command);
-        [[maybe_unused]] std::size_t got = pipe ? std::fread(buffer, 1, n - 1, pipe.get()) : 0;
-    }
+    // One byte short of the buffer: an output that fills it still ends in a terminator (its first
+    // word then cut to size - 1 characters).
+    if (command) os::read_output(command, buffer, n);
     if (std::strstr(buffer, "Entry") || std::strstr(buffer, "can't")) {
         buffer[0] = '\0';
         return buffer;

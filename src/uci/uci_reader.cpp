@@ -150,31 +150,6 @@ namespace {
 // The packages get_ram holds copies of, in their load order.
 constexpr std::array<std::string_view, 6> kRamPackages{"Device", "vqm", "EnvironmentPar", "monitor", "network", "ks"};
 
-// Loaded by the first get_ram, kept until free_copies. One lock around loading, freeing
-// and searching them, so that no call (the positioning-mode code's included) frees a copy under
-// another thread's search. The lock is held for one load and one search: a few KiB of strstr.
-struct Copies {
-    std::array<Text, kRamPackages.size()> text;
-    bool loaded = false;
-};
-std::mutex g_copies_lock;
-Copies g_copies;  // guarded by g_copies_lock
-
-// Written under g_copies_lock; read by the caller after the call (the result is the caller's to
-// copy out before its next call, as the box has always had it).
-std::array<char, kResultBuffer> g_ram_result{};
-std::array<char, kResultBuffer> g_flash_result{};
-std::array<char, kListBuffer> g_list{};
-
-// In the load order; the first file that cannot be read stops the loading, leaving it and the
-// packages after it without a copy.
-void load_copies() noexcept {
-    for (std::size_t k = 0; k < kRamPackages.size(); ++k) {
-        g_copies.text[k] = Text::read_package(kRamPackages[k]);
-        if (!g_copies.text[k].loaded()) return;
-    }
-}
-
 // The caller's text, scanned no further than one character past the longest query that can be
 // answered: a longer one then fails the split, as one of its parts is too long.
 std::string_view query_text(const char* query) noexcept {
@@ -189,31 +164,61 @@ char* answer(std::span<char> result, const char* text, const Query& q) noexcept 
     return result.data();
 }
 
-// get_ram's work, into out (empty when nothing is found); the caller holds g_copies_lock.
-char* search_copies(const char* query, std::span<char, kResultBuffer> out) noexcept {
-    std::fill(out.begin(), out.end(), '\0');
-    Query q;
-    bool ok = split_query(query_text(query), q);
-    if (!g_copies.loaded) {
-        g_copies.loaded = true;
-        load_copies();
+// The copies of the six packages get_ram searches, loaded by its first call and kept until
+// free_copies, with the lock around loading, freeing and searching them, so that no call (the
+// positioning-mode code's included) frees a copy under another thread's search. The lock is held
+// for one load and one search: a few KiB of strstr. Only this object holds or frees the copies.
+class PackageCopies {
+  public:
+    // The value for a query into out (empty when there is none).
+    char* search(const char* query, std::span<char, kResultBuffer> out) noexcept {
+        std::lock_guard lock(lock_);
+        std::fill(out.begin(), out.end(), '\0');
+        Query q;
+        const bool ok = split_query(query_text(query), q);
+        if (!loaded_) {
+            loaded_ = true;
+            load();
+        }
+        auto pkg = std::find(kRamPackages.begin(), kRamPackages.end(), q.package);
+        if (!ok || pkg == kRamPackages.end()) return out.data();
+        return answer(out, text_[static_cast<std::size_t>(pkg - kRamPackages.begin())].c_str(), q);
     }
-    auto pkg = std::find(kRamPackages.begin(), kRamPackages.end(), q.package);
-    if (!ok || pkg == kRamPackages.end()) return out.data();
-    return answer(out, g_copies.text[static_cast<std::size_t>(pkg - kRamPackages.begin())].c_str(), q);
-}
+    void free() noexcept {
+        std::lock_guard lock(lock_);
+        if (!loaded_) return;
+        // Every copy is dropped, so a later load that stops early leaves no freed buffer in use.
+        for (Text& t : text_) t.reset();
+        loaded_ = false;
+    }
+
+  private:
+    // In the load order; the first file that cannot be read stops the loading, leaving it and the
+    // packages after it without a copy.
+    void load() noexcept {
+        for (std::size_t k = 0; k < kRamPackages.size(); ++k) {
+            text_[k] = Text::read_package(kRamPackages[k]);
+            if (!text_[k].loaded()) return;
+        }
+    }
+
+    std::mutex lock_;
+    std::array<Text, kRamPackages.size()> text_;
+    bool loaded_ = false;
+};
+constinit PackageCopies g_copies;
+
+// The result buffers handed to hosts: the result is the caller's to copy out before its next call,
+// as the box has always had it.
+std::array<char, kResultBuffer> g_ram_result{};
+std::array<char, kResultBuffer> g_flash_result{};
+std::array<char, kListBuffer> g_list{};
 
 }  // namespace
 
-void copy_ram_value(const char* query, std::span<char, kResultBuffer> out) noexcept {
-    std::lock_guard lock(g_copies_lock);
-    search_copies(query, out);
-}
+void copy_ram_value(const char* query, std::span<char, kResultBuffer> out) noexcept { g_copies.search(query, out); }
 
-char* get_ram(const char* query) noexcept {
-    std::lock_guard lock(g_copies_lock);
-    return search_copies(query, g_ram_result);
-}
+char* get_ram(const char* query) noexcept { return g_copies.search(query, g_ram_result); }
 
 // An unreadable file gives the empty result, like a missing option: never null.
 char* get_flash(const char* query) noexcept {
@@ -224,13 +229,7 @@ char* get_flash(const char* query) noexcept {
     return answer(g_flash_result, text.c_str(), q);
 }
 
-void free_copies() noexcept {
-    std::lock_guard lock(g_copies_lock);
-    if (!g_copies.loaded) return;
-    // Every copy is dropped, so a later load that stops early leaves no freed buffer in use.
-    for (Text& t : g_copies.text) t.reset();
-    g_copies.loaded = false;
-}
+void free_copies() noexcept { g_copies.free(); }
 
 char* list_dir(const char* path) noexcept {
     g_list.fill('\0');

@@ -9,6 +9,7 @@
 #include <termios.h>
 
 #include <array>
+#include <cerrno>
 #include <atomic>
 #include <climits>
 #include <cstring>
@@ -24,7 +25,7 @@
 #include <vector>
 
 #include "lte/lte.h"
-#include "pty_device.h"
+#include "../common/fake_port.h"
 #include "support.h"
 
 namespace {
@@ -34,7 +35,7 @@ using testing::Contains;
 using testing::StartsWith;
 using unit::printed;
 
-void set(char (&field)[SDK_BSP_NTU_TEXT_SIZE], const char* text) { bsp::lte::store_text(field, text); }
+void set(char (&field)[SDK_BSP_NTU_TEXT_SIZE], const char* text) { unit::put_text(field, text); }
 
 // The cellular module's AT port: a pty linked at dev/ttyUSB3 under the test's root, the modem's log
 // level written to the file, and a clock on which a 100 ms poll passes in microseconds.
@@ -44,7 +45,7 @@ class AtPortTest : public unit::RootedTest {
 
     void SetUp() override {
         RootedTest::SetUp();
-        module = std::make_unique<unit::PtyDevice>(root_, "ttyUSB3");
+        module = std::make_unique<unit::FakePort>(root_, "ttyUSB3");
         STR_LOG_PAR.net = 2;  // the modem's level, to the log file
     }
     void TearDown() override {
@@ -59,7 +60,7 @@ class AtPortTest : public unit::RootedTest {
     std::string sent(std::size_t n) { return unit::text(module->read(n)); }
 
     unit::SteppingClock clock;
-    std::unique_ptr<unit::PtyDevice> module;
+    std::unique_ptr<unit::FakePort> module;
 };
 
 class AtChannel : public AtPortTest {
@@ -219,6 +220,16 @@ TEST_F(AtChannel, OpensRawAndClosedOnExec) {
     EXPECT_EQ(fcntl(fd, F_GETFD), -1);
 }
 
+TEST_F(AtChannel, WritesWholeLinesWhateverErrnoHeldBefore) {
+    for (int stale : {0, EINTR, EAGAIN, EBADF}) {
+        errno = stale;
+        EXPECT_EQ(writeline("AT+CSQ"), 0) << stale;
+        EXPECT_EQ(sent(7), "AT+CSQ\r") << stale;
+    }
+    module->hang_up();
+    EXPECT_EQ(writeline("AT"), -1);  // the far end gone: the write fails
+}
+
 TEST(AtTokenizer, CutsNameColonValues) {
     // Steps: i at_tok_nextint, h at_tok_nexthexint, t nextTok; each expected as text ("-" for a
     // failed step or a null token).
@@ -355,6 +366,18 @@ TEST_F(ModemQueries, ImsiAndSimPresence) {
         EXPECT_EQ(NTU.cardstat, c.cardstat) << c.answer;
         EXPECT_EQ(sent(8), "AT+CIMI\r");
     }
+}
+
+TEST(ModemParsers, ImsiTexts) {
+    using bsp::lte::imsi_of;
+    using bsp::lte::prefixed_imsi_of;
+    using Case = std::pair<std::string_view, std::string_view>;
+    for (auto [collected, imsi] : {Case{"AT+CIMI460023210226023OK", "460023210226023"}, Case{"1234567890OK", ""},
+                                   Case{"12345678901OK", "12345678901"}, Case{"460023210226023", ""}})
+        EXPECT_EQ(imsi_of(collected), imsi) << collected;
+    for (auto [answer, imsi] : {Case{"+CIMI: 460", ""}, Case{"+CIMI: 4600", "4600"}, Case{"+CME ERROR: 10", ""},
+                                Case{"+CIMI: 460023210226023", "460023210226023"}})
+        EXPECT_EQ(prefixed_imsi_of(answer), imsi) << answer;
 }
 
 TEST_F(ModemQueries, ImeiForms) {
@@ -520,8 +543,7 @@ class SupervisorThreads : public AtPortTest {
             }
     }
     bool done(int passes) {
-        std::array<char, SDK_BSP_NTU_TEXT_SIZE> ip{};
-        bsp::lte::copy_text(ip.data(), ip.size(), NTU.lteip);
+        const auto ip = bsp::lte::text(bsp::lte::Field::kLteip);
         return passes >= 6 && std::string(ip.data()) == "10.64.12.7" && unit::read_file(box("tmp/ran")).find("lte.sh") != std::string::npos;
     }
 

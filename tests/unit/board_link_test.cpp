@@ -11,14 +11,13 @@
 #include "com/board_link.h"
 #include "com/receive_buffers.h"
 #include "com/receive_threads.h"
-#include "pty_device.h"
+#include "../common/fake_port.h"
 #include "sdk_bsp.h"
 #include "support.h"
 
 namespace {
 
 using bsp::com::append;
-using bsp::com::g_receive_buffers;
 using testing::HasSubstr;
 using unit::Bytes;
 using unit::operator+;
@@ -29,8 +28,8 @@ class BoardLink : public unit::RootedTest {
   protected:
     void SetUp() override {
         RootedTest::SetUp();
-        board1 = std::make_unique<unit::PtyDevice>(root_, "ttymxc5");
-        board2 = std::make_unique<unit::PtyDevice>(root_, "ttymxc6");
+        board1 = std::make_unique<unit::FakePort>(root_, "ttymxc5");
+        board2 = std::make_unique<unit::FakePort>(root_, "ttymxc6");
         unit::printed([] {
             for (std::uint32_t port : {4u, 5u}) {
                 BSP_ComCreate(port);
@@ -50,7 +49,7 @@ class BoardLink : public unit::RootedTest {
             for (int k = 0; k < n; ++k) RunComDog();
         });
     }
-    std::unique_ptr<unit::PtyDevice> board1, board2;
+    std::unique_ptr<unit::FakePort> board1, board2;
 };
 using BoardLinkThreads = BoardLink;
 
@@ -243,7 +242,7 @@ TEST_F(ReceiveBuffersThreads, EveryByteHandedOutOnceAndInOrder) {
     for (auto& t : threads) t.join();
     for (std::size_t b = 0; b < kPairs; ++b) {
         EXPECT_TRUE(received[b] == stream(b, 0, kBytes)) << "buffer " << b;
-        EXPECT_EQ(g_receive_buffers[b].len, 0) << "buffer " << b;
+        EXPECT_EQ(bsp::com::fill(b), 0) << "buffer " << b;
     }
 }
 
@@ -348,7 +347,7 @@ TEST_F(BoardFrames, ChannelDataReachesItsUartsBufferAndPresenceMarksTheBoard) {
 // 5120 bytes without a whole frame fill the area: the next pass empties it, and the frame that
 // follows is handled.
 TEST_F(BoardFrames, LinkRecoversFromAFullAreaWithoutAFrame) {
-    bsp::com::LinkReceiver link(4);
+    bsp::com::LinkReceiver link;
     Bytes wire = Bytes(5120, 0x7E) + kPresent;  // every 0x7E announces a frame longer than the area
     std::size_t at = 0;
     auto read = [&](std::uint8_t* into, std::uint32_t room) {
@@ -357,9 +356,10 @@ TEST_F(BoardFrames, LinkRecoversFromAFullAreaWithoutAFrame) {
         at += n;
         return static_cast<std::uint32_t>(n);
     };
-    EXPECT_EQ(link.step(read) + link.step(read) + link.step(read), 0);
+    auto handle = [](const std::uint8_t* frame, int size) { bsp::com::handle_frame(4, frame, size); };
+    EXPECT_EQ(link.step(read, handle) + link.step(read, handle) + link.step(read, handle), 0);
     EXPECT_EQ(link.fill(), 5120);
-    EXPECT_EQ(link.step(read), 1);
+    EXPECT_EQ(link.step(read, handle), 1);
     EXPECT_EQ(link.fill(), 0);
     EXPECT_EQ(BSP_BOARD_HARDWARE_RESOURCES.M_COM, 1);
 }

@@ -22,13 +22,14 @@
 
 namespace {
 
-using bsp::lte::store_text;
-using bsp::lte::word;
+using bsp::lte::Field;
+using bsp::lte::Word;
+using unit::put_text;
 
 TEST(ModemRecord, DataInitClearsAllButTheIdentities) {
     std::memset(&NTU, 0x5A, sizeof NTU);  // every byte written, as a long-running process leaves it
-    bsp::lte::store_text(NTU.imsi, "460023210226023");
-    bsp::lte::store_text(NTU.imei, "862140060226843");
+    put_text(NTU.imsi, "460023210226023");
+    put_text(NTU.imei, "862140060226843");
     NTU.attimeouts = 7;
     EXPECT_EQ(unit::printed(data_init), "################NTU.mode_id=0\n");
     // Kept: the identities, the time-out count and the two reserved areas the supervisor leaves.
@@ -46,22 +47,20 @@ TEST(ModemRecord, DataInitClearsAllButTheIdentities) {
 TEST(ModemRecordThreads, TextsCopiedWhileRewrittenAreWhole) {
     constexpr int kRounds = 20000;
     const std::string kTexts[] = {"-107", "-73", "-101"};
-    bsp::lte::store_text(NTU.csq, kTexts[0]);
+    bsp::lte::set_text(Field::kCsq, kTexts[0]);
     std::atomic<bool> done{false};
     std::thread writer([&] {
         for (int i = 0; i < kRounds; ++i) {
-            bsp::lte::store_text(NTU.csq, kTexts[i % 3]);
-            word(&NTU_T::pppdstart).store(0);  // the supervisor clears a request
+            bsp::lte::set_text(Field::kCsq, kTexts[i % 3]);
+            bsp::lte::take_request(Word::kPppdstart);  // the supervisor takes a request
         }
         done = true;
     });
     int torn = 0;
     while (!done) {
-        std::array<char, SDK_BSP_NTU_TEXT_SIZE> copy{};
-        bsp::lte::copy_text(copy.data(), copy.size(), NTU.csq);
-        const std::string seen = copy.data();
+        const std::string seen = bsp::lte::text(Field::kCsq).data();
         torn += seen != kTexts[0] && seen != kTexts[1] && seen != kTexts[2];
-        word(&NTU_T::pppdstart).store(1);  // a host requests
+        bsp::lte::set_word(Word::kPppdstart, 1);  // a host requests, as DialDial does
     }
     writer.join();
     EXPECT_EQ(torn, 0);
@@ -102,24 +101,24 @@ TEST_F(DialApi, RequestsAndTheirLogLines) {
 }
 
 TEST_F(DialApi, ReportsFromTheRecord) {
-    store_text(NTU.netstate, "LTE");
-    store_text(NTU.imei, "862140060226843");
+    put_text(NTU.netstate, "LTE");
+    put_text(NTU.imei, "862140060226843");
     using Carrier = std::pair<std::string, std::string>;  // IMSI, carrier
     for (auto [imsi, carrier] : {Carrier{"460001234567890", "CMCC"}, Carrier{"460061234567890", "CUCC"},
                                  Carrier{"460111234567890", "CTCC"}, Carrier{"460091234567890", "46009"},
                                  Carrier{"310260123456789", "31026"}, Carrier{"", ""}}) {
-        store_text(NTU.imsi, imsi);
+        put_text(NTU.imsi, imsi);
         EXPECT_EQ(DialGetStaticInfo(out.data(), 0), 0);
         EXPECT_EQ(out.data(), "{\"TelcomCarrier\":\"" + carrier + "\",\"MFRS\":\"VQ\", \"Model\":\"LTE\", \"Version\":\"0.1\", "
                                                                    "\"IMEI\":\"862140060226843\", \"IMSI\":\"" + imsi + "\"}");
     }
     for (auto [lteip, online] : {std::pair{"1.2.3", false}, std::pair{"1.2.34", true}}) {
-        store_text(NTU.lteip, lteip);
+        put_text(NTU.lteip, lteip);
         EXPECT_EQ(logged_at(3, DialIsOnline, online ? 0 : -1),
                   std::vector<std::string>{online ? "通过ppp0网卡获取相应的ip拨号成功" : "通过ppp0网卡获取相应的ip拨号失败"});
     }
     NTU.cardstat = 1;  // no IMSI now: no card, whatever was said before
-    store_text(NTU.csq, "-61");
+    put_text(NTU.csq, "-61");
     EXPECT_EQ(DialGetDynamicInfo(out.data(), 0), 0);
     EXPECT_STREQ(out.data(), "{\"CardStat\":\"0\", \"SignalStrength\":\"-61\", \"IP\":\"1.2.34\", "
                              "\"Longitude\":\"0.000000\", \"Latitude\":\"0.000000\"}");

@@ -16,7 +16,7 @@
 #include "com/ports.h"
 #include "gps/gps.h"
 #include "nmea.h"
-#include "pty_device.h"
+#include "../common/fake_port.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ class GpsBox : public RootedTest, public bsp::os::Clock {
         stand_in("uci", std::string("exec ") + FSU_UCI + " \"$@\"\n");
         journal_commands();
         STR_LOG_PAR.sys = 2;  // level 5 to the file only
-        pty_ = std::make_unique<PtyDevice>(root_, "ttymxc7");
+        pty_ = std::make_unique<FakePort>(root_, "ttymxc7");
         printed([] { BSP_ComCreate(6); });
         bsp::os::set_clock(this);
         bsp::gps::reset_record();
@@ -72,7 +72,7 @@ class GpsBox : public RootedTest, public bsp::os::Clock {
         Bytes b = pty_->read(SIZE_MAX, std::chrono::milliseconds(30));
         return {b.begin(), b.end()};
     }
-    std::unique_ptr<PtyDevice> pty_;
+    std::unique_ptr<FakePort> pty_;
     std::string transcript_;
 };
 
@@ -117,7 +117,7 @@ TEST_F(PositionMode, StoredKeysChooseTheReceiverCommandAndTheMode) {
 }
 
 TEST_F(PositionMode, ApplyingTheModeResetsTheFixRecord) {
-    bsp::gps::update_record([](STR_GPS_INFO_T& r) { r.lat = r.gps_id[0] = 3; });
+    unit::host_writes([](STR_GPS_INFO_T& r) { r.lat = r.gps_id[0] = 3; });
     write_file(box("tmp/gps_track"), "x");
     keys("1", "99999");
     EXPECT_EQ(GPS_MODE_UPDATE(), 0);  // the deleting command's status
@@ -135,9 +135,10 @@ TEST_F(PositionMode, ApplyingTheModeResetsTheFixRecord) {
     const std::string error = "ERROR: FILE:bsp_m_com, FUNCTION:GPS_COM_WRITE, LINE:[0-9]+, ErrNo:0x0102000";
     std::uint32_t written = 99;
     EXPECT_EQ(GPS_COM_WRITE("abc", -1, &written), BSP_COM_ERR_PARAM);
+    EXPECT_EQ(GPS_COM_WRITE(nullptr, 0, &written), BSP_COM_ERR_DEVICE);  // nothing to write is no bad argument
     EXPECT_EQ(written, 0u);
     EXPECT_THAT(testing::internal::GetCapturedStdout(),
-                MatchesRegex(error + "4\\.\n" + error + "4\\.\n" + error + "1\\.\n"));
+                MatchesRegex(error + "4\\.\n" + error + "4\\.\n" + error + "1\\.\n" + error + "4\\.\n"));
     EXPECT_EQ(Read_PositionMode(), 2);
 }
 
@@ -151,7 +152,7 @@ TEST_F(PositionMode, SdkSideSetter) {
     EXPECT_EQ(key("pcas") + key("pcas_sdk"), "11");
 
     // 0 switches positioning off at once: keys only, the receiver and the record left alone.
-    bsp::gps::update_record([](STR_GPS_INFO_T& r) { r.lat = 22.6; });
+    unit::host_writes([](STR_GPS_INFO_T& r) { r.lat = 22.6; });
     EXPECT_EQ(SDK_GPS_SET_PCAS(0), 0);
     EXPECT_EQ(commands(), "uci set vqm.sys.pcas_sdk=99999\nuci set vqm.sys.pcas=99999\nuci commit\n");
     EXPECT_THAT(logged(), ElementsAre("gps_pcas sdk=99999"));
@@ -221,7 +222,7 @@ class GpsApi : public GpsBox {
   protected:
     // The worked example: 8 GPS satellites used of 12 in view, 6 BeiDou of 10.
     static void store_fix(double lon = 113.94647980, double lat = 22.60205841, float f = 56.7f) {
-        bsp::gps::update_record([&](STR_GPS_INFO_T& r) {
+        unit::host_writes([&](STR_GPS_INFO_T& r) {
             r.lon = lon, r.lat = lat, r.high = f, r.gpsnum = 8, r.gpslook = 12, r.bdnum = 6, r.bdlook = 10;
         });
     }
@@ -292,7 +293,7 @@ TEST_F(GpsApi, SignalTextOnceAGsvCycleIsComplete) {
     auto db = [](char* out) { return GET_GPS_dB_INFO(out) == 0 ? static_cast<int>(std::strlen(out)) : -1; };
     EXPECT_EQ(text(db, SDK_BSP_GPS_DB_TEXT_SIZE), "GPS,卫星标识=3;7;,CN0=40;38;\r\n,BD,卫星标识=6;,CN0=33;");
     // Rebuilt from the record at every call, which keeps succeeding.
-    bsp::gps::update_record([](STR_GPS_INFO_T& r) { r.bd_cn0[0] = 35; });
+    unit::host_writes([](STR_GPS_INFO_T& r) { r.bd_cn0[0] = 35; });
     EXPECT_EQ(text(db, SDK_BSP_GPS_DB_TEXT_SIZE), "GPS,卫星标识=3;7;,CN0=40;38;\r\n,BD,卫星标识=6;,CN0=35;");
 }
 

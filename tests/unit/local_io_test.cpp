@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,17 @@ TEST_F(Gpio, FirstLedOperationSetsUpTheLinesEvenWhenExportedBefore) {
     EXPECT_EQ(attr(kOther, "value"), "");
     EXPECT_THAT(log(), HasSubstr("]:SetLEDValue resourceName:Local/Led/run,Value=1"));
     EXPECT_THAT(log(), HasSubstr("]:SetLEDValue resourceName:Local/Led/power,Value=0"));
+}
+
+// The table hosts read: every LED resource once, in ID order, with the box's line or none.
+TEST(LedTable, EveryLedByItsResourceWithItsLine) {
+    std::vector<int> ids, lines(SDK_BSP_LED_ROWS, SDK_BSP_NO_GPIO), got_lines;
+    for (const LED_GPIO_T& row : LED_GPIO_LIST) ids.push_back(row.resource), got_lines.push_back(row.gpio);
+    std::vector<int> want_ids(SDK_BSP_LED_ROWS);
+    std::iota(want_ids.begin(), want_ids.end(), 501);  // "Local/Led/run" .. "Local/Led/14"
+    EXPECT_EQ(ids, want_ids);
+    lines[0] = 1, lines[2] = 18, lines[3] = 0, lines[8] = 4;  // run, alarm, net, LED 1
+    EXPECT_EQ(got_lines, lines);
 }
 
 // Sleeps return at once, after noting what the snapshot function sees.

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "sdk/log.h"
+#include "base/log.h"
 #include "sdk_bsp.h"
 #include "support.h"
 
@@ -39,7 +39,7 @@ class Log : public unit::RootedTest {
         RootedTest::TearDown();
     }
     std::string file() { return unit::read_file(box("tmp/sdklog.log")); }
-    int next() { return bsp::sdk::log_record_count() + 1; }  // the number the next record carries
+    int next() { return bsp::base::log_record_count() + 1; }  // the number the next record carries
 
     unit::FixedClock clock{k20240701_083000};
 };
@@ -87,8 +87,8 @@ TEST_F(Log, HeaderFieldsArePaddedAsTheirFormatsPadThem) {
         tm.tm_year = year - 1900, tm.tm_mday = 2, tm.tm_hour = 3, tm.tm_min = 4, tm.tm_sec = 5;
         clock.set(timegm(&tm));
         const int n = next();
-        char head[bsp::sdk::kLogHeaderMax], expected[128];
-        EXPECT_EQ(bsp::sdk::write_header(6, head), 3);
+        char head[bsp::base::kLogHeaderMax], expected[128];
+        EXPECT_EQ(bsp::base::write_header(6, head), 3);
         std::snprintf(expected, sizeof expected, "\r\n[%04d-%02d-%02d %02d:%02d:%02d sdk_PIC   Line=%010d]:", year, 1, 2, 3, 4,
                       5, n);
         EXPECT_EQ(std::string(head), expected);
@@ -98,21 +98,21 @@ TEST_F(Log, HeaderFieldsArePaddedAsTheirFormatsPadThem) {
 TEST_F(Log, LongMessagesAreCutToTheRecordLimit) {
     STR_LOG_PAR.sys = 2;
     EXPECT_EQ(SDK_LOG_WRITE(5, "%s", std::string(200000, 'm').c_str()), 1);
-    std::string just_fits(bsp::sdk::kLogRecordMax - 50, 'k');  // the header is 50 characters
+    std::string just_fits(bsp::base::kLogRecordMax - 50, 'k');  // the header is 50 characters
     EXPECT_EQ(SDK_LOG_WRITE(5, "%s", just_fits.c_str()), 1);
     const std::string rec = file();
-    ASSERT_EQ(rec.size(), 2u * bsp::sdk::kLogRecordMax);
-    EXPECT_EQ(rec.substr(bsp::sdk::kLogRecordMax - 1, 3), "m\r\n");
+    ASSERT_EQ(rec.size(), 2u * bsp::base::kLogRecordMax);
+    EXPECT_EQ(rec.substr(bsp::base::kLogRecordMax - 1, 3), "m\r\n");
     EXPECT_EQ(rec.back(), 'k');
 }
 
 TEST_F(Log, RotatesOnlyPastTwoMegabytes) {
     journal_commands();
     STR_LOG_PAR.sys = 2;
-    unit::write_file(box("tmp/sdklog.log"), std::string(bsp::sdk::kLogFileLimit, 'a'));
+    unit::write_file(box("tmp/sdklog.log"), std::string(bsp::base::kLogFileLimit, 'a'));
     SDK_LOG_WRITE(5, "still appended");
     EXPECT_FALSE(std::filesystem::exists(box("cmdlog")));
-    EXPECT_EQ(std::filesystem::file_size(box("tmp/sdklog.log")), bsp::sdk::kLogFileLimit + 50u + 14);
+    EXPECT_EQ(std::filesystem::file_size(box("tmp/sdklog.log")), bsp::base::kLogFileLimit + 50u + 14);
 
     STR_LOG_PAR.sys = 1;  // a record for standard output only still rotates the file
     unit::printed([] { SDK_LOG_WRITE(5, "first of the new log"); });
@@ -159,7 +159,7 @@ TEST_F(Log, Threads_EightWritersThroughOneRotation) {
     char buf[65536];
     for (size_t n; (n = fread(buf, 1, sizeof buf, unzip)) > 0;) old_log.append(buf, n);
     pclose(unzip);
-    EXPECT_GT(old_log.size(), static_cast<size_t>(bsp::sdk::kLogFileLimit));
+    EXPECT_GT(old_log.size(), static_cast<size_t>(bsp::base::kLogFileLimit));
 
     const std::regex one(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d sdk_(SQL  |ERROR|NET  |SO   |SYS  |PIC  |OTHER|DEBUG) )"
                          R"(Line=(\d{10})\]:writer (\d) record \d+ ([a-h]+) end)");

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "sdk_bsp.h"
 #include "support.h"
 
 namespace unit {
@@ -31,6 +32,12 @@ inline int feed(const std::string& b) {
     int r = 0;
     printed([&] { r = BSP_GPS_READ(b.data(), static_cast<int>(b.size())); });
     return r;
+}
+
+// The fix record written as a host may write it, while no library thread reads it.
+template <typename F>
+void host_writes(F&& f) {
+    f(STR_GPS_INFO);
 }
 
 }  // namespace unit

@@ -1,5 +1,8 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <climits>
 #include <filesystem>
@@ -8,6 +11,7 @@
 #include <vector>
 
 #include "gps/gps.h"
+#include "gps/nmea.h"
 #include "nmea.h"
 
 namespace {
@@ -92,7 +96,7 @@ TEST_F(NmeaParser, SignalTextStopsAtTheFirstItemThatDoesNotFit) {
         int fitting;
     };
     for (const Case& c : {Case{7, "7;", 55}, Case{INT32_MIN, "-2147483648;", 9}}) {
-        bsp::gps::update_record([&](STR_GPS_INFO_T& r) {
+        unit::host_writes([&](STR_GPS_INFO_T& r) {
             for (int slot = 0; slot < SDK_BSP_GPS_SLOTS; ++slot) {
                 r.gps_id[slot] = INT32_MAX;
                 r.gps_cn0[slot] = c.cn0;
@@ -136,6 +140,71 @@ TEST_F(NmeaParser, CuttingSurvivesDamagedStreams) {
     feed(batch({checksummed(rmc36 + std::string(170, '0')), checksummed(rmc36 + std::string(100, '0')) + std::string(60, ' ')}));
     feed(batch({}) + checksummed("$GPRMC,1,A,3700.0,N,11100.0,E,0,0,1,,,A"));
     EXPECT_EQ(lat(), "35.00000000");
+}
+
+// ---- the parser alone: bytes in, what they say out; no box, no output ------------------------
+
+std::vector<std::string> sentences_in(std::string_view batch) {
+    std::vector<std::string> out;
+    bsp::gps::nmea::Cutter cutter(batch);
+    for (bsp::gps::nmea::Sentence s; cutter.next(s);) out.emplace_back(s.text);
+    return out;
+}
+
+TEST(NmeaCutter, ResumesTwoCharactersPastTheStar) {
+    const std::string rmc = checksummed("$GPRMC,1,A,3300.0,N,11100.0,E,0,0,1,,,A");
+    const std::string gsa = checksummed("$GPGSA,A,1,,");
+    struct Case {
+        std::string batch;
+        std::vector<std::string> sentences;
+    };
+    const Case cases[] = {
+        {gsa + "\r\n" + rmc + "\r\n", {gsa, rmc}},
+        {gsa + rmc + "\r\n", {gsa + rmc, rmc}},        // glued behind whole checksum digits: both
+        {"$GPGSA,A,1*" + rmc + "\r\n", {}},            // its "$" at the star + 1: skipped with the digits
+        {"$GPGSA,A,1*X" + rmc + "\r\n", {}},           // at the star + 2: the same
+        {"$GPGSA,A,1*XY" + rmc + "\r\n", {rmc}},       // at the star + 3: found
+        {"$GPGSV,3,1,11," + rmc + "\r\n", {rmc}},      // broken off before its "*"
+        {rmc, {}},                                       // no line end: unfinished
+        {rmc.substr(0, 20) + std::string(1, '\0') + rmc.substr(20) + "\r\n", {}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(sentences_in(c.batch), c.sentences) << c.batch;
+}
+
+TEST(NmeaReadings, WhatEachSentenceSays) {
+    using Kind = bsp::gps::nmea::Reading::Kind;
+    using bsp::gps::nmea::System;
+    std::vector<std::string> texts;  // the readings' views point into them
+    texts.reserve(16);
+    auto read = [&](const std::string& body) {
+        const std::string& text = texts.emplace_back(checksummed(body));
+        return bsp::gps::nmea::read_sentence({text, text.size() - 3});
+    };
+    auto gsv = read("$BDGSV,2,2,05,11,40,100,44,12,,100,30,,1,2,3");
+    EXPECT_EQ(gsv.kind, Kind::kSatellitesInView);
+    EXPECT_EQ(gsv.system, System::kBeidou);
+    EXPECT_EQ(std::vector<int>({gsv.total, gsv.sent_number, gsv.message, gsv.new_cycle, gsv.cycle_end, gsv.blocks}),
+              std::vector<int>({2, 2, 2, 0, 1, 3}));
+    EXPECT_EQ(gsv.in_view, 5.0f);
+    const auto& sats = gsv.satellites;
+    EXPECT_EQ(std::vector<int>({sats[0].id, sats[0].has_cn0, sats[0].cn0, sats[1].id, sats[1].has_cn0}),
+              std::vector<int>({11, 1, 44, 12, 0}));
+    EXPECT_TRUE(sats[2].id_text().empty());
+    const auto late = read("$GNGSV,10,10,40,21,45,120,40");
+    EXPECT_EQ(late.system, System::kNone);
+    EXPECT_EQ(late.message * 10 + late.cycle_end, 0);
+    const auto used = read("$GPGSA,A,3,01,,03,04,05,06,,,,,,,1.3,0.8,1.1,1");
+    EXPECT_EQ(used.kind, Kind::kSatellitesUsed);
+    EXPECT_EQ(used.used, 5.0f);
+    const auto gga = read("$GNGGA,083559.00,2236.12345,N,11356.78901,E,1,08,1.0,56.7,M,-2.1,M,,");
+    EXPECT_EQ(gga.kind, Kind::kPosition);
+    EXPECT_EQ(fmt("%.8f", gga.lat) + fmt(" %f", gga.high), "22.60205841 54.600002");
+    // A field reads as the 99 characters its 100-byte buffer holds: here only the spaces of the height.
+    const auto wide = read("$GNGGA,083559.00,2236.12345,N,11356.78901,E,1,08,1.0," + std::string(99, ' ') + "7,M,-2.1,M,,");
+    EXPECT_EQ(fmt("%f", wide.high), "-2.100000");
+    for (const char* nothing : {"$GPRMC,1,V,1111.0,N,11111.0,E,0,0,1,,,A", "$GPGGA,1,,N,11111.0,E,0,00,1.0,56.7,M,-2.1,M,,",
+                                "$GLGSA,A,3,01,02,,,,,,,,,,,1.3,0.8,1.1", "$GPRMC,1,A,3300.0,N", "$GPVTG,1,T,,M,0,N,0,K,A"})
+        EXPECT_EQ(read(nothing).kind, Kind::kNothing) << nothing;
 }
 
 // ---- real receiver captures, handed over as the read loop does ----------------------------
@@ -236,6 +305,30 @@ TEST_F(NmeaParserThreads, GettersNeverSeeATornFix) {
     for (auto& g : getters) g.join();
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(torn, 0);
+}
+
+// The read loop gathers the receiver's bytes in buffer 15 and parses them there, while a host may
+// drain that buffer through SDK_Read_COM at any moment: whatever the host takes, the parser sees
+// whole sentences only, and the two never touch the buffer at once (the TSan build runs it).
+TEST_F(NmeaParserThreads, ReadLoopBesideAHostDrainingItsBuffer) {
+    std::string stream;
+    while (stream.size() < 40000) stream += kRmc + "\r\n";
+    std::atomic<bool> done{false};
+    testing::internal::CaptureStdout();
+    std::thread host([&] {
+        std::array<unsigned char, 64> out;
+        while (!done) {
+            unsigned char* dest = out.data();
+            SDK_Read_COM(15, &dest, static_cast<int>(out.size()));
+        }
+    });
+    bsp::gps::ReadLoop loop;
+    for (std::size_t at = 0; at < stream.size(); at += 96)
+        loop.step({reinterpret_cast<const std::uint8_t*>(stream.data()) + at, std::min<std::size_t>(96, stream.size() - at)});
+    done = true;
+    host.join();
+    testing::internal::GetCapturedStdout();
+    EXPECT_THAT(lat(), testing::AnyOf("0.00000000", "22.60205841"));
 }
 
 }  // namespace

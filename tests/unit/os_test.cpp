@@ -78,8 +78,12 @@ TEST_F(OsSeam, CommandsWriteNothingOnTheHostsStandardError) {
 }
 
 TEST(OsRoot, AnUnusableRootOpensNothingAndRunsNothing) {
-    for (const char* bad : {"relative/box", "/tmp/a box", "/tmp/x;rm -rf", "/nonexistent-sdk-bsp-root"}) {
-        setenv("SDK_BSP_ROOT", bad, 1);
+    unit::TempDir boxes;  // directories that exist, whose names the shell would not take literally
+    for (const char* name : {"a box", "x;rm", "$HOME", "a:b"}) std::filesystem::create_directory(boxes / name);
+    const std::string bad_roots[] = {"relative/box", "/nonexistent-sdk-bsp-root", (boxes / "a box").string(),
+                                     (boxes / "x;rm").string(), (boxes / "$HOME").string(), (boxes / "a:b").string()};
+    for (const std::string& bad : bad_roots) {
+        setenv("SDK_BSP_ROOT", bad.c_str(), 1);
         bsp::os::reload_environment();
         EXPECT_FALSE(bsp::os::usable()) << bad;
         EXPECT_FALSE(Path("/tmp/sdklog.log").ok()) << bad;

@@ -8,7 +8,7 @@
 
 #include "com/ports.h"
 #include "com/receive_buffers.h"
-#include "pty_device.h"
+#include "../common/fake_port.h"
 #include "support.h"
 
 namespace {
@@ -73,7 +73,7 @@ class SerialPort : public unit::RootedTest {
 };
 
 TEST_F(SerialPort, SettingsReachTheDeviceOrNothingDoes) {
-    unit::PtyDevice tty(root_, "ttymxc1");
+    unit::FakePort tty(root_, "ttymxc1");
     EXPECT_EQ(printed([] { BSP_ComCreate(0); }), "BSP_ComCreate(0, /dev/ttymxc1) success !\n");
     ASSERT_EQ(printed([] { EXPECT_EQ(M_BAU_SET_COM(0, 9600, 8, 1, 0), 0); }), "");
     termios t = tty.settings();
@@ -107,7 +107,7 @@ TEST_F(SerialPort, SettingsReachTheDeviceOrNothingDoes) {
 }
 
 TEST_F(SerialPort, WritesWholeReadsWithoutWaitingAndReportsDeviceFailures) {
-    unit::PtyDevice tty(root_, "ttymxc5");
+    unit::FakePort tty(root_, "ttymxc5");
     printed([] { BSP_ComCreate(4), M_BAU_SET_COM(4, 115200, 8, 1, 0); });
     std::uint8_t buf[64];
     std::uint32_t got = 7;
@@ -155,7 +155,7 @@ class UartApi : public unit::RootedTest {
   protected:
     void SetUp() override {
         RootedTest::SetUp();
-        for (int n = 0; n < 7; ++n) ports[n] = std::make_unique<unit::PtyDevice>(root_, "ttymxc" + std::to_string(n + 1));
+        for (int n = 0; n < 7; ++n) ports[n] = std::make_unique<unit::FakePort>(root_, "ttymxc" + std::to_string(n + 1));
         for (std::size_t b = 0; b < bsp::com::kRecvBuffers; ++b) bsp::com::clear(b);
         unit::printed([] {
             for (std::uint32_t p = 0; p < 7; ++p) BSP_ComCreate(p);
@@ -169,7 +169,7 @@ class UartApi : public unit::RootedTest {
         for (std::uint32_t p = 0; p < 7; ++p) SDK_BSP_ComDestroy(p);
         RootedTest::TearDown();
     }
-    std::unique_ptr<unit::PtyDevice> ports[7];
+    std::unique_ptr<unit::FakePort> ports[7];
 };
 
 TEST_F(UartApi, SettingsAreStoredEvenWhenRefused) {

@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -109,6 +111,13 @@ class FixedClock : public bsp::os::Clock {
   private:
     std::time_t t_;
 };
+
+// Writes a text into a record's fixed field as a host may: cut to the field, the rest zero.
+template <std::size_t N>
+void put_text(char (&field)[N], std::string_view text) {
+    const std::size_t n = std::min(text.size(), N - 1);
+    std::fill(std::copy_n(text.begin(), n, field), field + N, '\0');
+}
 
 // What f printed on standard output.
 template <typename F>

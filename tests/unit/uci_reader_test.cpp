@@ -61,6 +61,7 @@ TEST_F(UciReader, FindsTheOptionAsThePlainSearchDoes) {
         // malformed queries and names over their limits
         {"uci get t." + s47 + "." + o47 + "x", ""}, {"uci get t." + s47 + "s.o", ""}, {"uci get " + p49 + "p.s.o", ""},
         {"uci get vqm.sys", ""}, {"uci  get vqm.sys.pcas", ""}, {"uci show vqm.sys.pcas", ""}, {"uci get vqm..pcas", ""},
+        {"UCI GET vqm.sys.pcas", ""}, {"uci_get vqm.sys.pcas", ""},  // eight characters, but not "uci get "
         {"uci get t." + s47 + ".", ""},
     };
     for (const auto& [query, value] : cases) EXPECT_EQ(flash(query), value) << query;
@@ -83,6 +84,15 @@ TEST_F(UciReader, CopiesLiveFromFirstLookupUntilDroppedAndLoadInOrder) {
     fs::create_directory(box("etc/config/monitor"));
     EXPECT_EQ(ram("uci get vqm.sys.pcas"), "1");
     EXPECT_EQ(ram("uci get network.lan.proto"), "");
+}
+
+TEST_F(UciReader, ReadsPackageFilesOfUpToOneMebibyte) {
+    const std::string tail = "config x 's'\n\toption o 'end'\n";
+    const auto limit = static_cast<std::size_t>(bsp::uci::kFileMax);
+    put("full", std::string(limit - tail.size(), '#') + tail);
+    put("over", std::string(limit + 1 - tail.size(), '#') + tail);
+    EXPECT_EQ(flash("uci get full.s.o"), "end");
+    EXPECT_EQ(flash("uci get over.s.o"), "") << "a larger file reads as no file";
 }
 
 TEST_F(UciReader, ListsADirectoryWithinItsBuffer) {

@@ -6,7 +6,7 @@
 
 #include "sdk_bsp.h"
 
-namespace bsp::sdk {
+namespace bsp::base {
 
 // One row of the resource table.
 struct Resource {
@@ -37,4 +37,4 @@ int resource_list(char* buffer, int length) noexcept;
 // The name itself as its alias, copied whole. Returns 0.
 int resource_alias(const char* name, char* alias) noexcept;
 
-}  // namespace bsp::sdk
+}  // namespace bsp::base

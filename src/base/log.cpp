@@ -14,12 +14,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "decimal.h"
+#include "base/decimal.h"
+#include "base/log.h"
 #include "os/os.h"
-#include "sdk/log.h"
 #include "sdk_bsp.h"
 
-namespace bsp::sdk {
+namespace bsp::base {
 namespace {
 
 // A level's tag, a printf format of the record number, kept as the text around its number.
@@ -85,26 +85,40 @@ enum Mode : int { kOff = 0, kStdout = 1, kFile = 2, kBoth = 3 };
 bool to_stdout(int mode) noexcept { return mode == kStdout || mode == kBoth; }
 bool to_file(int mode) noexcept { return mode == kFile || mode == kBoth; }
 
-std::atomic<std::uint32_t> g_counter{0};
+// The log's state: the record counter, the file lock and the long-record area. Only this object
+// numbers records and writes the log file.
+class Log {
+  public:
+    // The number of the next record, taken whether or not the record is written.
+    std::int32_t take_number() noexcept {
+        return static_cast<std::int32_t>(counter_.fetch_add(1, std::memory_order_relaxed) + 1);
+    }
+    std::int32_t last_number() const noexcept { return static_cast<std::int32_t>(counter_.load()); }
+    int vwrite(int level, const char* format, std::va_list ap) noexcept;
 
-// Serialises record numbers, the rotation and the append, so that records appear in the file in
-// number order, never interleave, and none is appended while the log is being archived.
-std::mutex g_file_mutex;
+  private:
+    // Completes and outputs a record whose message (msg_len characters, terminated) stands behind
+    // kLogHeaderMax free bytes at buf. Returns log_write's result.
+    int emit(int level, char* buf, int msg_len) noexcept;
 
-// Messages up to this length are built on the caller's stack; longer ones in the one shared
-// record buffer, which keeps 100 KiB off host threads' (possibly small) stacks.
+    std::atomic<std::uint32_t> counter_{0};
+    // Serialises record numbers, the rotation and the append, so that records appear in the file in
+    // number order, never interleave, and none is appended while the log is being archived.
+    std::mutex file_mutex_;
+    // Messages up to kShortMessage are built on the caller's stack; longer ones in the one shared
+    // record area, which keeps 100 KiB off host threads' (possibly small) stacks.
+    std::mutex long_mutex_;
+    std::array<char, kLogHeaderMax + kLogRecordBuffer> long_buffer_{};
+};
+
 constexpr int kShortMessage = 1024;
-std::mutex g_long_mutex;
-std::array<char, kLogHeaderMax + kLogRecordBuffer> g_long_buffer;
 
-// Completes and outputs a record whose message (msg_len characters, terminated) stands behind
-// kLogHeaderMax free bytes at buf. Returns log_write's result.
-int emit(int level, char* buf, int msg_len) noexcept {
+int Log::emit(int level, char* buf, int msg_len) noexcept {
     char* msg = buf + kLogHeaderMax;
     char* record = msg;
     int mode;
     {
-        std::lock_guard lock(g_file_mutex);
+        std::lock_guard lock(file_mutex_);
         std::array<char, kLogHeaderMax> head{};
         mode = write_header(level, head.data());
         if (mode == kOff) return 0;
@@ -119,6 +133,30 @@ int emit(int level, char* buf, int msg_len) noexcept {
     if (to_stdout(mode)) std::fputs(record, stdout);
     return to_stdout(mode) || to_file(mode) ? 1 : 0;
 }
+
+int Log::vwrite(int level, const char* format, std::va_list ap) noexcept {
+    if (!format || mode_word(level_of(level)).load(std::memory_order_relaxed) == kOff) {
+        take_number();  // the number is taken even so
+        return 0;
+    }
+    va_list again;
+    va_copy(again, ap);
+    std::array<char, kLogHeaderMax + kShortMessage> small;
+    int n = std::vsnprintf(small.data() + kLogHeaderMax, kShortMessage, format, ap);
+    int result;
+    if (n < kShortMessage) {
+        if (n < 0) small[kLogHeaderMax] = '\0';
+        result = emit(level, small.data(), std::max(n, 0));
+    } else {
+        std::lock_guard lock(long_mutex_);
+        n = std::vsnprintf(long_buffer_.data() + kLogHeaderMax, kLogRecordBuffer, format, again);
+        result = emit(level, long_buffer_.data(), std::clamp(n, 0, kLogRecordBuffer - 1));
+    }
+    va_end(again);
+    return result;
+}
+
+constinit Log g_log;
 
 }  // namespace
 
@@ -137,7 +175,7 @@ int write_header(int level, char* buffer) noexcept {
     head.padded(tm.tm_hour, 2) << ":";
     head.padded(tm.tm_min, 2) << ":";
     head.padded(tm.tm_sec, 2) << " ";
-    auto number = static_cast<std::int32_t>(g_counter.fetch_add(1, std::memory_order_relaxed) + 1);
+    const std::int32_t number = g_log.take_number();
     head << lv.before;
     head.padded(number, kNumberWidth) << lv.after;
     return mode_word(lv).load(std::memory_order_relaxed);
@@ -159,7 +197,7 @@ void rotate_if_full() noexcept {
     if (cmd.format(kLogCommandBuffer, "rm %s", log)) os::run(cmd.c_str());
 }
 
-std::int32_t log_record_count() noexcept { return static_cast<std::int32_t>(g_counter.load()); }
+std::int32_t log_record_count() noexcept { return g_log.last_number(); }
 
 int log_write(int level, const char* format, ...) noexcept {
     va_list ap;
@@ -169,27 +207,7 @@ int log_write(int level, const char* format, ...) noexcept {
     return result;
 }
 
-int log_vwrite(int level, const char* format, std::va_list ap) noexcept {
-    if (!format || mode_word(level_of(level)).load(std::memory_order_relaxed) == kOff) {
-        g_counter.fetch_add(1, std::memory_order_relaxed);  // the number is taken even so
-        return 0;
-    }
-    va_list again;
-    va_copy(again, ap);
-    std::array<char, kLogHeaderMax + kShortMessage> small;
-    int n = std::vsnprintf(small.data() + kLogHeaderMax, kShortMessage, format, ap);
-    int result;
-    if (n < kShortMessage) {
-        if (n < 0) small[kLogHeaderMax] = '\0';
-        result = emit(level, small.data(), std::max(n, 0));
-    } else {
-        std::lock_guard lock(g_long_mutex);
-        n = std::vsnprintf(g_long_buffer.data() + kLogHeaderMax, kLogRecordBuffer, format, again);
-        result = emit(level, g_long_buffer.data(), std::clamp(n, 0, kLogRecordBuffer - 1));
-    }
-    va_end(again);
-    return result;
-}
+int log_vwrite(int level, const char* format, std::va_list ap) noexcept { return g_log.vwrite(level, format, ap); }
 
 void log_defaults() noexcept {
     for (const Level& lv : kLevels) mode_word(lv).store(lv.mode == &STR_LOG_PAR_T::net ? kFile : kBoth);
@@ -214,4 +232,4 @@ int append_record(const char* path, const char* text) noexcept {
     return 1;
 }
 
-}  // namespace bsp::sdk
+}  // namespace bsp::base

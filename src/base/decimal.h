@@ -3,9 +3,7 @@
 #pragma once
 
 #include <algorithm>
-#include <array>
 #include <cstddef>
-#include <cstring>
 
 namespace bsp {
 
@@ -16,17 +14,15 @@ constexpr std::size_t kIntTextMax = 11;
 // width, then the digits; no terminator. out has room for kIntTextMax characters, or for the width
 // when it is larger. Returns the number of characters written.
 inline std::size_t format_int(char* out, int v, int width = 0) noexcept {
-    std::array<char, kIntTextMax - 1> digits;  // 2147483648 at most
-    unsigned u = v < 0 ? 0u - static_cast<unsigned>(v) : static_cast<unsigned>(v);
-    std::size_t n = 0;
-    do {
-        digits[digits.size() - ++n] = static_cast<char>('0' + u % 10);
-        u /= 10;
-    } while (u != 0);
+    const unsigned u = v < 0 ? 0u - static_cast<unsigned>(v) : static_cast<unsigned>(v);
+    std::size_t n = 1;  // the digits: 4294967295 has ten
+    for (unsigned limit = 10; n < 10 && u >= limit; limit *= 10) ++n;
     std::size_t at = 0;
     if (v < 0) out[at++] = '-';
     for (std::size_t w = static_cast<std::size_t>(std::max(width, 0)); at + n < w;) out[at++] = '0';
-    std::memcpy(out + at, digits.data() + digits.size() - n, n);
+    // Written from the last digit backwards, straight into place.
+    char* end = out + at + n;
+    for (unsigned rest = u; end != out + at; rest /= 10) *--end = static_cast<char>('0' + rest % 10);
     return at + n;
 }
 

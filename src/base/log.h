@@ -6,7 +6,7 @@
 #include <cstdarg>
 #include <cstdint>
 
-namespace bsp::sdk {
+namespace bsp::base {
 
 // Log levels, by the role the library gives them.
 enum LogLevel : int {
@@ -17,9 +17,8 @@ enum LogLevel : int {
     kLogDebug = 8,  // per-call value traces
 };
 
-// Lock order, for the whole library: a receive buffer's mutex or a port's write lock may be held
-// while logging; the log takes no other lock than its own, so it can never close a cycle. No
-// thread holds two receive-buffer or write locks at once.
+// Any lock may be held while logging: the log takes no other lock than its own (the lock order of
+// the whole library is in the README's Layout).
 
 constexpr const char* kLogFile = "/tmp/sdklog.log";
 constexpr const char* kLogArchive = "/tmp/sdklog.zip";
@@ -52,4 +51,4 @@ int write_header(int level, char* buffer) noexcept;
 // The number of the last record begun.
 std::int32_t log_record_count() noexcept;
 
-}  // namespace bsp::sdk
+}  // namespace bsp::base

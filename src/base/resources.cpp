@@ -7,11 +7,11 @@
 #include <cstring>
 #include <string_view>
 
-#include "abi/texts.h"
-#include "sdk/log.h"
-#include "sdk/resources.h"
+#include "base/log.h"
+#include "base/resources.h"
+#include "base/texts.h"
 
-namespace bsp::sdk {
+namespace bsp::base {
 namespace {
 
 // The table is generated from one rule per class of resource: name prefix, count, and the ID of
@@ -191,5 +191,5 @@ int resource_alias(const char* name, char* alias) noexcept {
     return 0;
 }
 
-}  // namespace bsp::sdk
+}  // namespace bsp::base
 
