@@ -217,17 +217,17 @@ std::uint16_t Board::bridge(int channel, std::uint16_t tcp_port) const {
     if (channel < 0 || channel >= bd.channels)
         throw std::out_of_range("board " + std::to_string(number_) + " has no channel " + std::to_string(channel));
     auto& line = s_->line_at_channel(number_ - 1, channel);  // where a line is never changes
-    std::vector<DeviceSpec> specs(1);
-    specs[0].uart = line.uart;
-    specs[0].kind = DeviceKind::kTcp;
-    specs[0].port = tcp_port;
-    auto device = make_device(specs);  // listening before the box is locked
+    std::vector<DeviceSetup> setups(1);
+    setups[0].uart = line.uart;
+    setups[0].kind = DeviceKind::kTcp;
+    setups[0].port = tcp_port;
+    auto device = make_device(setups);  // listening before the box is locked
     {
         std::lock_guard lock(s_->mu);
-        s_->replace_device(line, specs, std::move(device));
+        s_->replace_device(line, setups, std::move(device));
     }
     s_->wake_up();
-    return specs.front().port;
+    return setups.front().port;
 }
 
 void Board::clear() const {

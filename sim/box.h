@@ -106,7 +106,7 @@ struct Options {
     std::array<bool, kTtys> unplugged{};
     // What is behind Local/Uart/1 to 12 (sim/device.h): an echo where nothing is given; several
     // Modbus units on one Uart form a bus. The box's condition lists every Uart's.
-    std::vector<DeviceSpec> devices;
+    std::vector<DeviceSetup> devices;
 };
 
 class Box;

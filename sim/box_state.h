@@ -143,7 +143,7 @@ struct UartLine {
     int uart = 0;
     int tty = 0;  // a box port; 0 on a board channel
     int board = 0, channel = 0;
-    std::vector<DeviceSpec> specs;   // several for a Modbus bus
+    std::vector<DeviceSetup> setups;   // several for a Modbus bus
     std::unique_ptr<Device> device;  // none on the environment channel but while it is bridged
 };
 // A register or bit set through the control API, checked and waiting to be written.
@@ -235,7 +235,7 @@ struct BoxState {
     TimePoint tick_devices(TimePoint now);
     void watch_devices(std::vector<pollfd>& fds, std::vector<Watch>& watches) const;
     void on_device_readable(int line, int fd);
-    void replace_device(UartLine& l, std::vector<DeviceSpec> specs, std::unique_ptr<Device> device);
+    void replace_device(UartLine& l, std::vector<DeviceSetup> setups, std::unique_ptr<Device> device);
     // "device.2.holding.0" and its value: "" and `out` when they can be set; else what is wrong.
     std::string check_register(const std::string& name, const nlohmann::json& value, RegisterWrite& out) const;
     // Switches and registers of a JSON object of changes, checked: the switches set in `next`, the

@@ -45,46 +45,46 @@ constexpr unsigned kSerialKinds = bit(DeviceKind::kModbus) | bit(DeviceKind::kLi
 struct Option {
     const char* name;
     unsigned kinds;
-    std::string (*set)(DeviceSpec&, std::string_view);
+    std::string (*set)(DeviceSetup&, std::string_view);
 };
 constexpr Option kOptions[] = {
     {"file", kSerialKinds,
-     [](DeviceSpec& d, std::string_view v) -> std::string {
+     [](DeviceSetup& d, std::string_view v) -> std::string {
          d.file = std::string(v);
          return v.empty() ? "file= needs a path" : "";
      }},
     {"unit", bit(DeviceKind::kModbus),
-     [](DeviceSpec& d, std::string_view v) -> std::string {
+     [](DeviceSetup& d, std::string_view v) -> std::string {
          const auto n = whole(v, 1, kMaxUnit);
          d.unit = static_cast<int>(n.value_or(0));
          return n ? "" : "unit= takes a unit id from 1 to 247";
      }},
     {"baud", kSerialKinds,
-     [](DeviceSpec& d, std::string_view v) -> std::string {
+     [](DeviceSetup& d, std::string_view v) -> std::string {
          const auto n = whole(v, 1, kMaxBaud);
          d.line.baud = static_cast<std::uint32_t>(n.value_or(0));
          return n ? "" : "baud= takes a rate in bits per second";
      }},
     {"data", kSerialKinds,
-     [](DeviceSpec& d, std::string_view v) -> std::string {
+     [](DeviceSetup& d, std::string_view v) -> std::string {
          const auto n = whole(v, 5, 8);
          d.line.data_bits = static_cast<std::uint8_t>(n.value_or(0));
          return n ? "" : "data= takes 5 to 8 data bits";
      }},
     {"stop", kSerialKinds,
-     [](DeviceSpec& d, std::string_view v) -> std::string {
+     [](DeviceSetup& d, std::string_view v) -> std::string {
          const auto n = whole(v, 1, 2);
          d.line.stop_bits = static_cast<std::uint8_t>(n.value_or(0));
          return n ? "" : "stop= takes 1 or 2 stop bits";
      }},
     {"parity", kSerialKinds,
-     [](DeviceSpec& d, std::string_view v) -> std::string {
+     [](DeviceSetup& d, std::string_view v) -> std::string {
          const auto p = index_of(kParities, v);
          d.line.parity = static_cast<std::uint8_t>(p.value_or(0));
          return p ? "" : "parity= takes none, even or odd";
      }},
     {"port", bit(DeviceKind::kTcp),
-     [](DeviceSpec& d, std::string_view v) -> std::string {
+     [](DeviceSetup& d, std::string_view v) -> std::string {
          const auto n = whole(v, 0, 65535);
          d.port = static_cast<std::uint16_t>(n.value_or(0));
          return n ? "" : "port= takes a TCP port (0: a free one)";
@@ -101,13 +101,13 @@ std::vector<std::string_view> split(std::string_view text, char sep) {
     }
 }
 
-std::string uart_name(const DeviceSpec& d) { return "device " + std::to_string(d.uart); }
+std::string uart_name(const DeviceSetup& d) { return "device " + std::to_string(d.uart); }
 
 // The single device of a Uart, or the unit of a bus.
 template <typename Devices>
-auto* find_spec(Devices& devices, int uart, int unit) {
+auto* find_setup(Devices& devices, int uart, int unit) {
     const auto it = std::find_if(devices.begin(), devices.end(),
-                                 [&](const DeviceSpec& d) { return d.uart == uart && (unit == 0 || d.unit == unit); });
+                                 [&](const DeviceSetup& d) { return d.uart == uart && (unit == 0 || d.unit == unit); });
     return it == devices.end() ? nullptr : &*it;
 }
 
@@ -133,8 +133,8 @@ class Nothing : public Device {
 // one replaces the old.
 class Tcp : public Device {
   public:
-    explicit Tcp(DeviceSpec& spec) : listener_(io::listen_local(spec.port)), port_(io::local_port(listener_)) {
-        spec.port = port_;
+    explicit Tcp(DeviceSetup& setup) : listener_(io::listen_local(setup.port)), port_(io::local_port(listener_)) {
+        setup.port = port_;
     }
 
     void hear(std::span<const std::uint8_t> bytes, bool, TimePoint) override {
@@ -216,11 +216,11 @@ std::string settings_text(const LineSettings& s) {
     return std::to_string(s.baud) + " " + std::to_string(s.data_bits) + parity_letter(s.parity) + std::to_string(s.stop_bits);
 }
 
-std::string parse_device(std::string_view text, DeviceSpec& out) {
+std::string parse_device(std::string_view text, DeviceSetup& out) {
     const auto eq = text.find('=');
     const auto uart = whole(text.substr(0, eq), 1, kDeviceUarts);
     if (eq == text.npos || !uart) return "--device takes UART=KIND[,OPTION=VALUE...], UART from 1 to 12: " + std::string(text);
-    DeviceSpec d;
+    DeviceSetup d;
     d.uart = static_cast<int>(*uart);
     const auto fields = split(text.substr(eq + 1), ',');
     const auto kind = index_of(kKindNames, fields[0]);
@@ -240,20 +240,20 @@ std::string parse_device(std::string_view text, DeviceSpec& out) {
     return "";
 }
 
-std::vector<DeviceSpec> every_uart(const std::vector<DeviceSpec>& given) {
+std::vector<DeviceSetup> every_uart(const std::vector<DeviceSetup>& given) {
     for (const auto& d : given)
         if (d.uart < 1 || d.uart > kDeviceUarts) throw std::invalid_argument("no Uart " + std::to_string(d.uart) + " for a device");
-    std::vector<DeviceSpec> all;
+    std::vector<DeviceSetup> all;
     for (int uart = 1; uart <= kDeviceUarts; ++uart) {
-        std::vector<DeviceSpec> here;
-        std::copy_if(given.begin(), given.end(), std::back_inserter(here), [&](const DeviceSpec& d) { return d.uart == uart; });
+        std::vector<DeviceSetup> here;
+        std::copy_if(given.begin(), given.end(), std::back_inserter(here), [&](const DeviceSetup& d) { return d.uart == uart; });
         if (here.empty()) here.emplace_back().uart = uart;
-        const bool modbus = std::all_of(here.begin(), here.end(), [](const DeviceSpec& d) { return d.kind == DeviceKind::kModbus; });
+        const bool modbus = std::all_of(here.begin(), here.end(), [](const DeviceSetup& d) { return d.kind == DeviceKind::kModbus; });
         if (here.size() > 1 && !modbus)
             throw std::invalid_argument(uart_name(here.front()) + ": only Modbus units share a Uart, as a bus");
         for (const auto& d : here) {
             const auto name = uart_name(d);
-            if (std::count_if(here.begin(), here.end(), [&](const DeviceSpec& o) { return o.unit == d.unit; }) > 1)
+            if (std::count_if(here.begin(), here.end(), [&](const DeviceSetup& o) { return o.unit == d.unit; }) > 1)
                 throw std::invalid_argument(name + ": unit " + std::to_string(d.unit) + " given twice");
             if (!(d.line == here.front().line)) throw std::invalid_argument(name + ": the units of one bus share its line settings");
         }
@@ -262,26 +262,26 @@ std::vector<DeviceSpec> every_uart(const std::vector<DeviceSpec>& given) {
     return all;
 }
 
-void add_fault_switches(Switches& table, const std::vector<DeviceSpec>& devices) {
+void add_fault_switches(Switches& table, const std::vector<DeviceSetup>& devices) {
     for (const auto& d : devices) {
-        const bool bus = std::count_if(devices.begin(), devices.end(), [&](const DeviceSpec& o) { return o.uart == d.uart; }) > 1;
+        const bool bus = std::count_if(devices.begin(), devices.end(), [&](const DeviceSetup& o) { return o.uart == d.uart; }) > 1;
         const int unit = bus ? d.unit : 0;
         const std::string name =
             "device." + std::to_string(d.uart) + (bus ? ".u" + std::to_string(d.unit) : "") + ".fault";
         Switch s{name, SwitchType::kString, "", false, "", "", {}, {}};
         s.get = [uart = d.uart, unit](const Options& o) {
-            const auto* spec = find_spec(o.devices, uart, unit);
-            return json(spec ? fault_text(spec->fault) : "none");
+            const auto* setup = find_setup(o.devices, uart, unit);
+            return json(setup ? fault_text(setup->fault) : "none");
         };
         s.set = [name, uart = d.uart, unit](Options& o, const json& v) -> std::string {
             const auto f = v.is_string() ? parse_fault(v.get_ref<const std::string&>()) : std::nullopt;
             if (!f) return refused(name, v, "none, silent, bad-crc, exception:CODE (1 to 11) or delay:MS");
-            DeviceSpec* spec = find_spec(o.devices, uart, unit);
-            if (!spec) return "no " + name;
+            DeviceSetup* setup = find_setup(o.devices, uart, unit);
+            if (!setup) return "no " + name;
             const bool modbus_only = f->kind == DeviceFault::kBadCrc || f->kind == DeviceFault::kException;
-            if (modbus_only && spec->kind != DeviceKind::kModbus)
-                return name + ": " + v.dump() + " is a Modbus fault; this device is " + kind_name(spec->kind);
-            spec->fault = *f;
+            if (modbus_only && setup->kind != DeviceKind::kModbus)
+                return name + ": " + v.dump() + " is a Modbus fault; this device is " + kind_name(setup->kind);
+            setup->fault = *f;
             return "";
         };
         table.push_back(std::move(s));
@@ -332,19 +332,19 @@ void Device::answer(Bytes bytes, TimePoint due, const DeviceFault& f) {
     answers.push_back({std::move(bytes), due});
 }
 
-std::unique_ptr<Device> make_tcp_device(DeviceSpec& spec) { return std::make_unique<Tcp>(spec); }
+std::unique_ptr<Device> make_tcp_device(DeviceSetup& setup) { return std::make_unique<Tcp>(setup); }
 
-std::unique_ptr<Device> make_device(std::vector<DeviceSpec>& specs) {
+std::unique_ptr<Device> make_device(std::vector<DeviceSetup>& setups) {
     std::unique_ptr<Device> d;
-    switch (specs.front().kind) {
+    switch (setups.front().kind) {
         case DeviceKind::kEcho: d = std::make_unique<Echo>(); break;
         case DeviceKind::kNone: d = std::make_unique<Nothing>(); break;
-        case DeviceKind::kTcp: d = make_tcp_device(specs.front()); break;
-        case DeviceKind::kLines: d = make_text_device(specs.front()); break;
-        case DeviceKind::kModbus: d = make_modbus_bus(specs); break;
+        case DeviceKind::kTcp: d = make_tcp_device(setups.front()); break;
+        case DeviceKind::kLines: d = make_text_device(setups.front()); break;
+        case DeviceKind::kModbus: d = make_modbus_bus(setups); break;
     }
-    d->label = uart_name(specs.front());
-    for (const auto& s : specs) d->set_fault(specs.size() > 1 ? s.unit : 0, s.fault);
+    d->label = uart_name(setups.front());
+    for (const auto& s : setups) d->set_fault(setups.size() > 1 ? s.unit : 0, s.fault);
     return d;
 }
 

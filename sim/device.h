@@ -47,7 +47,7 @@ std::string fault_text(const DeviceFault& f);
 std::optional<DeviceFault> parse_fault(std::string_view text);
 
 // One --device option: UART=KIND[,OPTION=VALUE...].
-struct DeviceSpec {
+struct DeviceSetup {
     int uart = 0;
     DeviceKind kind = DeviceKind::kEcho;
     std::filesystem::path file;           // modbus: its registers; lines: its table
@@ -60,13 +60,13 @@ struct DeviceSpec {
 char parity_letter(std::uint8_t parity);
 std::string settings_text(const LineSettings& s);
 // Parses "2=modbus,file=meter.json,unit=3" into `out`; returns what is wrong, or "".
-std::string parse_device(std::string_view text, DeviceSpec& out);
-// The devices of a whole box, one spec each, every Uart 1 to 12 present (echo where none was
+std::string parse_device(std::string_view text, DeviceSetup& out);
+// The devices of a whole box, one setup each, every Uart 1 to 12 present (echo where none was
 // given); throws std::invalid_argument naming what cannot be: a Uart given twice but for Modbus
 // units of one bus (distinct units, the same line settings).
-std::vector<DeviceSpec> every_uart(const std::vector<DeviceSpec>& given);
+std::vector<DeviceSetup> every_uart(const std::vector<DeviceSetup>& given);
 // The fault switches of those devices: device.UART.fault, or device.UART.uUNIT.fault on a bus.
-void add_fault_switches(Switches& table, const std::vector<DeviceSpec>& devices);
+void add_fault_switches(Switches& table, const std::vector<DeviceSetup>& devices);
 
 // The four Modbus tables, as switch names, file keys and state keys call them.
 enum class Table { kCoil, kDiscrete, kHolding, kInput };
@@ -128,13 +128,13 @@ class Device {
     DeviceFault fault;  // a device's own; a Modbus bus keeps one per unit
 };
 
-// A device for the specs of one Uart (several only for a Modbus bus). A tcp spec's port 0 becomes
+// A device for the setups of one Uart (several only for a Modbus bus). A tcp setup's port 0 becomes
 // the port chosen. Throws (std::runtime_error, std::system_error) when it cannot be made: a file
 // that cannot be read, a port taken.
-std::unique_ptr<Device> make_device(std::vector<DeviceSpec>& specs);
+std::unique_ptr<Device> make_device(std::vector<DeviceSetup>& setups);
 // Each kind's own maker (modbus.cpp, text_device.cpp, device.cpp).
-std::unique_ptr<Device> make_modbus_bus(const std::vector<DeviceSpec>& units);
-std::unique_ptr<Device> make_text_device(const DeviceSpec& spec);
-std::unique_ptr<Device> make_tcp_device(DeviceSpec& spec);
+std::unique_ptr<Device> make_modbus_bus(const std::vector<DeviceSetup>& units);
+std::unique_ptr<Device> make_text_device(const DeviceSetup& setup);
+std::unique_ptr<Device> make_tcp_device(DeviceSetup& setup);
 
 }  // namespace sim

@@ -1,6 +1,8 @@
 // The sysfs GPIO tree: exports, unexports and the line files, followed with inotify.
 #include "sim/gpio.h"
 
+#include "sim/io.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -29,6 +31,21 @@ std::string slurp(const fs::path& p) {
 
 void put(const fs::path& p, std::string_view text) {
     std::ofstream(p, std::ios::binary | std::ios::trunc) << text;
+}
+
+// Replaces the file's text with `text` only while it still holds `expected` (or `expected` without
+// its line end, as the host writes it), read and written through one descriptor, so that a host
+// write landing meanwhile could be lost only within that instant.
+void put_if(const fs::path& p, const std::string& expected, const std::string& text) {
+    if (expected == text) return;
+    io::Fd fd(::open(p.c_str(), O_RDWR | O_CLOEXEC));
+    if (!fd) return;
+    char now[kMaxRead];
+    const ssize_t n = ::pread(fd.get(), now, sizeof now, 0);
+    const std::string seen(now, n < 0 ? 0 : static_cast<std::size_t>(n));
+    if (n < 0 || (seen != expected && seen + "\n" != expected)) return;
+    if (::pwrite(fd.get(), text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()))
+        (void)::ftruncate(fd.get(), static_cast<off_t>(text.size()));
 }
 
 // The word a file starts with, among `words` (tried in order); empty when none.
@@ -193,14 +210,16 @@ void GpioTree::on_line_file(int n, const std::string& file, std::vector<std::str
     for (const char* name : {"value", "direction", "edge"}) {
         const std::string want = clean_text(l, name);
         if (name == file) {
-            if (text != want) put(dir / name, want);
+            // The host's own word without its line end ("1", "out") is left as written, and so is
+            // an empty file (a host write under way): rewriting either could land after the
+            // host's next write and undo it.
+            if (!text.empty() && text != want && text + "\n" != want) put_if(dir / name, text, want);
             continue;
         }
         // Another file is set clean only while it holds what the box wrote last: one the host has
         // written since has an event of its own still to come, which must find the host's text
         // ("out" then "1" written before the box saw either leaves the line at 1).
-        const std::string now = slurp(dir / name);
-        if (now != want && now == clean_text(before, name)) put(dir / name, want);
+        put_if(dir / name, clean_text(before, name), want);
     }
     if (l.edge != before.edge) trace.push_back(line_name(n) + " edge " + l.edge);
     if (l.value != before.value || l.direction != before.direction) trace.push_back(describe(n, l));

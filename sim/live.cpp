@@ -25,7 +25,7 @@ Options BoxState::condition() const {
     }
     for (int tty = kFirstTty; tty <= kLastTty; ++tty) o.unplugged[static_cast<std::size_t>(tty - kFirstTty)] = port(tty).unplugged;
     o.devices.clear();
-    for (const auto& l : uarts) o.devices.insert(o.devices.end(), l.specs.begin(), l.specs.end());
+    for (const auto& l : uarts) o.devices.insert(o.devices.end(), l.setups.begin(), l.setups.end());
     return o;
 }
 
@@ -71,10 +71,10 @@ void BoxState::enact(const Options& next) {
 
     for (const auto& d : next.devices) {
         auto& l = d.uart == kEnvironmentUart ? uarts.back() : uarts[static_cast<std::size_t>(d.uart - 1)];
-        for (auto& spec : l.specs) {
-            if (spec.unit != d.unit || spec.fault == d.fault) continue;
-            spec.fault = d.fault;
-            l.device->set_fault(l.specs.size() > 1 ? d.unit : 0, d.fault);
+        for (auto& setup : l.setups) {
+            if (setup.unit != d.unit || setup.fault == d.fault) continue;
+            setup.fault = d.fault;
+            l.device->set_fault(l.setups.size() > 1 ? d.unit : 0, d.fault);
         }
     }
 }

@@ -149,18 +149,18 @@ struct FreeMapping {
 
 class Unit {
   public:
-    Unit(const DeviceSpec& spec, RegisterMap registers) : spec_(spec), pty_(io::open_pty()) {
-        const char parity = parity_letter(spec.line.parity);
-        ctx_.reset(modbus_new_rtu(pty_.slave_path.c_str(), static_cast<int>(spec.line.baud), parity, spec.line.data_bits,
-                                  spec.line.stop_bits));
-        if (!ctx_ || modbus_set_slave(ctx_.get(), spec.unit) != 0 || modbus_connect(ctx_.get()) != 0)
-            throw std::runtime_error("unit " + std::to_string(spec.unit) + ": libmodbus cannot work " + pty_.slave_path + ": " +
+    Unit(const DeviceSetup& setup, RegisterMap registers) : setup_(setup), pty_(io::open_pty()) {
+        const char parity = parity_letter(setup.line.parity);
+        ctx_.reset(modbus_new_rtu(pty_.slave_path.c_str(), static_cast<int>(setup.line.baud), parity, setup.line.data_bits,
+                                  setup.line.stop_bits));
+        if (!ctx_ || modbus_set_slave(ctx_.get(), setup.unit) != 0 || modbus_connect(ctx_.get()) != 0)
+            throw std::runtime_error("unit " + std::to_string(setup.unit) + ": libmodbus cannot work " + pty_.slave_path + ": " +
                                      modbus_strerror(errno));
         modbus_set_byte_timeout(ctx_.get(), 0, kByteTimeoutUs);
         modbus_set_indication_timeout(ctx_.get(), 0, kByteTimeoutUs);  // called only once there are bytes
         auto size = [&](Table t) { return static_cast<int>(registers[static_cast<std::size_t>(t)].values.size()); };
         map_.reset(modbus_mapping_new(size(Table::kCoil), size(Table::kDiscrete), size(Table::kHolding), size(Table::kInput)));
-        if (!map_) throw std::runtime_error("unit " + std::to_string(spec.unit) + ": no memory for its registers");
+        if (!map_) throw std::runtime_error("unit " + std::to_string(setup.unit) + ": no memory for its registers");
         for (std::size_t t = 0; t < registers.size(); ++t) {
             const auto& values = registers[t].values;
             for (std::size_t a = 0; a < values.size(); ++a) set(static_cast<Table>(t), static_cast<int>(a), values[a]);
@@ -168,7 +168,7 @@ class Unit {
         }
     }
 
-    int unit() const { return spec_.unit; }
+    int unit() const { return setup_.unit; }
     int socket() const { return modbus_get_socket(ctx_.get()); }
     int master() const { return pty_.master.get(); }
     DeviceCounts counts;
@@ -240,7 +240,7 @@ class Unit {
     }
 
     J describe() const {
-        J u = {{"file", spec_.file.empty() ? J(nullptr) : J(spec_.file.string())}, {"fault", fault_text(fault)},
+        J u = {{"file", setup_.file.empty() ? J(nullptr) : J(setup_.file.string())}, {"fault", fault_text(fault)},
                {"requests", counts.requests}, {"answers", counts.answers}, {"errors", counts.errors}};
         for (std::size_t t = 0; t < kTableNames.size(); ++t) {
             const auto table = static_cast<Table>(t);
@@ -266,7 +266,7 @@ class Unit {
         waiting_.pop_front();
     }
 
-    DeviceSpec spec_;
+    DeviceSetup setup_;
     io::Pty pty_;
     std::unique_ptr<modbus_t, FreeContext> ctx_;
     std::unique_ptr<modbus_mapping_t, FreeMapping> map_;
@@ -279,8 +279,8 @@ class Unit {
 
 class Bus : public Device {
   public:
-    explicit Bus(const std::vector<DeviceSpec>& specs) : line_(specs.front().line) {
-        for (const auto& s : specs) {
+    explicit Bus(const std::vector<DeviceSetup>& setups) : line_(setups.front().line) {
+        for (const auto& s : setups) {
             try {
                 units_.push_back(std::make_unique<Unit>(s, load_registers(s.file)));
             } catch (const std::exception& e) {
@@ -420,6 +420,6 @@ class Bus : public Device {
 
 }  // namespace
 
-std::unique_ptr<Device> make_modbus_bus(const std::vector<DeviceSpec>& units) { return std::make_unique<Bus>(units); }
+std::unique_ptr<Device> make_modbus_bus(const std::vector<DeviceSetup>& units) { return std::make_unique<Bus>(units); }
 
 }  // namespace sim

@@ -43,12 +43,12 @@ std::vector<Row> load_rows(const std::filesystem::path& file) {
 
 class TextDevice : public Device {
   public:
-    explicit TextDevice(const DeviceSpec& spec) : spec_(spec), rows_(load_rows(spec.file)) {}
+    explicit TextDevice(const DeviceSetup& setup) : setup_(setup), rows_(load_rows(setup.file)) {}
 
     void hear(std::span<const std::uint8_t> bytes, bool in_tune, TimePoint now) override {
         if (!in_tune) {
             ++counts.errors;
-            notes.push_back(label + ": noise (the host's line is not at " + settings_text(spec_.line) + "), no answer");
+            notes.push_back(label + ": noise (the host's line is not at " + settings_text(setup_.line) + "), no answer");
             line_.clear();
             return;
         }
@@ -66,11 +66,11 @@ class TextDevice : public Device {
         }
     }
 
-    std::optional<LineSettings> settings() const override { return spec_.line; }
+    std::optional<LineSettings> settings() const override { return setup_.line; }
 
     void describe(nlohmann::ordered_json& into) const override {
         Device::describe(into);
-        into["file"] = spec_.file.string();
+        into["file"] = setup_.file.string();
     }
 
   private:
@@ -86,18 +86,18 @@ class TextDevice : public Device {
         answer(Bytes(row->answer.begin(), row->answer.end()), now + row->delay, fault);
     }
 
-    DeviceSpec spec_;
+    DeviceSetup setup_;
     std::vector<Row> rows_;
     std::string line_;
 };
 
 }  // namespace
 
-std::unique_ptr<Device> make_text_device(const DeviceSpec& spec) {
+std::unique_ptr<Device> make_text_device(const DeviceSetup& setup) {
     try {
-        return std::make_unique<TextDevice>(spec);
+        return std::make_unique<TextDevice>(setup);
     } catch (const std::exception& e) {
-        throw std::runtime_error("device " + std::to_string(spec.uart) + ": " + e.what());
+        throw std::runtime_error("device " + std::to_string(setup.uart) + ": " + e.what());
     }
 }
 

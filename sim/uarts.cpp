@@ -67,19 +67,19 @@ void BoxState::build_lines() {
         l.tty = p.tty;
         l.board = p.board;
         l.channel = p.channel;
-        std::copy_if(opt.devices.begin(), opt.devices.end(), std::back_inserter(l.specs),
-                     [&](const DeviceSpec& d) { return d.uart == l.uart; });
-        if (l.specs.empty()) continue;  // the environment channel
-        auto device = make_device(l.specs);
-        replace_device(l, l.specs, std::move(device));
+        std::copy_if(opt.devices.begin(), opt.devices.end(), std::back_inserter(l.setups),
+                     [&](const DeviceSetup& d) { return d.uart == l.uart; });
+        if (l.setups.empty()) continue;  // the environment channel
+        auto device = make_device(l.setups);
+        replace_device(l, l.setups, std::move(device));
     }
 }
 
-void BoxState::replace_device(UartLine& l, std::vector<DeviceSpec> specs, std::unique_ptr<Device> device) {
-    l.specs = std::move(specs);
+void BoxState::replace_device(UartLine& l, std::vector<DeviceSetup> setups, std::unique_ptr<Device> device) {
+    l.setups = std::move(setups);
     l.device = std::move(device);
-    if (l.specs.front().kind == DeviceKind::kTcp)
-        note(l.device->label + ": served on 127.0.0.1:" + std::to_string(l.specs.front().port));
+    if (l.setups.front().kind == DeviceKind::kTcp)
+        note(l.device->label + ": served on 127.0.0.1:" + std::to_string(l.setups.front().port));
 }
 
 UartLine* BoxState::line_at_port(int tty) {
@@ -158,7 +158,7 @@ std::string BoxState::check_register(const std::string& name, const nlohmann::js
     out.register_name = *r;
     out.name = name;
     const auto& l = uarts[static_cast<std::size_t>(r->uart - 1)];
-    const auto kind = l.specs.front().kind;
+    const auto kind = l.setups.front().kind;
     if (kind != DeviceKind::kModbus) return name + ": no registers (this device is " + kind_name(kind) + ")";
     return l.device->check_write(*r, name, value, out.value);
 }
@@ -177,7 +177,7 @@ J BoxState::devices_state() const {
         const auto own = l.device->settings();
         const auto host = host_settings(l);
         const auto& c = l.device->counts;
-        J d = {{"kind", kind_name(l.specs.front().kind)},
+        J d = {{"kind", kind_name(l.setups.front().kind)},
                {"line", l.tty ? tty_name(l.tty) : "board " + std::to_string(l.board + 1) + " channel " + std::to_string(l.channel)},
                {"settings", own ? settings_json(*own, true) : J(nullptr)},
                {"host", host ? settings_json(*host, !l.tty) : J(nullptr)},
@@ -195,17 +195,17 @@ std::string BoxState::devices_status() const {
     bool echo = false;
     for (const auto& l : uarts) {
         if (!l.device) continue;
-        const auto kind = l.specs.front().kind;
+        const auto kind = l.setups.front().kind;
         if (kind == DeviceKind::kEcho) {
             echo = true;
             continue;
         }
         std::string units;
-        for (const auto& s : l.specs) units += (units.empty() ? "" : ", ") + std::to_string(s.unit);
+        for (const auto& s : l.setups) units += (units.empty() ? "" : ", ") + std::to_string(s.unit);
         const auto& c = l.device->counts;
         out += (out.empty() ? "" : "; ") + std::to_string(l.uart) + " " + kind_name(kind) +
-               (kind == DeviceKind::kModbus ? (l.specs.size() > 1 ? " (units " : " (unit ") + units + ")" : "") +
-               (kind == DeviceKind::kTcp ? " on 127.0.0.1:" + std::to_string(l.specs.front().port) : "") + ": " +
+               (kind == DeviceKind::kModbus ? (l.setups.size() > 1 ? " (units " : " (unit ") + units + ")" : "") +
+               (kind == DeviceKind::kTcp ? " on 127.0.0.1:" + std::to_string(l.setups.front().port) : "") + ": " +
                std::to_string(c.requests) + " requests, " + std::to_string(c.answers) + " answers, " + std::to_string(c.errors) +
                (c.errors == 1 ? " error" : " errors");
     }

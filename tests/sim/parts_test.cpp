@@ -2,8 +2,8 @@
 // against the forms real modules send (../shared/testdata/modem/transcripts.md, rows cited; the
 // system tests cannot see them, since the library keeps only the lines), the receiver's damaged
 // commands and its replay of real captures, the box's uci against what the real uci printed and
-// wrote for the same files, the TCP bridge for real tools (no system test drives it), and the
-// devices behind the Uarts refused by name when they cannot be.
+// wrote for the same files, the TCP bridge for real tools (no system test drives it), the GPIO
+// tree under quick writes, and the devices behind the Uarts refused by name when they cannot be.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -196,6 +196,24 @@ TEST(SimBox, BridgesAChannelToTcp) {
     ::close(ext1);
 }
 
+// The LED set-up writes each line's value twice in quick succession (dark, then lit): whatever the
+// box makes of the first write, the line ends as the second one left it, every time.
+TEST(SimGpio, AQuickSecondWriteIsTheLinesValue) {
+    testfiles::TempDir dir;
+    sim::Options opt;
+    opt.exported = {1, 18};
+    sim::Box box(dir.path(), opt);
+    const fs::path gpio = dir.path() / "sys/class/gpio";
+    testfiles::write_file(gpio / "gpio1/direction", "out");
+    for (int i = 0; i < 100; ++i) {
+        const int want = i % 2;
+        testfiles::write_file(gpio / "gpio1/value", want ? "0" : "1");
+        testfiles::write_file(gpio / "gpio18/value", "1");
+        testfiles::write_file(gpio / "gpio1/value", want ? "1" : "0");
+        ASSERT_TRUE(box.wait_for([&] { return box.gpio().line(1)->value == want; }, 2s)) << "write " << i;
+    }
+}
+
 // Each refusal names what is wrong: a --device option, or a box whose devices cannot be.
 TEST(SimDevices, RefusesWhatCannotBeByName) {
     const std::pair<const char*, const char*> options[] = {
@@ -209,7 +227,7 @@ TEST(SimDevices, RefusesWhatCannotBeByName) {
         {"2=tcp,port=70000", "port= takes a TCP port"},
     };
     for (const auto& [text, error] : options) {
-        sim::DeviceSpec d;
+        sim::DeviceSetup d;
         EXPECT_NE(sim::parse_device(text, d).find(error), std::string::npos) << text;
     }
     testfiles::TempDir dir;
