@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -70,6 +71,7 @@ HostProcess::HostProcess(const std::vector<std::string>& argv, const std::vector
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);  // fsu-sim keeps its stop signals blocked
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);           // a run killed outright leaves no host behind
         ::setpgid(0, 0);
         const int null = ::open("/dev/null", O_RDONLY);
         ::dup2(null, 0);
