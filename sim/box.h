@@ -298,6 +298,8 @@ class Box {
     // a bad value), naming it and changing nothing; "" when every one was set. A port unplugged is
     // gone when this returns. Every switch that changed is told as a "switch" event.
     std::string set(const nlohmann::json& changes) const;
+    // What set would say of these changes, changing nothing: "" when it would set every one.
+    std::string check(const nlohmann::json& changes) const;
     // The whole state as one JSON object, every key always present (README, "The control
     // server"); taken under the box's lock, without the file reads (sim/state.cpp).
     nlohmann::ordered_json state() const;

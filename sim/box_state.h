@@ -238,6 +238,9 @@ struct BoxState {
     void replace_device(UartLine& l, std::vector<DeviceSetup> setups, std::unique_ptr<Device> device);
     // "device.2.holding.0" and its value: "" and `out` when they can be set; else what is wrong.
     std::string check_register(const std::string& name, const nlohmann::json& value, RegisterWrite& out) const;
+    // Switches and registers of a JSON object of changes, checked: the switches set in `next`, the
+    // registers' writes in `writes`; "" when all can be set, else what is wrong with the first.
+    std::string prepare(const nlohmann::json& changes, Options& next, std::vector<RegisterWrite>& writes) const;
     void write_register(const RegisterWrite& w);
     nlohmann::ordered_json devices_state() const;
     std::string devices_status() const;

@@ -3,12 +3,14 @@
 // then serves the box until SIGINT or SIGTERM, printing one line per frame, chunk, command or file
 // change it sees. The status view is kept in DIR/status (rewritten within a second of a change),
 // printed on SIGUSR1 and by `fsu-sim --status DIR`; the control API's URL is kept in DIR/url, where
-// `fsu-sim --set NAME=VALUE... DIR` and `fsu-sim --get DIR` find it.
+// `fsu-sim --set NAME=VALUE... DIR` and `fsu-sim --get DIR` find it. `fsu-sim --scenario FILE`
+// plays a scenario file on the box, with a host of the developer's (sim/scenario.h).
 #include <signal.h>
 
 #include <httplib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +19,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <sstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
@@ -27,6 +30,9 @@
 
 #include "sim/box.h"
 #include "sim/control.h"
+#include "sim/host_process.h"
+#include "sim/scenario.h"
+#include "sim/start_options.h"
 
 namespace {
 
@@ -42,26 +48,7 @@ constexpr const char* kUsageHead =
     "(\"--modem-csq 10\" is modem-csq=10, \"--silent 2\" is silent.2=on; and gps-fix=off).\n"
     "\n";
 
-constexpr const char* kUsageTail =
-    "  --device UART=KIND[,OPTION=VALUE...]\n"
-    "                             what is behind Local/Uart/UART (1-12; repeatable): echo (the\n"
-    "                             default), modbus (a Modbus RTU meter), lines (a text device),\n"
-    "                             tcp (the line on 127.0.0.1:port) or none. Options: file=PATH\n"
-    "                             (modbus: registers, JSON; lines: its table, JSON), unit=N\n"
-    "                             (default 1), baud=N data=N stop=N parity=none|even|odd (default\n"
-    "                             9600 8N1), port=N (tcp). Modbus units on one Uart form a bus.\n"
-    "                             At run time: device.UART.holding.ADDR=VALUE (input, coil,\n"
-    "                             discrete; device.UART.uUNIT.holding.ADDR on a bus) and\n"
-    "                             device.UART.fault=none|silent|bad-crc|exception:CODE|delay:MS\n"
-    "  --bridge BOARD:CHANNEL:PORT  serve a board channel on 127.0.0.1:PORT instead of the device\n"
-    "                             behind it (channels 0-3; 4 is board 1's environment channel)\n"
-    "  --gps-capture FILE         replay a receiver capture, looping, instead of the track\n"
-    "  --export N                 GPIO line N exported when the box is built (repeatable)\n"
-    "  --http PORT                the control API on this port (default: a free one)\n"
-    "  --http-bind ADDR           the control API on this address (default 127.0.0.1; another\n"
-    "                             address lets the whole network switch the box)\n"
-    "  --no-http                  no control API\n"
-    "  --quiet                    no trace\n"
+constexpr const char* kUsageTalk =
     "\n"
     "usage: fsu-sim --set NAME=VALUE [NAME=VALUE...] DIR\n"
     "Sets switches of the box served in DIR, all or none (VALUE as on the command line: on, off,\n"
@@ -71,115 +58,57 @@ constexpr const char* kUsageTail =
     "Prints the state of the box served in DIR, as JSON.\n"
     "\n"
     "usage: fsu-sim --status DIR\n"
-    "Prints the status view of the box served in DIR (kill -USR1 prints it on fsu-sim's output).\n";
-
-constexpr std::size_t kHelpColumn = 29;
-
-struct Bridge {
-    int board, channel, port;
-};
+    "Prints the status view of the box served in DIR (kill -USR1 prints it on fsu-sim's output).\n"
+    "\n"
+    "usage: fsu-sim [--check] --scenario FILE [DIR] [-- HOST COMMAND...]\n"
+    "Builds the box its box line describes, starts the host command with the box's environment\n"
+    "(its output in DIR/host.log, the box's trace in DIR/trace), plays the file's steps on time and\n"
+    "prints one line per expectation, then \"N passed, M failed\". Exits 0 when every expectation\n"
+    "held, 1 when one failed or the host ended before the end, 2 for a file it refuses. --check\n"
+    "only checks the file.\n";
 
 struct Args {
     std::filesystem::path dir;
-    sim::Options options;
-    std::vector<Bridge> bridges;
-    bool quiet = false;
-    bool http = true;
-    sim::ControlOptions control;
+    sim::StartOptions start;
+    bool started = false;  // a start option was given
     // Talking to a box served in dir: --status, --get, or --set with its settings.
     enum class Talk { kNone, kStatus, kGet, kSet } talk = Talk::kNone;
     std::vector<std::string> settings;
+    std::filesystem::path scenario;
+    bool check = false;
+    std::vector<std::string> host;  // the command after "--"
 };
-
-// The start options that set switches, from the switches' own table.
-std::string switch_usage(const sim::Switches& table) {
-    std::string out;
-    for (const auto& s : table) {
-        if (!s.start || s.help.empty()) continue;
-        std::string head = "  --" + (s.family.empty() ? s.name : s.family) + (s.argument.empty() ? "" : " " + s.argument);
-        head.resize(std::max(head.size() + 1, kHelpColumn), ' ');
-        for (std::size_t at = 0, end; at < s.help.size(); at = end + 1) {
-            end = std::min(s.help.find('\n', at), s.help.size());
-            out += (at ? std::string(kHelpColumn, ' ') : head) + s.help.substr(at, end - at) + "\n";
-        }
-    }
-    return out;
-}
 
 [[noreturn]] void usage(const std::string& complaint) {
     if (!complaint.empty()) std::fprintf(stderr, "fsu-sim: %s\n", complaint.c_str());
-    std::fputs((kUsageHead + switch_usage(sim::box_switches()) + kUsageTail).c_str(), stderr);
+    std::fputs((kUsageHead + sim::start_usage() + kUsageTalk).c_str(), stderr);
     std::exit(2);
-}
-
-int number(const char* text, int lo, int hi, const char* what) {
-    char* end = nullptr;
-    long v = std::strtol(text ? text : "", &end, 10);
-    if (!text || !*text || *end || v < lo || v > hi) usage(std::string("bad ") + what + ": " + (text ? text : "(none)"));
-    return static_cast<int>(v);
-}
-
-// A start option that sets a switch ("--modem-csq 10", "--silent 2", "--modem-no-sim"); false
-// when arg is none. Moves i past the option's argument.
-bool parse_switch(const sim::Switches& table, std::string_view arg, const char* value, sim::Options& o, int& i) {
-    if (!arg.starts_with("--")) return false;
-    const std::string name(arg.substr(2));
-    const bool family = std::any_of(table.begin(), table.end(), [&](const sim::Switch& s) { return s.family == name; });
-    const sim::Switch* s = sim::find_switch(table, family ? name + "." + (value ? value : "") : name);
-    if (family && !s) usage("no such " + std::string(arg) + ": " + (value ? value : "(none)"));
-    if (!s || !s->start) return false;
-    const bool takes_value = family || s->type != sim::SwitchType::kBoolean;
-    if (takes_value && !value) usage(std::string(arg) + " needs " + s->argument);
-    if (const auto why = s->set(o, family || !takes_value ? json("on") : json(value)); !why.empty()) usage(why);
-    if (takes_value) ++i;
-    return true;
 }
 
 Args parse(int argc, char** argv) {
     Args a;
-    // A box for people: the receiver streams and the environment equipment answers.
-    a.options.gps.enabled = true;
-    a.options.environment = true;
-    // The lines the box's own board set-up exports before any host starts.
-    a.options.exported.assign(std::begin(sim::kBoardSetupLines), std::end(sim::kBoardSetupLines));
-    const sim::Switches table = sim::box_switches();
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (a.talk == Args::Talk::kNone && parse_switch(table, arg, value, a.options, i)) continue;
-        if (arg == "--gps-capture") {
-            if (!value) usage("--gps-capture needs a file");
-            a.options.gps.capture = value;
-            ++i;
-        } else if (arg == "--device") {
-            if (!value) usage("--device needs UART=KIND");
-            if (const auto why = sim::parse_device(value, a.options.devices.emplace_back()); !why.empty()) usage(why);
-            ++i;
-        } else if (arg == "--export") {
-            a.options.exported.push_back(number(value, 0, 1023, "GPIO line"));
-            ++i;
-        } else if (arg == "--status" || arg == "--get" || arg == "--set") {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        try {
+            if (a.talk == Args::Talk::kNone && sim::read_start_option(args, i, a.start)) {
+                a.started = true;
+                continue;
+            }
+        } catch (const std::invalid_argument& e) {
+            usage(e.what());
+        }
+        if (arg == "--status" || arg == "--get" || arg == "--set") {
             a.talk = arg == "--status" ? Args::Talk::kStatus : arg == "--get" ? Args::Talk::kGet : Args::Talk::kSet;
-        } else if (arg == "--bridge") {
-            Bridge b{};
-            char tail = 0;
-            if (!value || std::sscanf(value, "%d:%d:%d%c", &b.board, &b.channel, &b.port, &tail) != 3 ||
-                b.board < 1 || b.board > 2 || b.channel < 0 || b.channel >= sim::kChannels || b.port < 1 ||
-                b.port > 65535)
-                usage(std::string("bad bridge: ") + (value ? value : "(none)"));
-            a.bridges.push_back(b);
-            ++i;
-        } else if (arg == "--http") {
-            a.control.port = number(value, 1, 65535, "port");
-            ++i;
-        } else if (arg == "--http-bind") {
-            if (!value) usage("--http-bind needs an address");
-            a.control.bind = value;
-            ++i;
-        } else if (arg == "--no-http") {
-            a.http = false;
-        } else if (arg == "--quiet") {
-            a.quiet = true;
+        } else if (arg == "--scenario") {
+            if (i + 1 == args.size()) usage("--scenario needs a file");
+            a.scenario = args[++i];
+        } else if (arg == "--check") {
+            a.check = true;
+        } else if (arg == "--" && !a.scenario.empty()) {
+            a.host.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+            if (a.host.empty()) usage("-- needs a host command");
+            break;
         } else if (arg == "-h" || arg == "--help") {
             usage("");
         } else if (a.talk == Args::Talk::kSet && !arg.starts_with("-") && arg.find('=') != std::string_view::npos) {
@@ -192,6 +121,9 @@ Args parse(int argc, char** argv) {
     }
     if (a.talk != Args::Talk::kNone && a.dir.empty()) usage("which box? name its directory");
     if (a.talk == Args::Talk::kSet && a.settings.empty()) usage("--set needs NAME=VALUE");
+    if (!a.scenario.empty() && (a.started || a.talk != Args::Talk::kNone))
+        usage("--scenario takes the box's options from the file's box line");
+    if (a.check && a.scenario.empty()) usage("--check checks a scenario: --check --scenario FILE");
     return a;
 }
 
@@ -264,6 +196,147 @@ std::filesystem::path make_temp_dir() {
     return tmpl;
 }
 
+using Clock = std::chrono::steady_clock;
+
+// The trace's lines, "%9.3f what" with the seconds since `origin` (moved to a scenario's time 0
+// once it begins, so that trace and report tell the same times).
+struct Trace {
+    std::FILE* to = stdout;
+    std::atomic<Clock::rep> origin{Clock::now().time_since_epoch().count()};
+    void line(const std::string& what) {
+        const Clock::duration t = Clock::now().time_since_epoch() - Clock::duration(origin.load());
+        std::fprintf(to, "%9.3f %s\n", std::chrono::duration<double>(t).count(), what.c_str());
+        std::fflush(to);
+    }
+};
+
+// The box as the start options say; its trace to `trace` unless they say --quiet.
+std::unique_ptr<sim::Box> build(const std::filesystem::path& dir, sim::StartOptions& start, Trace& trace) {
+    if (!start.quiet) start.box.trace = [&trace](const std::string& line) { trace.line(line); };
+    start.box.record = false;  // a long run keeps nothing; the trace shows it all
+    start.box.uci_program = installed_uci();
+    auto box = std::make_unique<sim::Box>(dir, start.box);
+    for (const auto& b : start.bridges) box->board(b.board).bridge(b.channel, static_cast<std::uint16_t>(b.port));
+    return box;
+}
+
+// The control server, when the start options want one; its URL in DIR/url.
+std::unique_ptr<sim::ControlServer> serve_control(const sim::Box& box, const sim::StartOptions& start) {
+    if (!start.http) return nullptr;
+    auto control = std::make_unique<sim::ControlServer>(box, start.control);
+    write_whole(box.dir(), "url", control->url() + "\n");
+    return control;
+}
+
+// A person's box: the environment lines, then the trace until SIGINT or SIGTERM.
+int serve(Args& a, const sigset_t& stop) {
+    Trace trace;
+    const auto box = build(a.dir, a.start, trace);
+    const auto control = serve_control(*box, a.start);
+    const std::string dir = box->dir().string();
+    if (dir.find_first_of(" \t\n'\"\\$`;&|<>*?()[]{}!#~") != std::string::npos)
+        std::fprintf(stderr, "fsu-sim: warning: the library refuses a root holding blanks or shell characters\n");
+    std::printf("export SDK_BSP_ROOT=%s\nexport PATH=%s/bin:\"$PATH\"\nexport SDK_BSP_CMDLOG=%s/cmdlog\n", dir.c_str(),
+                dir.c_str(), dir.c_str());
+    if (control) std::printf("export FSU_SIM_URL=%s\n", control->url().c_str());
+    std::fflush(stdout);
+    const auto modem = box->modem();
+    std::fprintf(stderr, "fsu-sim: serving %s/dev/ttymxc1..7%s; Ctrl-C stops\n", dir.c_str(),
+                 modem.fitted() ? (", the cellular module at " + modem.link().string()).c_str() : "");
+    // Once a second: the status file, when something changed.
+    const timespec second{1, 0};
+    std::string shown;
+    for (;;) {
+        const int sig = sigtimedwait(&stop, nullptr, &second);
+        if (sig == SIGINT || sig == SIGTERM) break;
+        const std::string now = box->status();
+        if (sig == SIGUSR1) {
+            std::fputs(now.c_str(), stdout);
+            std::fflush(stdout);
+        }
+        if (now != shown) write_whole(box->dir(), "status", shown = now);
+    }
+    std::filesystem::remove(box->dir() / "status");
+    std::filesystem::remove(box->dir() / "url");
+    return 0;
+}
+
+// What a scenario run refuses before it starts anything (exit status 2).
+struct Refusal : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// A scenario file read, its box line's options and all.
+sim::Scenario read_scenario(const std::filesystem::path& file, sim::StartOptions& start) {
+    const auto refuse = [&](const std::string& why) { throw Refusal(file.string() + ": " + why); };
+    std::ifstream in(file);
+    if (!in) refuse("cannot read it");
+    std::stringstream text;
+    text << in.rdbuf();
+    sim::Scenario s;
+    try {
+        s = sim::parse_scenario(text.str());
+    } catch (const std::invalid_argument& e) {
+        refuse(e.what());
+    }
+    try {
+        for (std::size_t i = 0; i < s.box.size(); ++i)
+            if (!sim::read_start_option(s.box, i, start)) throw std::invalid_argument(json(s.box[i]).dump() + " is not a start option");
+    } catch (const std::invalid_argument& e) {
+        refuse("line " + std::to_string(s.box_line) + ": " + e.what());
+    }
+    sim::resolve_files(start, file.parent_path());
+    return s;
+}
+
+// --scenario: the box of the file's box line, the host started in it, the file played until its
+// end or SIGINT or SIGTERM; `failed` when not every expectation held.
+int run_scenario(Args& a, bool& failed) {
+    const sim::Scenario scenario = read_scenario(a.scenario, a.start);
+    std::filesystem::create_directories(a.dir);
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> trace_file(std::fopen((a.dir / "trace").c_str(), "w"), std::fclose);
+    if (!trace_file) throw std::runtime_error("cannot write " + (a.dir / "trace").string());
+    Trace trace{trace_file.get()};
+    const auto box = build(a.dir, a.start, trace);
+    if (const auto why = sim::check_scenario(scenario, *box); !why.empty()) throw Refusal(a.scenario.string() + ": " + why);
+    if (a.check) {
+        std::printf("%s: %zu steps and %zu expectations until %.3f s, every one as the box takes it\n", a.scenario.c_str(),
+                    scenario.steps.size(), scenario.expectations.size(), std::chrono::duration<double>(scenario.end).count());
+        return 0;
+    }
+    const auto control = serve_control(*box, a.start);
+    std::vector<std::string> env = box->env();
+    if (control) env.push_back("FSU_SIM_URL=" + control->url());
+    std::unique_ptr<sim::HostProcess> host;
+    if (!a.host.empty()) {
+        try {
+            host = std::make_unique<sim::HostProcess>(a.host, env, a.dir / "host.log");
+        } catch (const std::runtime_error& e) {
+            throw Refusal(e.what());
+        }
+    }
+    trace.origin = Clock::now().time_since_epoch().count();  // time 0
+    const auto say = [&](const std::string& line) {
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+        trace.line("scenario: " + line);
+    };
+    char until[32];
+    std::snprintf(until, sizeof until, "%.3f", std::chrono::duration<double>(scenario.end).count());
+    say("# " + a.scenario.string() + ", until " + until + " s: the box in " + a.dir.string() +
+        (host ? ", the host's output in its host.log" : ""));
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    const sim::Outcome outcome = sim::play(scenario, *box, host.get(), say, stop);
+    if (host) host->stop();
+    say(std::to_string(outcome.passed) + " passed, " + std::to_string(outcome.failed) + " failed");
+    std::filesystem::remove(a.dir / "url");
+    failed = outcome.failed > 0 || outcome.interrupted;
+    return failed ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -271,68 +344,31 @@ int main(int argc, char** argv) {
     if (args.talk == Args::Talk::kStatus) return print_status(args.dir);
     if (args.talk != Args::Talk::kNone) return talk(args);
     const bool temporary = args.dir.empty();
-    // Blocked before the serving thread starts, so that only sigtimedwait below sees them.
+    // Blocked before the serving thread starts, so that only sigtimedwait sees them.
     sigset_t stop;
     sigemptyset(&stop);
     sigaddset(&stop, SIGINT);
     sigaddset(&stop, SIGTERM);
     sigaddset(&stop, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    int status = 1;
+    bool failed = false;  // a scenario run that failed keeps its temporary directory for a look
     try {
         if (temporary) args.dir = make_temp_dir();
-        const auto start = std::chrono::steady_clock::now();
-        if (!args.quiet) {
-            args.options.trace = [start](const std::string& line) {
-                std::chrono::duration<double> t = std::chrono::steady_clock::now() - start;
-                std::printf("%9.3f %s\n", t.count(), line.c_str());
-                std::fflush(stdout);
-            };
-        }
-        args.options.record = false;  // a long run keeps nothing; the trace shows it all
-        args.options.uci_program = installed_uci();
-        {
-            sim::Box box(args.dir, args.options);
-            std::unique_ptr<sim::ControlServer> control;
-            if (args.http) control = std::make_unique<sim::ControlServer>(box, args.control);
-            const std::string dir = box.dir().string();
-            if (dir.find_first_of(" \t\n'\"\\$`;&|<>*?()[]{}!#~") != std::string::npos)
-                std::fprintf(stderr, "fsu-sim: warning: the library refuses a root holding blanks or shell characters\n");
-            std::printf("export SDK_BSP_ROOT=%s\nexport PATH=%s/bin:\"$PATH\"\nexport SDK_BSP_CMDLOG=%s/cmdlog\n",
-                        dir.c_str(), dir.c_str(), dir.c_str());
-            if (control) {
-                std::printf("export FSU_SIM_URL=%s\n", control->url().c_str());
-                write_whole(box.dir(), "url", control->url() + "\n");
-            }
-            std::fflush(stdout);
-            for (const auto& b : args.bridges)
-                box.board(b.board).bridge(b.channel, static_cast<std::uint16_t>(b.port));
-            const auto modem = box.modem();
-            std::fprintf(stderr, "fsu-sim: serving %s/dev/ttymxc1..7%s; Ctrl-C stops\n", dir.c_str(),
-                         modem.fitted() ? (", the cellular module at " + modem.link().string()).c_str() : "");
-            // Once a second: the status file, when something changed.
-            const timespec second{1, 0};
-            std::string shown;
-            for (;;) {
-                const int sig = sigtimedwait(&stop, nullptr, &second);
-                if (sig == SIGINT || sig == SIGTERM) break;
-                const std::string now = box.status();
-                if (sig == SIGUSR1) {
-                    std::fputs(now.c_str(), stdout);
-                    std::fflush(stdout);
-                }
-                if (now != shown) write_whole(box.dir(), "status", shown = now);
-            }
-            std::filesystem::remove(box.dir() / "status");
-            std::filesystem::remove(box.dir() / "url");
-        }
-        if (temporary) std::filesystem::remove_all(args.dir);
-        return 0;
+        status = args.scenario.empty() ? serve(args, stop) : run_scenario(args, failed);
+    } catch (const Refusal& e) {
+        std::fprintf(stderr, "fsu-sim: %s\n", e.what());
+        status = 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "fsu-sim: %s\n", e.what());
-        if (temporary && !args.dir.empty()) {
-            std::error_code ec;
-            std::filesystem::remove_all(args.dir, ec);
-        }
-        return 1;
     }
+    if (temporary && failed) {
+        const bool host = std::filesystem::exists(args.dir / "host.log");
+        std::fprintf(stderr, "fsu-sim: the box's directory is kept for a look: %s (the box's trace in trace%s)\n",
+                     args.dir.c_str(), host ? ", the host's output in host.log" : "");
+    } else if (temporary && !args.dir.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(args.dir, ec);
+    }
+    return status;
 }

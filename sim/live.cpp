@@ -116,19 +116,31 @@ Options Box::condition() const {
     return s_->condition();
 }
 
-std::string Box::set(const nlohmann::json& changes) const {
+std::string BoxState::prepare(const nlohmann::json& changes, Options& next, std::vector<RegisterWrite>& writes) const {
     if (!changes.is_object()) return "the switches come as a JSON object of names and values";
+    for (const auto& [name, value] : changes.items()) {
+        if (const Switch* s = find_switch(switches, name)) {
+            if (auto why = s->set(next, value); !why.empty()) return why;
+        } else if (auto why = check_register(name, value, writes.emplace_back()); !why.empty()) {
+            return why;
+        }
+    }
+    return "";
+}
+
+std::string Box::check(const nlohmann::json& changes) const {
+    std::lock_guard lock(s_->mu);
+    Options next = s_->condition();
+    std::vector<RegisterWrite> writes;
+    return s_->prepare(changes, next, writes);
+}
+
+std::string Box::set(const nlohmann::json& changes) const {
     std::unique_lock lock(s_->mu);
     const Options before = s_->condition();
     Options next = before;
     std::vector<RegisterWrite> writes;  // registers are data, not a condition: written after
-    for (const auto& [name, value] : changes.items()) {
-        if (const Switch* s = find_switch(s_->switches, name)) {
-            if (auto why = s->set(next, value); !why.empty()) return why;
-        } else if (auto why = s_->check_register(name, value, writes.emplace_back()); !why.empty()) {
-            return why;
-        }
-    }
+    if (auto why = s_->prepare(changes, next, writes); !why.empty()) return why;
     s_->enact(next);
     for (const auto& w : writes) s_->write_register(w);
     const Options after = s_->condition();

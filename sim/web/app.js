@@ -319,13 +319,15 @@ function current(name) {
   return units[m[2] ?? Object.keys(units)[0]]?.[m[3]]?.[m[4]]?.value;
 }
 
-// Sets one switch; the box's new state is drawn. Returns what the box said against it, or ''.
+// Sets one switch; the box's new state is drawn, and the change kept for a scenario file.
+// Returns what the box said against it, or ''.
 async function post(name, value) {
   try {
     const res = await fetch('/api/set', {method: 'POST', headers: {'Content-Type': 'application/json'},
                                          body: JSON.stringify({[name]: value})});
     const body = await res.json().catch(() => ({}));
     if (!res.ok) return body.error ?? `refused (HTTP ${res.status})`;
+    keep(name, value);
     render(body);
     return '';
   } catch {
@@ -347,6 +349,85 @@ async function send(input) {
     input.setAttribute('aria-invalid', 'true');
     if (state) showValue(input, current(name));
   }
+}
+
+// ---- the switches set here, as a scenario file (fsu-sim --scenario): one step a change, at its
+// time since the page began keeping them, which is the file's time 0
+
+const kept = {since: 0, at: null, steps: []};
+const DEFAULT_LINE = {baud: 9600, data: 8, stop: 1, parity: 'none'};
+const MAX_DEVICE_UART = 12;  // 14, board 1's environment channel, is bridged by --bridge only
+const SAVED_URL_MS = 60000;  // the saved file's address lives this long: the download has long begun
+
+function keepAgain() {
+  kept.since = performance.now();
+  kept.at = new Date();
+  kept.steps = [];
+  showKept();
+}
+
+function keep(name, value) {
+  kept.steps.push({at: performance.now() - kept.since, name, value});
+  showKept();
+}
+
+function showKept() {
+  const n = kept.steps.length;
+  $('kept').textContent = `${n === 0 ? 'no' : n} switch${n === 1 ? '' : 'es'} set since ` +
+    kept.at.toLocaleTimeString([], {hour12: false});
+}
+
+// 12s or 12300ms: to a tenth of a second.
+function timeText(ms) {
+  const t = Math.round(ms / 100) * 100;
+  return t % 1000 === 0 ? `${t / 1000}s` : `${t}ms`;
+}
+
+const valueText = v => (v === true ? 'on' : v === false ? 'off' : String(v));
+
+// The start options of the box's devices, which their switches need: ",baud=19200" and the like
+// where a device's line is not 9600 8N1.
+function deviceOptions(devices) {
+  const options = [];
+  for (const [n, d] of Object.entries(devices)) {
+    if (d.kind === 'echo' || Number(n) > MAX_DEVICE_UART) continue;
+    const line = Object.entries(d.settings ?? {}).filter(([k, v]) => v !== DEFAULT_LINE[k]).map(([k, v]) => `,${k}=${v}`).join('');
+    const units = d.kind === 'modbus' ? Object.entries(d.units) : [[null, d]];
+    for (const [u, unit] of units) {
+      options.push(`--device ${n}=${d.kind}${u ? ',unit=' + u : ''}${unit.file ? ',file=' + unit.file : ''}` +
+                   `${d.port ? ',port=' + d.port : ''}${line}`);
+    }
+  }
+  return options;
+}
+
+// 2024-07-01 08:30:05, local time.
+function stamp(d) {
+  const two = n => String(n).padStart(2, '0');
+  return `${d.getFullYear()}-${two(d.getMonth() + 1)}-${two(d.getDate())} ` +
+    `${two(d.getHours())}:${two(d.getMinutes())}:${two(d.getSeconds())}`;
+}
+
+function scenarioText() {
+  const devices = state ? deviceOptions(state.devices) : [];
+  return [
+    `# Switches set on the box's page at ${location.host}, each at its time since ${stamp(kept.at)}`,
+    '# (time 0 here). The box line names the devices\' files as fsu-sim was given them; in a scenario',
+    '# file a relative path goes from the file\'s folder. Add what the host must make the box do as',
+    '# expect lines, such as "expect within 30s leds.alarm.lit = on".',
+    ...(devices.length ? ['box ' + devices.join(' ')] : []),
+    ...kept.steps.map(s => `at ${timeText(s.at)} set ${s.name}=${valueText(s.value)}`),
+  ].join('\n') + '\n';
+}
+
+// A download made here: nothing is fetched.
+function saveScenario() {
+  const url = URL.createObjectURL(new Blob([scenarioText()], {type: 'text/plain'}));
+  const link = el('a', {href: url, download: 'box.scenario'});
+  document.body.append(link);
+  link.click();
+  link.remove();
+  setTimeout(() => URL.revokeObjectURL(url), SAVED_URL_MS);
 }
 
 // ---- the stream
@@ -405,4 +486,7 @@ function connect() {
   });
 }
 
+$('save-scenario').addEventListener('click', saveScenario);
+$('keep-again').addEventListener('click', keepAgain);
+keepAgain();
 connect();

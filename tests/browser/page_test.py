@@ -6,14 +6,16 @@ page, the test checks that the page shows the module's model and the seven ports
 the host lights shows lit within 2 s; that what the host writes to a port shows in its traffic;
 that a click on modem-no-service switches the box and the page shows no service; that a bad number
 typed into modem-csq shows the box's refusal and changes nothing; that the Modbus meter behind
-Local/Uart/2 is shown with its named registers, and a register typed in on the page reaches it; that the page says it lost the
-box once the box stops, and finds it again when it is back. It saves a screenshot of the page.
+Local/Uart/2 is shown with its named registers, and a register typed in on the page reaches it; that the switches set
+on the page are saved as a scenario file that fsu-sim takes; that the page says it lost the box once the box stops,
+and finds it again when it is back. It saves a screenshot of the page.
 
 Usage: page_test.py FSU_SIM SDK_SHELL SCREENSHOT.png     (exit 77: no browser here, skipped)
 """
 import base64
 import json
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -102,6 +104,21 @@ def screenshot(driver, path):
         f.write(base64.b64decode(shot['data']))
 
 
+def check_saved_scenario(driver, folder, fsu_sim):
+    """The switches set on the page, saved by its button as a scenario file: the click and the
+    register in the order they were made, not the CSQ the box refused; fsu-sim takes the file."""
+    driver.execute_cdp_cmd('Browser.setDownloadBehavior', {'behavior': 'allow', 'downloadPath': folder})
+    driver.find_element(By.ID, 'save-scenario').click()
+    saved = os.path.join(folder, 'box.scenario')
+    steps = [line for line in wait('the scenario file', lambda: read(saved), 5).splitlines() if not line.startswith('#')]
+    meter = os.path.join(folder, 'meter.json')
+    assert steps[0] == f'box --device 2=modbus,unit=1,file={meter}', steps
+    assert [re.sub(r'^at [0-9]+(00ms|s) ', 'at T ', line) for line in steps[1:]] == [
+        'at T set modem-no-service=on', 'at T set device.2.holding.0=2350'], steps
+    checked = subprocess.run([fsu_sim, '--check', '--scenario', saved], capture_output=True, text=True, timeout=30)
+    assert checked.returncode == 0, checked.stderr
+
+
 def check_page(driver, url, box, fsu_sim, shell_program, screenshot_path, sim):
     state = lambda: json.load(urllib.request.urlopen(url + '/api/state', timeout=5))
     # Read through the page's own script: the page redraws its parts, so element handles go stale.
@@ -147,6 +164,7 @@ def check_page(driver, url, box, fsu_sim, shell_program, screenshot_path, sim):
     voltage.send_keys('2350', Keys.ENTER)
     wait('the voltage set in the box', lambda: state()['devices']['2']['units']['1']['holding']['0']['value'] == 2350, 5)
     screenshot(driver, screenshot_path)
+    check_saved_scenario(driver, os.path.dirname(box), fsu_sim)
 
     sim.send_signal(signal.SIGTERM)
     sim.wait(10)
