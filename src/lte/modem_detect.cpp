@@ -34,7 +34,6 @@ constexpr std::size_t kFullListing = 200;  // a shorter ifconfig output is an er
 constexpr std::size_t kAddressMin = 8;     // "10.0.0.1"
 constexpr int kPopenAttempts = 6;
 constexpr int kAddressAttempts = 3;
-constexpr int kSleepCalls = 100;
 constexpr std::size_t kErrorText = 50;  // what interface_address examines of the system's error text
 // The buffers the box builds these commands in: each text is well within them.
 constexpr std::size_t kSetupCommand = 100;
