@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <string>
 
 #include "os/os.h"
@@ -52,6 +53,11 @@ TEST_F(OsSeam, EverythingItOpensIsCloseOnExec) {
     const std::pair<const char*, int> opened[] = {
         {"open", fd.get()}, {"fopen", fileno(file.get())}, {"opendir", dirfd(dir.get())}, {"popen", fileno(pipe.get())}};
     for (auto [how, d] : opened) EXPECT_TRUE(fcntl(d, F_GETFD) & FD_CLOEXEC) << how;
+    // A mode of up to six letters gets its "e"; a longer one is refused rather than cut.
+    EXPECT_TRUE(bsp::os::File(bsp::os::fopen("/etc/config/vqm", "rbbbbb")));
+    errno = 0;
+    EXPECT_FALSE(bsp::os::File(bsp::os::fopen("/etc/config/vqm", "rbbbbbb")));
+    EXPECT_EQ(errno, EINVAL);
 }
 
 // The box's tools complain on standard error (ifconfig of an interface that is down, rm of a file
