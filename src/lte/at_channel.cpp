@@ -248,7 +248,7 @@ int ltefd() noexcept { return g_channel.fd(); }
 std::uint32_t read_count() noexcept { return g_channel.read_count(); }
 std::mutex& channel_lock() noexcept { return g_channel.lock(); }
 
-void ticksleep(int ms) noexcept { os::sleep_on_clock(ms, kTickMs, ms / kTickMs); }
+void ticksleep(int ms) noexcept { os::sleep_on_clock(ms, kTickMs, ms / kTickMs, os::Steps::kWhole); }
 
 bool append_answer(char* dst, const char* text) noexcept {
     // Every destination is out_put: the whole text stays within its 1023 characters, and the

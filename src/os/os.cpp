@@ -260,12 +260,13 @@ Clock& clock() noexcept {
 
 void set_clock(Clock* c) noexcept { g_clock.store(c, std::memory_order_release); }
 
-void sleep_on_clock(long long want_ms, long step_ms, long long max_sleeps) noexcept {
+void sleep_on_clock(long long want_ms, long step_ms, long long max_sleeps, Steps steps) noexcept {
     const timeval start = time_of_day();
     const long long want_us = want_ms * 1000;
     long long left_us = want_us;
     for (long long n = 0; n < max_sleeps && left_us > 0; ++n) {
-        sleep_ms(static_cast<long>(std::min<long long>((left_us + 999) / 1000, step_ms)));
+        const long long left_ms = (left_us + 999) / 1000;
+        sleep_ms(static_cast<long>(steps == Steps::kWhole ? step_ms : std::min<long long>(left_ms, step_ms)));
         const timeval now = time_of_day();
         const long long elapsed_us = (static_cast<long long>(now.tv_sec) - start.tv_sec) * 1000000 +
                                      (static_cast<long long>(now.tv_usec) - start.tv_usec);
@@ -277,7 +278,7 @@ void sleep_on_clock(long long want_ms, long step_ms, long long max_sleeps) noexc
 void sleep_seconds(unsigned seconds) noexcept {
     constexpr long kLongestSleep = 1000L * 1000 * 1000;  // fits a 32-bit long
     constexpr long long kSleepsMax = 100;
-    sleep_on_clock(static_cast<long long>(seconds) * 1000, kLongestSleep, kSleepsMax);
+    sleep_on_clock(static_cast<long long>(seconds) * 1000, kLongestSleep, kSleepsMax, Steps::kUpToWhatIsLeft);
 }
 
 }  // namespace bsp::os

@@ -181,10 +181,12 @@ inline std::time_t now() noexcept { return clock().now(); }
 inline void sleep_ms(long ms) noexcept { clock().sleep_ms(ms); }
 inline timeval time_of_day() noexcept { return clock().time_of_day(); }
 
-// Sleeps until want_ms have passed on the library's clock, in sleeps of at most step_ms and at most
-// max_sleeps of them, so that a sleep a signal cut short goes on for the rest; ends early when the
-// clock goes back (the wait can no longer be measured).
-void sleep_on_clock(long long want_ms, long step_ms, long long max_sleeps) noexcept;
+// Sleeps until want_ms have passed on the library's clock, in at most max_sleeps sleeps, so that a
+// sleep a signal cut short goes on for the rest; ends early when the clock goes back (the wait can
+// no longer be measured). Each sleep is step_ms long (kWhole: the AT channel's 2 ms ticks) or only
+// what is left when that is shorter (kUpToWhatIsLeft).
+enum class Steps { kWhole, kUpToWhatIsLeft };
+void sleep_on_clock(long long want_ms, long step_ms, long long max_sleeps, Steps steps) noexcept;
 // Whole seconds on the library's clock: at most 100 sleeps.
 void sleep_seconds(unsigned seconds) noexcept;
 

@@ -124,6 +124,24 @@ TEST_F(AtChannel, CompletesALineSplitAcrossReads) {
     EXPECT_THAT(logged(), Contains("ticksleep end,5,4"));
 }
 
+// Sleeps that overrun, as on a loaded box: ticksleep still sleeps whole 2 ms ticks, at most ms / 2
+// of them, until the time has passed.
+TEST(AtTicks, WholeTwoMillisecondTicksUntilTheTimeHasPassed) {
+    struct OverrunningClock : bsp::os::Clock {
+        OverrunningClock() { bsp::os::set_clock(this); }
+        ~OverrunningClock() override { bsp::os::set_clock(nullptr); }
+        timeval time_of_day() noexcept override { return {0, static_cast<suseconds_t>(us)}; }
+        void sleep_ms(long ms) noexcept override { asked.push_back(ms), us += 2300; }
+        long us = 0;
+        std::vector<long> asked;
+    } clock;
+    bsp::lte::ticksleep(10);  // 9.2 ms after four ticks: a fifth, of 2 ms
+    EXPECT_EQ(clock.asked, std::vector<long>(5, 2));
+    clock.asked.clear(), clock.us = 0;
+    bsp::lte::ticksleep(40);  // 20 ticks at most
+    EXPECT_EQ(clock.asked, std::vector<long>(18, 2));
+}
+
 TEST_F(AtChannel, DropsALineLongerThanTheBufferAndReadsOn) {
     // 9000 characters without a line end: the first 8192 fill the buffer and are dropped.
     answer(std::string(9000, 'A') + "\r\nOK\r\n");
