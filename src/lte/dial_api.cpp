@@ -95,15 +95,15 @@ int static_info(char* out) noexcept {
 }
 
 int dynamic_info(char* out) noexcept {
-    const int cardstat = text(Field::kImsi)[0] ? 1 : 0;
+    const Texts t = record_texts();  // in one piece
+    const int cardstat = t.imsi[0] ? 1 : 0;
     set_word(Word::kCardstat, cardstat);
-    const Text csq = text(Field::kCsq), ip = text(Field::kLteip);
     const gps::Fix fix = gps::fix();
     std::array<char, kDynamicText> json{};
     std::snprintf(json.data(), json.size(),
                   "{\"CardStat\":\"%d\", \"SignalStrength\":\"%s\", \"IP\":\"%s\", \"Longitude\":\"%f\", "
                   "\"Latitude\":\"%f\"}",
-                  cardstat, csq.data(), ip.data(), fix.lon, fix.lat);
+                  cardstat, t.csq.data(), t.lteip.data(), fix.lon, fix.lat);
     hand_out(out, json.data(), kDynamicLongest);
     log_write(kLogNet, texts::kDynamicInfo, json.data());
     return 0;

@@ -26,6 +26,9 @@ enum class Field { kLteip, kLteip1, kAtdev, kCsq, kNetstate, kImsi, kImei, kLong
 enum class Word { kPppdstart, kPppdend, kSoftreboot, kHardreboot, kUsbstate, kDialstarted, kModeId, kCardstat,
                   kAttimeouts, kReserved3 };
 
+// Writes text into a field of size bytes (the record's or a caller's): at most size - 1 characters
+// (the rest of an over-long text is cut), the remaining bytes zero. No lock: the caller's.
+void put_text(char* field, std::size_t size, std::string_view text) noexcept;
 // A text, copied under the lock and terminated.
 Text text(Field f) noexcept;
 // The texts the reports and the query cycle's trace show, copied in one piece.

@@ -29,7 +29,7 @@ constexpr const char* kNewId = "/sys/bus/usb-serial/drivers/option1/new_id";
 
 constexpr std::size_t kUciOutput = 256;    // what uci_output keeps of an output; its dst holds 257 bytes
 constexpr std::size_t kTtyListing = 100;   // usb_ttys_present's listing
-constexpr std::size_t kAddressText = 20;   // an address in NTU's texts: 19 characters at most
+constexpr std::size_t kAddressText = kTextSize;  // an address in NTU's texts: 19 characters at most
 constexpr std::size_t kFullListing = 200;  // a shorter ifconfig output is an error message
 constexpr std::size_t kAddressMin = 8;     // "10.0.0.1"
 constexpr int kPopenAttempts = 6;
@@ -74,13 +74,6 @@ void set_up_module(int row) noexcept {
     os::Command echo;
     if (usb_id_ok(id) && echo.format(kSetupCommand, "echo \"0x%.4s 0x%.4s\"> %s", id, id + 5, os::Path(kNewId)))
         uci_output(echo.c_str(), nullptr, true);
-}
-
-// An address into the caller's 20 bytes, the rest of them zero.
-void put_address(char* out, const char* address) noexcept {
-    const std::size_t n = strnlen(address, kAddressText - 1);
-    std::memcpy(out, address, n);
-    std::memset(out + n, 0, kAddressText - n);
 }
 
 // popen's failure, as uci_output reports it before trying again.
@@ -163,7 +156,7 @@ int listed_address(const char* ifname, char* out) noexcept {
     const std::string_view address = address_in_listing(listing.data());
     std::array<char, kAddressText> text{};
     address.copy(text.data(), address.size());  // an empty view may have no data at all
-    if (out) put_address(out, text.data());
+    if (out) put_text(out, kAddressText, text.data());
     if (address.empty() || !out) return -1;
     std::puts(text.data());
     return 1;
@@ -179,7 +172,7 @@ int interface_address(const char* ifname, char* out) noexcept {
             std::array<char, INET_ADDRSTRLEN> text{};  // 16 bytes: "255.255.255.255"
             const auto* address = reinterpret_cast<const sockaddr_in*>(&request.ifr_addr);
             ::inet_ntop(AF_INET, &address->sin_addr, text.data(), text.size());
-            put_address(out, text.data());
+            put_text(out, kAddressText, text.data());
             return 1;
         }
         const std::string_view error(std::strerror(errno));

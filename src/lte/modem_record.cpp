@@ -35,14 +35,6 @@ constexpr Field kClearedTexts[] = {
     Field::kLongitude, Field::kLatitude, Field::kHigh,
 };
 
-// Writes text into a field of size bytes: at most size - 1 characters (the rest of an over-long
-// text is cut), the remaining bytes zero.
-void put(char* field, std::size_t size, std::string_view text) noexcept {
-    const std::size_t n = std::min(text.size(), size - 1);
-    if (n) std::memcpy(field, text.data(), n);  // an empty view may have no data at all
-    std::memset(field + n, 0, size - n);
-}
-
 // A copy of a field, always terminated: a host may have written it without a terminator.
 Text copied(const char* field, std::size_t size) noexcept {
     Text t{};
@@ -57,13 +49,13 @@ class ModemRecord {
     }
     void set(Field f, std::string_view text) noexcept {
         std::lock_guard lock(texts_);
-        put(field(f), kTextSize, text);
+        put_text(field(f), kTextSize, text);
     }
     void set_position(const Text& lon, const Text& lat, const Text& high) noexcept {
         std::lock_guard lock(texts_);
-        put(field(Field::kLongitude), kTextSize, lon.data());
-        put(field(Field::kLatitude), kTextSize, lat.data());
-        put(field(Field::kHigh), kTextSize, high.data());
+        put_text(field(Field::kLongitude), kTextSize, lon.data());
+        put_text(field(Field::kLatitude), kTextSize, lat.data());
+        put_text(field(Field::kHigh), kTextSize, high.data());
     }
     Text text(Field f) noexcept {
         std::lock_guard lock(texts_);
@@ -102,6 +94,12 @@ class ModemRecord {
 constinit ModemRecord g_record;
 
 }  // namespace
+
+void put_text(char* field, std::size_t size, std::string_view text) noexcept {
+    const std::size_t n = std::min(text.size(), size - 1);
+    if (n) std::memcpy(field, text.data(), n);  // an empty view may have no data at all
+    std::memset(field + n, 0, size - n);
+}
 
 Text text(Field f) noexcept { return g_record.text(f); }
 Texts record_texts() noexcept { return g_record.texts(); }

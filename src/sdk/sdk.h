@@ -1,6 +1,6 @@
 // The top of the SDK frame: start-up, device information and maintenance, whose exported calls
-// are forwarders to these. The log and the resource names have headers of their own (sdk/log.h,
-// sdk/resources.h), which every room may use.
+// are forwarders to these. The log and the resource names have headers of their own (base/log.h,
+// base/resources.h), which every room may use.
 #pragma once
 
 namespace bsp::sdk {
