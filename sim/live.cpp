@@ -19,9 +19,11 @@ Options BoxState::condition() const {
     o.gps.fix = g.fix;
     o.gps.origin = g.origin;
     o.modem = modem.options;
-    if (modem.module) {
+    if (modem.module) {  // as the module is now: the host's ATE0 and a restart change its echo
         o.modem.state = modem.module->state();
         o.modem.faults = modem.module->faults();
+        o.modem.echo = modem.module->echo();
+        o.modem.framing = modem.module->framing();
     }
     for (int tty = kFirstTty; tty <= kLastTty; ++tty) o.unplugged[static_cast<std::size_t>(tty - kFirstTty)] = port(tty).unplugged;
     o.devices.clear();
@@ -58,7 +60,7 @@ void BoxState::enact(const Options& next) {
         m.state() = next.modem.state;
         m.faults() = next.modem.faults;
         m.set_framing(next.modem.framing);
-        if (next.modem.echo != was.echo) m.set_echo(next.modem.echo);
+        if (next.modem.echo != m.echo()) m.set_echo(next.modem.echo);
     }
 
     for (int tty = kFirstTty; tty <= kLastTty; ++tty) {

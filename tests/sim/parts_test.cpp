@@ -3,7 +3,8 @@
 // system tests cannot see them, since the library keeps only the lines), the receiver's damaged
 // commands and its replay of real captures, the box's uci against what the real uci printed and
 // wrote for the same files, the TCP bridge for real tools (no system test drives it), the GPIO
-// tree under quick writes, and the devices behind the Uarts refused by name when they cannot be.
+// tree under quick writes, the module's echo switch after the host's ATE0, and the devices behind
+// the Uarts refused by name when they cannot be.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -18,6 +19,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "../common/files.h"
 #include "sim/box.h"
@@ -194,6 +197,22 @@ TEST(SimBox, BridgesAChannelToTcp) {
     EXPECT_EQ(std::string(buf, 3), "xyz");
     ::close(client);
     ::close(ext1);
+}
+
+// The echo switch is the module's echo as it is now: off after the host's ATE0, and on again when
+// switched so.
+TEST(SimModem, EchoSwitchFollowsTheHostsAte0) {
+    testfiles::TempDir dir;
+    sim::Box box(dir.path());
+    const int at = ::open(box.modem().link().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(at, 0);
+    ASSERT_EQ(::write(at, "ATE0\r", 5), 5);
+    ASSERT_TRUE(box.wait_for([&] { return !box.modem().echo(); }, 5s));
+    EXPECT_EQ(box.state()["switches"]["modem-echo-off"], true);
+    box.set({{"modem-echo-off", false}});
+    EXPECT_TRUE(box.modem().echo());
+    EXPECT_EQ(box.state()["switches"]["modem-echo-off"], false);
+    ::close(at);
 }
 
 // The LED set-up writes each line's value twice in quick succession (dark, then lit): whatever the
