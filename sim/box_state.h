@@ -25,7 +25,6 @@
 namespace sim {
 
 inline std::string tty_name(int tty) { return "ttymxc" + std::to_string(tty); }
-inline std::string count(std::size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
 // What the state keeps of the last chunk each way: one byte more than it shows, so that it can
 // say the chunk went on.
 constexpr std::size_t kLastChunk = kTraceBytes + 1;

@@ -142,8 +142,8 @@ class Tcp : public Device {
         const auto sent = client_ ? ::send(client_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT) : 0;
         if (sent < static_cast<ssize_t>(bytes.size())) {
             ++counts.errors;
-            notes.push_back(label + ": " + std::to_string(bytes.size() - static_cast<std::size_t>(std::max<ssize_t>(sent, 0))) +
-                            " bytes dropped (no client, or it is not reading)");
+            notes.push_back(label + ": " + count(bytes.size() - static_cast<std::size_t>(std::max<ssize_t>(sent, 0))) +
+                            " dropped (no client, or it is not reading)");
         }
     }
     void watch(std::vector<int>& fds) const override {

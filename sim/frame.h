@@ -42,6 +42,8 @@ inline std::span<const std::uint8_t> as_bytes(std::string_view text) {
 }
 // Bytes shown per trace line.
 constexpr std::size_t kTraceBytes = 48;
+// "1 byte", "2 bytes".
+inline std::string count(std::size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
 // Bytes as a quoted C-like text for the trace, cut after a few dozen.
 std::string quoted(std::span<const std::uint8_t> b);
 // Bytes as hexadecimal pairs, "7E 00 03", cut after a few dozen with " ...".

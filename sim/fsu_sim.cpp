@@ -31,6 +31,7 @@
 #include "sim/box.h"
 #include "sim/control.h"
 #include "sim/host_process.h"
+#include "sim/io.h"
 #include "sim/scenario.h"
 #include "sim/start_options.h"
 
@@ -184,12 +185,6 @@ int talk(const Args& a) {
     return 0;
 }
 
-// A file of the box's directory, replaced whole so that a reader never sees half of it.
-void write_whole(const std::filesystem::path& dir, const std::string& name, const std::string& text) {
-    std::ofstream(dir / ("." + name + ".new")) << text;
-    std::filesystem::rename(dir / ("." + name + ".new"), dir / name);
-}
-
 std::filesystem::path make_temp_dir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "fsu-sim-XXXXXX").string();
     if (!mkdtemp(tmpl.data())) throw std::runtime_error("cannot create a temporary directory");
@@ -224,7 +219,7 @@ std::unique_ptr<sim::Box> build(const std::filesystem::path& dir, sim::StartOpti
 std::unique_ptr<sim::ControlServer> serve_control(const sim::Box& box, const sim::StartOptions& start) {
     if (!start.http) return nullptr;
     auto control = std::make_unique<sim::ControlServer>(box, start.control);
-    write_whole(box.dir(), "url", control->url() + "\n");
+    sim::io::write_whole(box.dir() / "url", control->url() + "\n");
     return control;
 }
 
@@ -254,7 +249,7 @@ int serve(Args& a, const sigset_t& stop) {
             std::fputs(now.c_str(), stdout);
             std::fflush(stdout);
         }
-        if (now != shown) write_whole(box->dir(), "status", shown = now);
+        if (now != shown) sim::io::write_whole(box->dir() / "status", shown = now);
     }
     std::filesystem::remove(box->dir() / "status");
     std::filesystem::remove(box->dir() / "url");

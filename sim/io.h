@@ -43,6 +43,9 @@ Pty open_pty();
 // Points `link` at `target` in one step, replacing an old link: whoever opens the link never finds
 // it missing, or pointing at a slave that is not raw yet.
 void publish_link(const std::string& target, const std::filesystem::path& link);
+// Replaces the file at path whole, through a hidden file beside it renamed in one step: a reader
+// (a stand-in, a tool watching the box's directory) never sees half of it.
+void write_whole(const std::filesystem::path& path, const std::string& text);
 
 // A non-blocking socket listening on 127.0.0.1:port (0: a free port, chosen by the system).
 Fd listen_local(std::uint16_t port);

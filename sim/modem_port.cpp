@@ -73,13 +73,6 @@ std::string ppp_listing(const std::string& address) {
            "          RX bytes:0 (0.0 B)  TX bytes:0 (0.0 B)\n\n";
 }
 
-// Replaced whole, so that a stand-in never reads half of it.
-void write_whole(const std::filesystem::path& p, const std::string& text) {
-    const auto fresh = p.parent_path() / ("." + p.filename().string() + ".new");
-    std::ofstream(fresh, std::ios::binary | std::ios::trunc) << text;
-    std::filesystem::rename(fresh, p);
-}
-
 }  // namespace
 
 void BoxState::start_modem() {
@@ -205,7 +198,7 @@ void BoxState::set_link(bool up, const std::string& why) {
     modem.link_up = up;
     const auto file = dir / kInterfaces / "ppp0";
     if (up) {
-        write_whole(file, ppp_listing(opt.modem.ppp_address));
+        io::write_whole(file, ppp_listing(opt.modem.ppp_address));
     } else {
         std::error_code ec;
         std::filesystem::remove(file, ec);
@@ -219,7 +212,7 @@ void BoxState::write_usb_listing() {
     if (modem.module && modem.present) text += usb_line(modem.usb_device, modem.module->row().usb_id);
     text += "Bus 001 Device 002: ID 2109:3431 VIA Labs, Inc. Hub\n"
             "Bus 001 Device 001: ID 1d6b:0002 Linux Foundation 2.0 root hub\n";
-    write_whole(dir / kUsbListing, text);
+    io::write_whole(dir / kUsbListing, text);
 }
 
 // The dial-up script brings the link up a little later, when the module is registered; killing it

@@ -6,6 +6,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <system_error>
 
 #include "sim/io.h"
@@ -51,6 +52,12 @@ void publish_link(const std::string& target, const std::filesystem::path& link) 
     std::filesystem::remove(fresh);
     std::filesystem::create_symlink(target, fresh);
     std::filesystem::rename(fresh, link);
+}
+
+void write_whole(const std::filesystem::path& path, const std::string& text) {
+    const auto fresh = path.parent_path() / ("." + path.filename().string() + ".new");
+    std::ofstream(fresh, std::ios::binary | std::ios::trunc) << text;
+    std::filesystem::rename(fresh, path);
 }
 
 }  // namespace sim::io
