@@ -1,9 +1,15 @@
 // One copy of the helpers every test program shares: files, temporary box directories, bytes.
 #pragma once
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -56,5 +62,32 @@ class TempDir {
   private:
     std::filesystem::path path_;
 };
+
+// A command run through the shell to its end: its exit status and what it printed.
+struct Ran {
+    int status = -1;
+    std::string out;  // standard output, then standard error
+};
+inline Ran run(const std::string& command) {
+    Ran r;
+    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
+    r.status = WEXITSTATUS(::pclose(p));
+    return r;
+}
+
+// A TCP client connected to 127.0.0.1:port: its descriptor, or -1.
+inline int connect_loopback(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+    if (fd >= 0) ::close(fd);
+    return -1;
+}
 
 }  // namespace testfiles

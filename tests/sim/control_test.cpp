@@ -133,12 +133,8 @@ TEST(LiveControl, ServesItsPageFromItsOwnFilesAndShowsEachPortsLastTraffic) {
 
 // A client socket on the server, with bytes sent and nothing more read than the reply's head.
 int connect_raw(int port, const std::string& request) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    const int fd = testfiles::connect_loopback(port);
+    EXPECT_GE(fd, 0);
     EXPECT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
     return fd;
 }
@@ -206,19 +202,8 @@ TEST(LiveControl, EventsNameEachChangeStateAtMostFourASecondStreamsCapped) {
     reader.join();
 }
 
-struct Ran {
-    int status;
-    std::string out;
-};
-
-Ran run(const std::string& command) {
-    Ran r{-1, {}};
-    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
-    r.status = WEXITSTATUS(::pclose(p));
-    return r;
-}
+using testfiles::Ran;
+using testfiles::run;
 
 TEST(LiveControl, FsuSimPrintsItsAddressAndSetsAndGetsThroughIt) {
     testfiles::TempDir dir;

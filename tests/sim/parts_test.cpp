@@ -166,12 +166,8 @@ TEST(SimBox, BridgesAChannelToTcp) {
     testfiles::TempDir dir;
     sim::Box box(dir.path());
     const auto port = box.board(1).bridge(2);
-    int client = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    const int client = testfiles::connect_loopback(port);
+    ASSERT_GE(client, 0);
     // TCP to host: a channel-2 data frame on the board's port.
     const int ext1 = ::open((dir / "dev/ttymxc5").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(ext1, 0);

@@ -145,12 +145,8 @@ TEST_F(LiveDevices, TextDeviceAndTcpLineOnBoxPorts) {
     EXPECT_EQ(read(3), hex(testfiles::bytes("(230.1 229.8 230.0 012 50.0\r")));
 
     const int port = box->state()["devices"]["1"]["port"];
-    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    const int client = testfiles::connect_loopback(port);
+    ASSERT_GE(client, 0);
     ASSERT_TRUE(box->wait_for([&] { return device(1)["client"] == true; }, 5s));
     write(1, std::string("ping"));
     timeval five{5, 0};

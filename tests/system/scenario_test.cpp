@@ -20,19 +20,8 @@ namespace {
 using testing::ContainsRegex;
 using testing::HasSubstr;
 
-struct Ran {
-    int status = -1;
-    std::string out;  // standard output, then standard error
-};
-
-Ran run(const std::string& command) {
-    Ran r;
-    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
-    r.status = WEXITSTATUS(::pclose(p));
-    return r;
-}
+using testfiles::Ran;
+using testfiles::run;
 
 // A line of the report, its time any: "ok", "not ok" or "#", the time, then `rest` as it is.
 std::string line(const std::string& verdict, const std::string& rest) {
